@@ -1,0 +1,40 @@
+#pragma once
+
+#include <cstddef>
+#include <deque>
+#include <string>
+#include <string_view>
+
+namespace voltaro {
+
+// A diagnostic list that keeps only its newest lines, so a link that runs for
+// days costs a fixed amount of memory.
+class TraceLog {
+public:
+    explicit TraceLog(std::size_t capacity = 300) : capacity_(capacity) {}
+
+    void add(std::string_view line) {
+        if (capacity_ == 0)
+            return;
+        if (lines_.size() == capacity_)
+            lines_.pop_front();
+        lines_.emplace_back(line);
+    }
+    void clear() { lines_.clear(); }
+
+    const std::deque<std::string>& lines() const { return lines_; }
+    std::size_t capacity() const { return capacity_; }
+
+private:
+    std::size_t capacity_;
+    std::deque<std::string> lines_;
+};
+
+// The hidden diagnostic controls that frame assembly writes into.
+struct AssemblyTrace {
+    TraceLog HistoryListBox; // USB report lines
+    TraceLog Memo1;          // frame strings of USB bursts
+    TraceLog Memo2;          // hexadecimal bytes of USB bursts
+};
+
+} // namespace voltaro

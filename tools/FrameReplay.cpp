@@ -1,0 +1,220 @@
+#include "tools/FrameReplay.h"
+
+#include "decode/MeterPipeline.h"
+#include "decode/NumberFormat.h"
+
+#include <cerrno>
+#include <cstring>
+#include <memory>
+
+namespace voltaro {
+
+namespace {
+
+constexpr const char* kUsage =
+    "usage: frame-replay [--hid] [--decimal-sep C] [--hi TEXT] [--lo TEXT] [--quiet] [FILE]\n"
+    "Decodes the meter's serial byte stream (or, with --hid, one input report per line in\n"
+    "hexadecimal, report ID first) from FILE or standard input.\n";
+
+struct Options {
+    bool hid = false;
+    bool quiet = false;
+    bool help = false;
+    std::string decimalSep = ".";
+    std::string hi = "22000";
+    std::string lo = "-22000";
+    std::string path;
+};
+
+bool parseOptions(const std::vector<std::string>& args, Options& o, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&](std::string& target) {
+            if (i + 1 >= args.size()) {
+                error = a + " needs a value";
+                return false;
+            }
+            target = args[++i];
+            return true;
+        };
+        if (a == "--hid")
+            o.hid = true;
+        else if (a == "--quiet")
+            o.quiet = true;
+        else if (a == "--help" || a == "-h")
+            o.help = true;
+        else if (a == "--decimal-sep") {
+            if (!value(o.decimalSep))
+                return false;
+        } else if (a == "--hi") {
+            if (!value(o.hi))
+                return false;
+        } else if (a == "--lo") {
+            if (!value(o.lo))
+                return false;
+        } else if (a.size() > 1 && a[0] == '-') {
+            error = "unknown option " + a;
+            return false;
+        } else if (o.path.empty()) {
+            o.path = a;
+        } else {
+            error = "only one input file may be given";
+            return false;
+        }
+    }
+    return true;
+}
+
+// Prints each decoded frame as one tab-separated line.
+class LinePrinter : public PipelineHooks {
+public:
+    LinePrinter(std::FILE* out, bool quiet) : out_(out), quiet_(quiet) {}
+    ~LinePrinter() override { flush(); }
+
+    void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override {
+        if (quiet_)
+            return;
+        line_.assign(frameText);
+        tab(r.ValueText);
+        tab(r.FuncText);
+        tab(r.UnitText);
+        tab(r.RangeText);
+        tab(std::to_string(static_cast<long long>(r.Count)));
+        tab(formatShortest(r.ScaledValue));
+        tab(std::to_string(r.PointIndex));
+        tab(r.JudgeText);
+        tab(std::to_string(d.barPosition));
+        tab(d.lit.names());
+        tab(d.digitTexts());
+        line_ += '\n';
+        buffer_ += line_;
+        if (buffer_.size() >= 64 * 1024)
+            flush();
+    }
+
+    void flush() {
+        if (!buffer_.empty())
+            std::fwrite(buffer_.data(), 1, buffer_.size(), out_);
+        buffer_.clear();
+    }
+
+private:
+    void tab(std::string_view s) {
+        line_ += '\t';
+        line_ += s;
+    }
+
+    std::FILE* out_;
+    bool quiet_;
+    std::string line_;
+    std::string buffer_;
+};
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Parses one report line: hexadecimal bytes separated by blanks. Returns false
+// for a malformed line.
+bool parseReportLine(std::string_view line, std::vector<std::uint8_t>& bytes) {
+    bytes.clear();
+    std::size_t i = 0;
+    while (i < line.size()) {
+        while (i < line.size() && (line[i] == ' ' || line[i] == '\t' || line[i] == '\r'))
+            ++i;
+        if (i >= line.size())
+            break;
+        std::size_t j = i;
+        while (j < line.size() && line[j] != ' ' && line[j] != '\t' && line[j] != '\r')
+            ++j;
+        const std::string_view token = line.substr(i, j - i);
+        if (token.size() != 2 || hexDigit(token[0]) < 0 || hexDigit(token[1]) < 0)
+            return false;
+        bytes.push_back(static_cast<std::uint8_t>(hexDigit(token[0]) * 16 + hexDigit(token[1])));
+        i = j;
+    }
+    // A report carries at most 65535 bytes after its ID.
+    return bytes.size() <= 65536;
+}
+
+} // namespace
+
+int runFrameReplay(const std::vector<std::string>& args, std::FILE* in, std::FILE* out, std::FILE* err) {
+    Options o;
+    std::string error;
+    if (!parseOptions(args, o, error)) {
+        std::fprintf(err, "frame-replay: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (o.help) {
+        std::fputs(kUsage, out);
+        return 0;
+    }
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);
+    if (!o.path.empty()) {
+        file.reset(std::fopen(o.path.c_str(), "rb"));
+        if (!file) {
+            std::fprintf(err, "frame-replay: cannot read %s: %s\n", o.path.c_str(), std::strerror(errno));
+            return 2;
+        }
+        in = file.get();
+    }
+
+    LinePrinter printer(out, o.quiet);
+    MeterPipeline pipeline(&printer);
+    pipeline.DecimalSep = o.decimalSep;
+    pipeline.settings.hiText = o.hi;
+    pipeline.settings.loText = o.lo;
+
+    int status = 0;
+    if (!o.hid) {
+        std::vector<std::uint8_t> buffer(1 << 16);
+        std::size_t n = 0;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0)
+            pipeline.DX22KDATA(buffer.data(), static_cast<int>(n));
+    } else {
+        std::string line;
+        std::vector<std::uint8_t> report;
+        std::uint64_t lineNo = 0;
+        char chunk[4096];
+        auto handleLine = [&]() {
+            ++lineNo;
+            if (!parseReportLine(line, report)) {
+                std::fprintf(err, "frame-replay: line %llu is not a report (hexadecimal bytes), skipped\n",
+                             static_cast<unsigned long long>(lineNo));
+            } else if (!report.empty()) {
+                pipeline.HidDataDX22K(report[0], report.data() + 1, static_cast<std::uint16_t>(report.size() - 1));
+            }
+            line.clear();
+        };
+        while (std::fgets(chunk, sizeof chunk, in)) {
+            const std::size_t len = std::strlen(chunk);
+            if (len > 0 && chunk[len - 1] == '\n') {
+                line.append(chunk, len - 1);
+                handleLine();
+            } else {
+                line.append(chunk, len);
+            }
+        }
+        if (!line.empty())
+            handleLine();
+    }
+    if (std::ferror(in)) {
+        std::fprintf(err, "frame-replay: reading the input failed: %s\n", std::strerror(errno));
+        status = 2;
+    }
+    printer.flush();
+    std::fflush(out);
+    const auto& s = pipeline.stats();
+    std::fprintf(err, "frames: %llu decoded: %llu dropped: %llu\n", static_cast<unsigned long long>(s.frameEnds),
+                 static_cast<unsigned long long>(s.decoded), static_cast<unsigned long long>(s.dropped));
+    return status;
+}
+
+} // namespace voltaro

@@ -1,0 +1,187 @@
+#include "tools/SimRunner.h"
+
+#include "tools/MeterSimulator.h"
+
+#include <cerrno>
+#include <charconv>
+#include <chrono>
+#include <thread>
+#include <unistd.h>
+
+namespace voltaro::sim {
+
+namespace {
+
+bool parseUnsigned(const std::string& s, std::uint64_t& v) {
+    auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), v);
+    return ec == std::errc() && end == s.data() + s.size();
+}
+
+// Writes all of `data`; false when the reader is gone or the write failed.
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            if (errno == EAGAIN) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+                continue;
+            }
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+} // namespace
+
+std::string simUsage() {
+    std::string u =
+        "usage: meter-sim [--out FILE] [--count N] [--rate R|max] [--scenario NAME] [--hid] [--seed S]\n"
+        "Writes meter frames (12 data bytes, CR, LF) to FILE or standard output.\n"
+        "  --out FILE       write to FILE instead of standard output\n"
+        "  --count N        stop after N frames (default: run until stopped)\n"
+        "  --rate R         frames per second (default 4, the meter's own pace);\n"
+        "                   0 = as fast as possible, max = the serial line's limit (137/s)\n"
+        "  --scenario NAME  what the meter shows (default tour)\n"
+        "  --hid            write the USB cable's input reports, one per line in hexadecimal,\n"
+        "                   report ID first, instead of serial bytes\n"
+        "  --seed S         seed of the random walks (default 1)\n"
+        "scenarios:\n";
+    for (const auto& s : MeterSimulator::scenarios()) {
+        u += "  ";
+        u += s.name;
+        u.append(12 - s.name.size(), ' ');
+        u += s.description;
+        u += '\n';
+    }
+    return u;
+}
+
+std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std::string& error) {
+    SimOptions o;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        auto value = [&]() -> const std::string* {
+            if (i + 1 >= args.size()) {
+                error = "meter-sim: " + a + " needs a value";
+                return nullptr;
+            }
+            return &args[++i];
+        };
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--hid") {
+            o.hid = true;
+        } else if (a == "--out") {
+            const auto* v = value();
+            if (!v)
+                return std::nullopt;
+            o.outPath = *v;
+        } else if (a == "--count") {
+            const auto* v = value();
+            if (!v)
+                return std::nullopt;
+            if (!parseUnsigned(*v, o.count)) {
+                error = "meter-sim: --count wants a whole number, not '" + *v + "'";
+                return std::nullopt;
+            }
+        } else if (a == "--seed") {
+            const auto* v = value();
+            std::uint64_t seed = 0;
+            if (!v)
+                return std::nullopt;
+            if (!parseUnsigned(*v, seed)) {
+                error = "meter-sim: --seed wants a whole number, not '" + *v + "'";
+                return std::nullopt;
+            }
+            o.seed = static_cast<std::uint32_t>(seed);
+        } else if (a == "--rate") {
+            const auto* v = value();
+            if (!v)
+                return std::nullopt;
+            if (*v == "max") {
+                o.rate = kLineLimitFramesPerSecond;
+            } else {
+                double r = 0;
+                auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), r);
+                if (ec != std::errc() || end != v->data() + v->size() || r < 0) {
+                    error = "meter-sim: --rate wants frames per second (0 or more) or max, not '" + *v + "'";
+                    return std::nullopt;
+                }
+                o.rate = r;
+            }
+        } else if (a == "--scenario") {
+            const auto* v = value();
+            if (!v)
+                return std::nullopt;
+            if (!MeterSimulator::hasScenario(*v)) {
+                error = "meter-sim: no scenario '" + *v + "' (see --help)";
+                return std::nullopt;
+            }
+            o.scenario = *v;
+        } else {
+            error = "meter-sim: unknown argument '" + a + "' (see --help)";
+            return std::nullopt;
+        }
+    }
+    return o;
+}
+
+std::string hidReportLine(const std::vector<std::uint8_t>& report) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string line;
+    for (std::size_t i = 0; i < report.size(); ++i) {
+        if (i)
+            line += ' ';
+        line += kHex[report[i] >> 4];
+        line += kHex[report[i] & 0x0F];
+    }
+    line += '\n';
+    return line;
+}
+
+std::uint64_t runSimulator(const SimOptions& o, int fd, const std::atomic<bool>* stop) {
+    MeterSimulator sim(o.scenario, o.seed);
+    using Clock = std::chrono::steady_clock;
+    const bool paced = o.rate > 0;
+    const auto period = paced ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.rate))
+                              : Clock::duration::zero();
+    auto next = Clock::now();
+    std::vector<std::uint8_t> buffer;
+    // Unpaced output goes out in large writes; paced output one frame at a time.
+    const std::size_t flushAt = paced ? 1 : 64 * 1024;
+    std::uint64_t written = 0;
+    auto flush = [&]() {
+        const bool ok = writeAll(fd, buffer.data(), buffer.size());
+        buffer.clear();
+        return ok;
+    };
+    while (o.count == 0 || written < o.count) {
+        if (stop && stop->load())
+            break;
+        if (o.hid) {
+            for (const auto& r : sim.nextHidReports()) {
+                const auto line = hidReportLine(r);
+                buffer.insert(buffer.end(), line.begin(), line.end());
+            }
+        } else {
+            const auto bytes = sim.nextSerialBytes();
+            buffer.insert(buffer.end(), bytes.begin(), bytes.end());
+        }
+        ++written;
+        if (buffer.size() >= flushAt && !flush())
+            return written;
+        if (paced) {
+            next += period;
+            std::this_thread::sleep_until(next);
+        }
+    }
+    flush();
+    return written;
+}
+
+} // namespace voltaro::sim

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace voltaro::sim {
+
+struct SimOptions {
+    std::string outPath;          // empty: standard output
+    std::uint64_t count = 0;      // frames to send; 0: until stopped
+    double rate = 4.0;            // frames per second; 0: as fast as possible
+    std::string scenario = "tour";
+    bool hid = false;             // input reports as hexadecimal lines instead of serial bytes
+    std::uint32_t seed = 1;
+    bool help = false;
+};
+
+// The serial line's limit: 19200 baud, 10 bits a byte, 14 bytes a frame.
+inline constexpr double kLineLimitFramesPerSecond = 19200.0 / 10.0 / 14.0;
+
+// Reads the command line; on a mistake returns nothing and sets `error`.
+std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std::string& error);
+
+std::string simUsage();
+
+// Writes frames to `fd` at the options' pace until the count is reached,
+// `stop` is set, or the reader goes away. Returns the frames written.
+std::uint64_t runSimulator(const SimOptions& options, int fd, const std::atomic<bool>* stop = nullptr);
+
+// One report as a text line: hexadecimal bytes separated by blanks.
+std::string hidReportLine(const std::vector<std::uint8_t>& report);
+
+} // namespace voltaro::sim

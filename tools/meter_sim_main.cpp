@@ -1,0 +1,35 @@
+#include "tools/SimRunner.h"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+int main(int argc, char** argv) {
+    std::vector<std::string> args(argv + 1, argv + argc);
+    std::string error;
+    const auto options = voltaro::sim::parseSimArgs(args, error);
+    if (!options) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 2;
+    }
+    if (options->help) {
+        std::fputs(voltaro::sim::simUsage().c_str(), stdout);
+        return 0;
+    }
+    // A reader that goes away ends the run quietly.
+    std::signal(SIGPIPE, SIG_IGN);
+    int fd = STDOUT_FILENO;
+    if (!options->outPath.empty()) {
+        fd = ::open(options->outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+        if (fd < 0) {
+            std::fprintf(stderr, "meter-sim: cannot write %s: %s\n", options->outPath.c_str(), std::strerror(errno));
+            return 2;
+        }
+    }
+    voltaro::sim::runSimulator(*options, fd);
+    if (fd != STDOUT_FILENO)
+        ::close(fd);
+    return 0;
+}

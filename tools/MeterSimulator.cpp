@@ -167,7 +167,7 @@ const std::vector<MeterSimulator::ScenarioInfo>& MeterSimulator::scenarios() {
         {"temp", "temperature (no decimal point), a random walk"},
         {"current", "DC milliampere, 220 mA range, a random walk"},
         {"overload", "DC voltage that alternates between readings and overload (0L)"},
-        {"glitch", "the tour with lost, extra and garbled bytes and lost frame ends"},
+        {"glitch", "DC voltage with lost, extra and garbled bytes and lost frame ends"},
     };
     return list;
 }
@@ -195,7 +195,7 @@ MeterFrame MeterSimulator::walkFrame(std::uint8_t function, std::uint8_t range, 
 
 MeterFrame MeterSimulator::nextFrame() {
     const std::size_t i = index_++;
-    if (scenario_ == "dcv")
+    if (scenario_ == "dcv" || scenario_ == "glitch")
         return walkFrame(11, 1, kAutoDc, 0, 21999);
     if (scenario_ == "acv")
         return walkFrame(11, 3, kAutoAc, 0, 21999);

@@ -40,8 +40,12 @@ std::string windowCaption(const ModelSwitches& switches, bool is64Bit) {
     return caption;
 }
 
-bool is64BitSystem() { return QSysInfo::currentCpuArchitecture().contains(QLatin1String("64")); }
+bool is64BitSystem() {
+    return QSysInfo::currentCpuArchitecture().contains(QLatin1String("64"));
+}
 
-std::string readDecimalSep() { return QLocale::system().decimalPoint().toStdString(); }
+std::string readDecimalSep() {
+    return QLocale::system().decimalPoint().toStdString();
+}
 
 } // namespace voltaro

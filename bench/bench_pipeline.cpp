@@ -28,8 +28,8 @@ void BM_SerialPipeline(benchmark::State& state, const char* scenario) {
     for (auto _ : state)
         pipeline.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
     state.SetItemsProcessed(state.iterations() * frames);
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations() * frames),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * frames), benchmark::Counter::kIsRate);
 }
 BENCHMARK_CAPTURE(BM_SerialPipeline, tour, "tour");
 BENCHMARK_CAPTURE(BM_SerialPipeline, dcv, "dcv");
@@ -45,8 +45,8 @@ void BM_HidPipeline(benchmark::State& state) {
     for (auto _ : state)
         for (const auto& r : reports)
             pipeline.HidDataDX22K(r[0], r.data() + 1, static_cast<std::uint16_t>(r.size() - 1));
-    state.counters["frames/s"] = benchmark::Counter(static_cast<double>(state.iterations() * frames),
-                                                    benchmark::Counter::kIsRate);
+    state.counters["frames/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations() * frames), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_HidPipeline);
 

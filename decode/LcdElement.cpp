@@ -8,10 +8,10 @@ namespace voltaro {
 namespace {
 
 constexpr std::array<std::string_view, kLcdElementCount> kNames = {
-    "LcdD0",  "LcdDa", "LcdDb",   "LcdDc",   "LcdDd", "LcdFH",  "LcdP0",  "LcdP1",   "LcdP2", "LcdP3",
-    "LcdAC",  "LcdDc1", "LcdAuto", "LcdManu", "LCDHold", "LCDBATT", "LCDREL", "LcdV",  "LCDA",  "LCDF",
-    "Lcdm",   "LCDn",  "LCDu",    "LCDk",    "LCDM1", "LCDohm", "LCDHz",  "LCDBF",   "LCDDI", "LCDFm",
-    "LCDCS",  "LCDFS", "LCDBT",   "LcdRPM",  "Labmax", "Labmin", "EF",    "LCDsend",
+    "LcdD0", "LcdDa",  "LcdDb",   "LcdDc",   "LcdDd",   "LcdFH",   "LcdP0",  "LcdP1",   "LcdP2", "LcdP3",
+    "LcdAC", "LcdDc1", "LcdAuto", "LcdManu", "LCDHold", "LCDBATT", "LCDREL", "LcdV",    "LCDA",  "LCDF",
+    "Lcdm",  "LCDn",   "LCDu",    "LCDk",    "LCDM1",   "LCDohm",  "LCDHz",  "LCDBF",   "LCDDI", "LCDFm",
+    "LCDCS", "LCDFS",  "LCDBT",   "LcdRPM",  "Labmax",  "Labmin",  "EF",     "LCDsend",
 };
 
 // Element indices in the byte order of their names, worked out once.
@@ -25,7 +25,9 @@ std::array<std::uint8_t, kLcdElementCount> sortedOrder() {
 
 } // namespace
 
-std::string_view lcdElementName(LcdElement e) { return kNames[static_cast<int>(e)]; }
+std::string_view lcdElementName(LcdElement e) {
+    return kNames[static_cast<int>(e)];
+}
 
 std::string LcdSet::names() const {
     static const auto order = sortedOrder();

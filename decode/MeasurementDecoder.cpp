@@ -14,7 +14,9 @@ int hexValue(char c) {
     return -1;
 }
 
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
+bool isDigit(char c) {
+    return c >= '0' && c <= '9';
+}
 
 constexpr E kPoints[4] = {E::LcdP0, E::LcdP1, E::LcdP2, E::LcdP3};
 

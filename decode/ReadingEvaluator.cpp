@@ -50,7 +50,9 @@ ReadingEvaluator::Change ReadingEvaluator::updateMinMax(const Reading& r, const 
 
 namespace {
 
-bool isPartialLimit(std::string_view t) { return t.empty() || t == "-" || t == "+" || t == "-+" || t == "+-"; }
+bool isPartialLimit(std::string_view t) {
+    return t.empty() || t == "-" || t == "+" || t == "-+" || t == "+-";
+}
 
 } // namespace
 

@@ -10,7 +10,7 @@ namespace voltaro {
 // The user's settings the evaluation reads: the judgement limits as typed,
 // the alarm band in display counts, and the chart and recording check boxes.
 struct EvaluationSettings {
-    std::string hiText = "22000"; // T1HI
+    std::string hiText = "22000";  // T1HI
     std::string loText = "-22000"; // T1LO
     bool setMaxB = false;
     bool setMinB = false;
@@ -45,8 +45,8 @@ public:
     // Judges the reading against the limits and, unless the status nibble
     // flagged an overload, rewrites `ValueText` in the general number format.
     // `JudgeText` keeps its previous value when no judgement is made.
-    static Verdict judge(Reading& r, std::string_view frameText, bool overloadFlag, const EvaluationSettings& s,
-                         std::string_view decimalSep);
+    static Verdict judge(Reading& r, std::string_view frameText, bool overloadFlag,
+                         const EvaluationSettings& s, std::string_view decimalSep);
 
     float MaxCount = 0;
     float MinCount = 0;

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
+#include <unistd.h>
 
 namespace voltaro {
 
@@ -15,6 +16,9 @@ constexpr const char* kUsage =
     "usage: frame-replay [--hid] [--decimal-sep C] [--hi TEXT] [--lo TEXT] [--quiet] [FILE]\n"
     "Decodes the meter's serial byte stream (or, with --hid, one input report per line in\n"
     "hexadecimal, report ID first) from FILE or standard input.\n";
+
+// A report is at most 65536 bytes of three characters each.
+constexpr std::size_t kMaxLineLength = 3 * 65536 + 16;
 
 struct Options {
     bool hid = false;
@@ -172,48 +176,61 @@ int runFrameReplay(const std::vector<std::string>& args, std::FILE* in, std::FIL
     pipeline.settings.hiText = o.hi;
     pipeline.settings.loText = o.lo;
 
+    // Reads take whatever has arrived, so a live pipe shows each frame as it
+    // comes; the output is flushed after every read.
+    const int fd = ::fileno(in);
+    std::vector<char> buffer(1 << 16);
+    std::string line;
+    std::vector<std::uint8_t> report;
+    std::uint64_t lineNo = 0;
+    auto handleLine = [&]() {
+        ++lineNo;
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        if (!parseReportLine(line, report)) {
+            std::fprintf(err, "frame-replay: line %llu is not a report (hexadecimal bytes), skipped\n",
+                         static_cast<unsigned long long>(lineNo));
+        } else if (!report.empty()) {
+            pipeline.HidDataDX22K(report[0], report.data() + 1,
+                                  static_cast<std::uint16_t>(report.size() - 1));
+        }
+        line.clear();
+    };
     int status = 0;
-    if (!o.hid) {
-        std::vector<std::uint8_t> buffer(1 << 16);
-        std::size_t n = 0;
-        while ((n = std::fread(buffer.data(), 1, buffer.size(), in)) > 0)
-            pipeline.DX22KDATA(buffer.data(), static_cast<int>(n));
-    } else {
-        std::string line;
-        std::vector<std::uint8_t> report;
-        std::uint64_t lineNo = 0;
-        char chunk[4096];
-        auto handleLine = [&]() {
-            ++lineNo;
-            if (!parseReportLine(line, report)) {
-                std::fprintf(err, "frame-replay: line %llu is not a report (hexadecimal bytes), skipped\n",
-                             static_cast<unsigned long long>(lineNo));
-            } else if (!report.empty()) {
-                pipeline.HidDataDX22K(report[0], report.data() + 1, static_cast<std::uint16_t>(report.size() - 1));
-            }
-            line.clear();
-        };
-        while (std::fgets(chunk, sizeof chunk, in)) {
-            const std::size_t len = std::strlen(chunk);
-            if (len > 0 && chunk[len - 1] == '\n') {
-                line.append(chunk, len - 1);
-                handleLine();
-            } else {
-                line.append(chunk, len);
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            std::fprintf(err, "frame-replay: reading the input failed: %s\n", std::strerror(errno));
+            status = 2;
+            break;
+        }
+        if (n == 0)
+            break;
+        if (!o.hid) {
+            pipeline.DX22KDATA(reinterpret_cast<const std::uint8_t*>(buffer.data()), static_cast<int>(n));
+        } else {
+            for (ssize_t i = 0; i < n; ++i) {
+                if (buffer[i] == '\n')
+                    handleLine();
+                else if (line.size() < kMaxLineLength)
+                    line += buffer[i];
+                else
+                    line = "overlong"; // reported as a malformed line when it ends
             }
         }
-        if (!line.empty())
-            handleLine();
+        printer.flush();
+        std::fflush(out);
     }
-    if (std::ferror(in)) {
-        std::fprintf(err, "frame-replay: reading the input failed: %s\n", std::strerror(errno));
-        status = 2;
-    }
+    if (o.hid && !line.empty())
+        handleLine();
     printer.flush();
     std::fflush(out);
     const auto& s = pipeline.stats();
-    std::fprintf(err, "frames: %llu decoded: %llu dropped: %llu\n", static_cast<unsigned long long>(s.frameEnds),
-                 static_cast<unsigned long long>(s.decoded), static_cast<unsigned long long>(s.dropped));
+    std::fprintf(err, "frames: %llu decoded: %llu dropped: %llu\n",
+                 static_cast<unsigned long long>(s.frameEnds), static_cast<unsigned long long>(s.decoded),
+                 static_cast<unsigned long long>(s.dropped));
     return status;
 }
 

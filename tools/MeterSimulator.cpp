@@ -17,7 +17,8 @@ constexpr std::uint8_t kAutoAc = 6;
 constexpr std::uint8_t kManualDc = 8;
 constexpr std::uint8_t kAuto = 2;
 
-MeterFrame frame(std::uint8_t function, std::uint8_t range, std::string_view digits, std::uint8_t option3 = 0) {
+MeterFrame frame(std::uint8_t function, std::uint8_t range, std::string_view digits,
+                 std::uint8_t option3 = 0) {
     MeterFrame f;
     f.function = function;
     f.range = range;
@@ -177,9 +178,12 @@ bool MeterSimulator::hasScenario(std::string_view name) {
     return std::any_of(l.begin(), l.end(), [&](const ScenarioInfo& s) { return s.name == name; });
 }
 
-MeterSimulator::MeterSimulator(std::string_view scenario, std::uint32_t seed) : scenario_(scenario), rng_(seed) {}
+MeterSimulator::MeterSimulator(std::string_view scenario, std::uint32_t seed)
+    : scenario_(scenario), rng_(seed) {}
 
-MeterFrame MeterSimulator::tourFrame(std::size_t i) { return tour()[i % tour().size()]; }
+MeterFrame MeterSimulator::tourFrame(std::size_t i) {
+    return tour()[i % tour().size()];
+}
 
 MeterFrame MeterSimulator::walkFrame(std::uint8_t function, std::uint8_t range, std::uint8_t option3, int lo,
                                      int hi) {
@@ -225,10 +229,10 @@ std::vector<std::uint8_t> MeterSimulator::nextSerialBytes() {
     if (scenario_ == "glitch") {
         // Every few frames, one kind of damage; the frame after it is whole.
         switch (i % 10) {
-        case 2: out.erase(out.begin() + 5); break;                      // a lost data byte
-        case 4: out.insert(out.begin() + 3, 0x37); break;               // an extra byte
-        case 6: out.erase(out.begin() + 12); break;                     // a lost carriage return
-        case 8: out[3] = 0x3B; break;                                   // a digit that is no decimal digit
+        case 2: out.erase(out.begin() + 5); break;        // a lost data byte
+        case 4: out.insert(out.begin() + 3, 0x37); break; // an extra byte
+        case 6: out.erase(out.begin() + 12); break;       // a lost carriage return
+        case 8: out[3] = 0x3B; break;                     // a digit that is no decimal digit
         default: break;
         }
     }

@@ -148,8 +148,9 @@ std::uint64_t runSimulator(const SimOptions& o, int fd, const std::atomic<bool>*
     MeterSimulator sim(o.scenario, o.seed);
     using Clock = std::chrono::steady_clock;
     const bool paced = o.rate > 0;
-    const auto period = paced ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.rate))
-                              : Clock::duration::zero();
+    const auto period =
+        paced ? std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / o.rate))
+              : Clock::duration::zero();
     auto next = Clock::now();
     std::vector<std::uint8_t> buffer;
     // Unpaced output goes out in large writes; paced output one frame at a time.

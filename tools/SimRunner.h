@@ -9,11 +9,11 @@
 namespace voltaro::sim {
 
 struct SimOptions {
-    std::string outPath;          // empty: standard output
-    std::uint64_t count = 0;      // frames to send; 0: until stopped
-    double rate = 4.0;            // frames per second; 0: as fast as possible
+    std::string outPath;     // empty: standard output
+    std::uint64_t count = 0; // frames to send; 0: until stopped
+    double rate = 4.0;       // frames per second; 0: as fast as possible
     std::string scenario = "tour";
-    bool hid = false;             // input reports as hexadecimal lines instead of serial bytes
+    bool hid = false; // input reports as hexadecimal lines instead of serial bytes
     std::uint32_t seed = 1;
     bool help = false;
 };

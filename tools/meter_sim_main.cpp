@@ -24,7 +24,8 @@ int main(int argc, char** argv) {
     if (!options->outPath.empty()) {
         fd = ::open(options->outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
         if (fd < 0) {
-            std::fprintf(stderr, "meter-sim: cannot write %s: %s\n", options->outPath.c_str(), std::strerror(errno));
+            std::fprintf(stderr, "meter-sim: cannot write %s: %s\n", options->outPath.c_str(),
+                         std::strerror(errno));
             return 2;
         }
     }

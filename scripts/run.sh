@@ -1,9 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and shows decoded readings from the simulated meter.
+# Installs what is missing, builds, and starts the program.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 voltaro_install_packages
 voltaro_build
-echo "Simulated meter -> frame-replay (Ctrl+C to stop). Columns: frame, value, function, unit,"
-echo "range, count, scaled value, point, judgement, bar, lit elements, digits."
-"$VOLTARO_BUILD/tools/meter-sim" --scenario tour "$@" | "$VOLTARO_BUILD/tools/frame-replay"
+if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+    echo "No display found: run this from a desktop session (or under xvfb-run)." >&2
+    exit 1
+fi
+exec "$VOLTARO_BUILD/app/voltaro-interface"

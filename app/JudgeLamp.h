@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QColor>
+#include <QWidget>
+
+namespace voltaro {
+
+// The round Pass/Fail indicator: a filled circle in the judgement's colour.
+class JudgeLamp : public QWidget {
+    Q_OBJECT
+public:
+    explicit JudgeLamp(QWidget* parent = nullptr);
+
+    void setBrushColor(const QColor& c);
+    QColor brushColor() const { return color_; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+
+private:
+    QColor color_;
+};
+
+} // namespace voltaro

@@ -1,0 +1,222 @@
+#include "app/TFCOMM.h"
+
+#include "app/ClickPanel.h"
+#include "app/JudgeLamp.h"
+#include "decode/LcdPanel.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QFrame>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QScreen>
+#include <QStyle>
+#include <QTimer>
+
+#include <qcustomplot.h>
+
+namespace voltaro {
+
+namespace {
+
+const QColor kPassColor(0, 128, 0);
+const QColor kFailColor(255, 0, 0);
+
+} // namespace
+
+TFCOMM::TFCOMM(QWidget* parent)
+    : QMainWindow(parent), pipeline_(std::make_unique<MeterPipeline>(static_cast<PipelineHooks*>(this))) {
+    setObjectName(QStringLiteral("FCOMM"));
+    // A fixed window: a minimise button, no maximise button, no resizing.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    buildWindow();
+    FormCreate();
+    setFixedSize(sizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TFCOMM::~TFCOMM() = default;
+
+void TFCOMM::FormCreate() {
+    pipeline_->setDecimalSepSource(&readDecimalSep);
+    pipeline_->DecimalSep = readDecimalSep();
+    pipeline_->evaluator.LastUnitText = "113";
+    NextRecordNo = 1;
+    RecordLimit = 10000;
+    ShowSeries(0);
+    ShowSeries(BtFill->isChecked() ? 0 : 1);
+
+    switches_.IFDX22K = IFDX22K->isChecked();
+    switches_.IFRQ350 = IFRQ350->isChecked();
+    std::string code = "22";
+    if (switches_.IFDX22K)
+        code = "22";
+    applyProfile(MeterProfile::forCode(code));
+    setChartYRange(profile_.FullScaleCount, -profile_.FullScaleCount);
+    setWindowTitle(QString::fromStdString(windowCaption(switches_, is64BitSystem())));
+}
+
+void TFCOMM::applyProfile(const MeterProfile& p) {
+    profile_ = p;
+    pipeline_->FullScaleCount = p.FullScaleCount;
+    pipeline_->BarOverloadPos = p.BarOverloadPos;
+    pipeline_->settings.alarmHigh = p.AlarmHigh;
+    pipeline_->settings.alarmLow = p.AlarmLow;
+    // Writing a text that differs from the edit's runs its change handler,
+    // which then takes the edit's value as the alarm limit.
+    if (Setmax->text() != QString::fromStdString(p.SetmaxText))
+        Setmax->setText(QString::fromStdString(p.SetmaxText));
+    if (SetMin->text() != QString::fromStdString(p.SetMinText))
+        SetMin->setText(QString::fromStdString(p.SetMinText));
+    if (p.barMaximum > 0)
+        Panel1->setBarMaximum(p.barMaximum);
+}
+
+void TFCOMM::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TFCOMM::FormResize() {
+    // The bottom row stays below the client area, out of sight.
+    const int w = frameGeometry().width();
+    BtExit->move(w - 80, 511);
+    BTCon->move(w - 190, 511);
+    BtDiscon->move(w - 190, 511);
+}
+
+void TFCOMM::DX22KDATA(const std::uint8_t* data, int size) {
+    pipeline_->DX22KDATA(data, size);
+}
+
+void TFCOMM::HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
+    pipeline_->HidDataDX22K(reportId, data, size);
+}
+
+// --- What a decoded frame does to the window -------------------------------
+
+void TFCOMM::frameEnded(std::string_view frameText) {
+    USBtxt->setText(QString::fromLatin1(frameText.data(), static_cast<qsizetype>(frameText.size())));
+}
+
+void TFCOMM::limitTextsRelocalised(const EvaluationSettings& s) {
+    const QString hi = QString::fromStdString(s.hiText);
+    const QString lo = QString::fromStdString(s.loText);
+    if (T1HI->text() != hi)
+        T1HI->setText(hi);
+    if (T1LO->text() != lo)
+        T1LO->setText(lo);
+}
+
+void TFCOMM::linkActivity() {
+    CONok->setVisible(CONok->isHidden());
+    CONokN->setVisible(CONok->isHidden());
+    LinkIdleCount = 0;
+}
+
+void TFCOMM::setChartYRange(double max, double min) {
+    if (auto* plot = qobject_cast<QCustomPlot*>(Chtshow)) {
+        if (plot->yAxis->range() != QCPRange(min, max)) {
+            plot->yAxis->setRange(min, max);
+            plot->replot(QCustomPlot::rpQueuedReplot);
+        }
+    }
+}
+
+void TFCOMM::showDisplay(const DisplayState& d, const ReadingEvaluator& e, const Reading& r) {
+    Panel1->showDisplay(d);
+    MaxText->setText(QString::fromStdString(e.MaxValueText));
+    MinText->setText(QString::fromStdString(e.MinValueText));
+    const QString unit = QString::fromLatin1(r.UnitText.data(), static_cast<qsizetype>(r.UnitText.size()));
+    MaxTextU->setText(unit);
+    MinTextU->setText(unit);
+}
+
+void TFCOMM::showJudgement(Verdict v, const Reading& r) {
+    T1VALUE->setText(QString::fromStdString(r.ValueText));
+    if (v == Verdict::Unchanged)
+        return;
+    const bool pass = v == Verdict::Pass;
+    const QColor c = pass ? kPassColor : kFailColor;
+    QPalette vp = T1VALUE->palette();
+    vp.setColor(QPalette::Base, c);
+    T1VALUE->setPalette(vp);
+    Shape1->setBrushColor(c);
+    QPalette jp = judge->palette();
+    jp.setColor(QPalette::Window, c);
+    judge->setPalette(jp);
+    judge->setText(pass ? QStringLiteral("Pass") : QStringLiteral("Fail"));
+    judge->adjustSize();
+    judge->show();
+}
+
+void TFCOMM::showBar(int position) {
+    Panel1->setBarPosition(position);
+}
+
+// --- Quitting ---------------------------------------------------------------
+
+void TFCOMM::BitBtn1Click() {
+    const auto answer = QMessageBox::information(
+        this, QString(), QStringLiteral("Are you sure that you want to quit this application?"),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer == QMessageBox::Yes)
+        QApplication::quit();
+}
+
+void TFCOMM::BtExit1Click() {
+    QApplication::quit();
+}
+
+// --- Limits -----------------------------------------------------------------
+
+void TFCOMM::T1HIChange() {
+    pipeline_->settings.hiText = T1HI->text().toStdString();
+    pipeline_->settings.loText = T1LO->text().toStdString();
+}
+
+void TFCOMM::SetmaxExit() {}
+void TFCOMM::SetMinExit() {}
+
+// --- Handlers whose work arrives with the link, chart and recording --------
+
+void TFCOMM::COM11Click() {}
+void TFCOMM::COM21Click() {}
+void TFCOMM::COM31Click() {}
+void TFCOMM::COM41Click() {}
+void TFCOMM::BTCon1Click() {}
+void TFCOMM::BtDiscon1Click() {}
+void TFCOMM::COMConClick() {}
+void TFCOMM::USBConClick() {}
+void TFCOMM::ConTimerTimer() {}
+void TFCOMM::BtFirstClick() {}
+void TFCOMM::BTPreviousClick() {}
+void TFCOMM::BtNextClick() {}
+void TFCOMM::BTlastClick() {}
+void TFCOMM::BtNewClick() {}
+void TFCOMM::BtSaveClick() {}
+void TFCOMM::FillClick() {}
+void TFCOMM::btFillClick() {}
+void TFCOMM::TbFdClick() {}
+void TFCOMM::MaxrecordChange() {}
+void TFCOMM::Timer2Timer() {}
+void TFCOMM::ShowSeries(int) {}
+void TFCOMM::RecordNewClick() {}
+void TFCOMM::saveasClick() {}
+void TFCOMM::SpeedButton2Click() {}
+void TFCOMM::BtPrintClick() {}
+void TFCOMM::N10001Click() {}
+void TFCOMM::N50001Click() {}
+void TFCOMM::N100001Click() {}
+void TFCOMM::N500001Click() {}
+void TFCOMM::N1000001Click() {}
+void TFCOMM::limitessClick() {}
+void TFCOMM::TrecordTimer() {}
+void TFCOMM::RecordSITimeChange() {}
+
+} // namespace voltaro

@@ -1,0 +1,224 @@
+#pragma once
+
+#include "app/MeterProfile.h"
+#include "decode/MeterPipeline.h"
+
+#include <QMainWindow>
+
+#include <cstdint>
+#include <memory>
+
+class QAction;
+class QCheckBox;
+class QFrame;
+class QLabel;
+class QLineEdit;
+class QListWidget;
+class QMenu;
+class QPlainTextEdit;
+class QPushButton;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace voltaro {
+
+class ClickImage;
+class ClickPanel;
+class JudgeLamp;
+class LcdPanel;
+
+// The main window: every control of the program, the meter profile, and the
+// handlers that tie the controls to the core objects it owns.
+class TFCOMM : public QMainWindow, private PipelineHooks {
+    Q_OBJECT
+public:
+    explicit TFCOMM(QWidget* parent = nullptr);
+    ~TFCOMM() override;
+
+    // The serial driver's data handler and the USB cable's report handler.
+    void DX22KDATA(const std::uint8_t* data, int size);
+    void HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
+
+    MeterPipeline& pipeline() { return *pipeline_; }
+    const MeterProfile& profile() const { return profile_; }
+    const ModelSwitches& modelSwitches() const { return switches_; }
+
+    // The link watchdog of the USB cable check; every decoded frame clears it.
+    int LinkIdleCount = 0;
+    int NextRecordNo = 1;
+    int RecordLimit = 10000;
+
+    // Client area of the stored layout.
+    static constexpr int kClientWidth = 714;
+    static constexpr int kClientHeight = 477;
+
+public slots:
+    // Link manager.
+    void COM11Click();
+    void COM21Click();
+    void COM31Click();
+    void COM41Click();
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void COMConClick();
+    void USBConClick();
+    // Quitting.
+    void BitBtn1Click();
+    void BtExit1Click();
+    // Chart view.
+    void BtFirstClick();
+    void BTPreviousClick();
+    void BtNextClick();
+    void BTlastClick();
+    void BtNewClick();
+    void BtSaveClick();
+    void FillClick();
+    void btFillClick();
+    void TbFdClick();
+    void MaxrecordChange();
+    void Timer2Timer();
+    // Recording, files and report.
+    void RecordNewClick();
+    void saveasClick();
+    void SpeedButton2Click();
+    void BtPrintClick();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void TrecordTimer();
+    void RecordSITimeChange();
+    // Limits.
+    void T1HIChange();
+    void SetmaxExit();
+    void SetMinExit();
+    // USB cable check.
+    void ConTimerTimer();
+
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void FormCreate();
+    void FormResize();
+    void applyProfile(const MeterProfile& p);
+    void ShowSeries(int index);
+
+    // Layout, one region each.
+    void buildWindow();
+    void buildMenu();
+    void buildTopBar(QWidget* client);
+    void buildLimitsPanel(QWidget* client);
+    void buildChartBar(QWidget* client);
+    void buildChart(QWidget* client);
+    void buildRecordBar(QWidget* client);
+    void buildGrid(QWidget* client);
+    void buildOutsideControls(QWidget* client);
+    void buildTimers();
+
+    // Pipeline hooks: what a decoded frame does to the window.
+    void limitTextsRelocalised(const EvaluationSettings& s) override;
+    void linkActivity() override;
+    void setChartYRange(double max, double min) override;
+    void showDisplay(const DisplayState& d, const ReadingEvaluator& e, const Reading& r) override;
+    void showJudgement(Verdict v, const Reading& r) override;
+    void showBar(int position) override;
+    void frameEnded(std::string_view frameText) override;
+
+    std::unique_ptr<MeterPipeline> pipeline_;
+    MeterProfile profile_;
+    ModelSwitches switches_;
+
+public:
+    // Controls, named as the program names them. The window owns them
+    // through Qt's parent chain; these are plain pointers for the handlers.
+    QFrame* Panel6 = nullptr;
+    ClickPanel* BtCOM1 = nullptr;
+    ClickPanel* BtCOM2 = nullptr;
+    ClickPanel* BtCOM3 = nullptr;
+    ClickPanel* BtCOM4 = nullptr;
+    QPushButton* COMCon = nullptr;
+    QPushButton* USBCon = nullptr;
+    QPushButton* BitBtn1 = nullptr;
+
+    LcdPanel* Panel1 = nullptr;
+
+    QFrame* Panel4 = nullptr;
+    QLineEdit* T1HI = nullptr;
+    QLineEdit* T1VALUE = nullptr;
+    QLineEdit* T1LO = nullptr;
+    JudgeLamp* Shape1 = nullptr;
+    QLabel* judge = nullptr;
+    QLabel* CONok = nullptr;
+    QLabel* CONokN = nullptr;
+
+    QFrame* Panel5 = nullptr;
+    QCheckBox* BtFill = nullptr;
+    QLineEdit* Maxrecord = nullptr;
+    QToolButton* BtSave = nullptr;
+    QToolButton* BtFirst = nullptr;
+    QToolButton* BTPrevious = nullptr;
+    QToolButton* Bt10 = nullptr;
+    QToolButton* BtNext = nullptr;
+    QToolButton* BTlast = nullptr;
+    ClickImage* TbFd = nullptr;
+    ClickImage* TbSx = nullptr;
+    QWidget* Chtshow = nullptr;
+
+    QCheckBox* RepeatSet = nullptr;
+    QCheckBox* RecordSI = nullptr;
+    QLineEdit* RecordSITime = nullptr;
+    QToolButton* RecordNew = nullptr;
+    QToolButton* OpenDataFiles = nullptr;
+    QToolButton* saveas = nullptr;
+    QToolButton* BtPrint = nullptr;
+    QTableView* DBGrid1 = nullptr;
+
+    // Outside the visible area: state holders and diagnostics.
+    QWidget* outside = nullptr;
+    ClickPanel* BTCon = nullptr;
+    ClickPanel* BtDiscon = nullptr;
+    ClickPanel* BtExit = nullptr;
+    QToolButton* BtNew = nullptr;
+    QCheckBox* IFDX22K = nullptr;
+    QCheckBox* IFRQ350 = nullptr;
+    QLabel* USBtxt = nullptr;
+    QPlainTextEdit* Memo1 = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QListWidget* DevListBox = nullptr;
+    QListWidget* HistoryListBox = nullptr;
+    QLineEdit* Setmax = nullptr;
+    QLineEdit* SetMin = nullptr;
+    QCheckBox* SetMaxB = nullptr;
+    QCheckBox* SetMinB = nullptr;
+    QCheckBox* multirange = nullptr;
+    QFrame* Panel3 = nullptr;
+    QLabel* MaxText = nullptr;
+    QLabel* MinText = nullptr;
+    QLabel* MaxTextU = nullptr;
+    QLabel* MinTextU = nullptr;
+
+    QMenu* ComSetup1 = nullptr;
+    QAction* COM11 = nullptr;
+    QAction* COM21 = nullptr;
+    QAction* COM31 = nullptr;
+    QAction* COM41 = nullptr;
+    QAction* START1 = nullptr;
+    QAction* STOP1 = nullptr;
+    QAction* FillItem = nullptr;
+    QAction* N10001 = nullptr;
+    QAction* N50001 = nullptr;
+    QAction* N100001 = nullptr;
+    QAction* N500001 = nullptr;
+    QAction* N1000001 = nullptr;
+    QAction* limitess = nullptr;
+
+    QTimer* ConTimer = nullptr;
+    QTimer* Trecord = nullptr;
+    QTimer* Timer2 = nullptr;
+};
+
+} // namespace voltaro

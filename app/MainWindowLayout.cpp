@@ -96,6 +96,8 @@ void TFCOMM::buildTopBar(QWidget* client) {
     BtCOM4 = place(new ClickPanel(QStringLiteral("COM 4"), Panel6), "BtCOM4", 3, 6, 61, 24);
     for (auto* b : {BtCOM2, BtCOM3, BtCOM4})
         b->hide();
+    for (auto* b : {BtCOM1, BtCOM2, BtCOM3, BtCOM4})
+        b->installEventFilter(this);
     // Each panel steps on to the next port; the fourth returns to the first.
     connect(BtCOM1, &ClickPanel::clicked, this, &TFCOMM::COM21Click);
     connect(BtCOM2, &ClickPanel::clicked, this, &TFCOMM::COM31Click);

@@ -3,6 +3,7 @@
 #include "app/ClickPanel.h"
 #include "app/JudgeLamp.h"
 #include "decode/LcdPanel.h"
+#include "link/serial/TComPortDriver.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -33,6 +34,13 @@ TFCOMM::TFCOMM(QWidget* parent)
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
                    Qt::MSWindowsFixedSizeDialogHint);
+    COMM2 = new TComPortDriver(this);
+    COMM2->setObjectName(QStringLiteral("COMM2"));
+    COMM2->setComPort(TComPortNumber::pnCOM1);
+    COMM2->setComPortSpeed(TComPortBaudRate::br19200);
+    COMM2->setComPortDataBits(TComPortDataBits::db7BITS);
+    COMM2->setComPortParity(TComPortParity::ptODD);
+    connect(COMM2, &TComPortDriver::portFailed, this, &TFCOMM::onSerialPortFailed);
     buildWindow();
     FormCreate();
     setFixedSize(sizeHint());
@@ -54,8 +62,13 @@ void TFCOMM::FormCreate() {
     switches_.IFDX22K = IFDX22K->isChecked();
     switches_.IFRQ350 = IFRQ350->isChecked();
     std::string code = "22";
-    if (switches_.IFDX22K)
+    if (switches_.IFDX22K) {
+        COMM2->setOnReceiveData([this](TComPortDriver*, const void* data, std::int32_t size) {
+            DX22KDATA(static_cast<const std::uint8_t*>(data), size);
+        });
         code = "22";
+    }
+    refreshPortHints();
     applyProfile(MeterProfile::forCode(code));
     setChartYRange(profile_.FullScaleCount, -profile_.FullScaleCount);
     setWindowTitle(QString::fromStdString(windowCaption(switches_, is64BitSystem())));
@@ -185,14 +198,6 @@ void TFCOMM::SetMinExit() {}
 
 // --- Handlers whose work arrives with the link, chart and recording --------
 
-void TFCOMM::COM11Click() {}
-void TFCOMM::COM21Click() {}
-void TFCOMM::COM31Click() {}
-void TFCOMM::COM41Click() {}
-void TFCOMM::BTCon1Click() {}
-void TFCOMM::BtDiscon1Click() {}
-void TFCOMM::COMConClick() {}
-void TFCOMM::USBConClick() {}
 void TFCOMM::ConTimerTimer() {}
 void TFCOMM::BtFirstClick() {}
 void TFCOMM::BTPreviousClick() {}

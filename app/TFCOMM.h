@@ -24,6 +24,7 @@ class QToolButton;
 namespace voltaro {
 
 class ClickImage;
+class TComPortDriver;
 class ClickPanel;
 class JudgeLamp;
 class LcdPanel;
@@ -100,12 +101,23 @@ public slots:
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void FormCreate();
     void FormResize();
     void applyProfile(const MeterProfile& p);
     void ShowSeries(int index);
+
+    // Serial link: port choice, connect and disconnect steps.
+    void selectPort(int number);
+    bool serialConnectSteps();
+    void serialDisconnectSteps();
+    void returnToIdle();
+    void refreshPortHints();
+    void onSerialPortFailed(const QString& reason);
+    void setPortPanelsEnabled(bool enabled);
+    QString portLabel() const;
 
     // Layout, one region each.
     void buildWindow();
@@ -133,6 +145,9 @@ private:
     ModelSwitches switches_;
 
 public:
+    // The serial driver: COM1, 19200 baud, 7 data bits, odd parity.
+    TComPortDriver* COMM2 = nullptr;
+
     // Controls, named as the program names them. The window owns them
     // through Qt's parent chain; these are plain pointers for the handlers.
     QFrame* Panel6 = nullptr;

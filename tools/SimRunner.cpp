@@ -5,6 +5,11 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <pty.h>
+#include <termios.h>
 #include <thread>
 #include <unistd.h>
 
@@ -18,12 +23,15 @@ bool parseUnsigned(const std::string& s, std::uint64_t& v) {
 }
 
 // Writes all of `data`; false when the reader is gone or the write failed.
-bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
+// With `dropWhenFull`, what does not fit is dropped instead of waited for.
+bool writeAll(int fd, const std::uint8_t* data, std::size_t size, bool dropWhenFull) {
     while (size > 0) {
         const ssize_t n = ::write(fd, data, size);
         if (n < 0) {
             if (errno == EINTR)
                 continue;
+            if (errno == EAGAIN && dropWhenFull)
+                return true;
             if (errno == EAGAIN) {
                 std::this_thread::sleep_for(std::chrono::milliseconds(1));
                 continue;
@@ -39,18 +47,20 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size) {
 } // namespace
 
 std::string simUsage() {
-    std::string u =
-        "usage: meter-sim [--out FILE] [--count N] [--rate R|max] [--scenario NAME] [--hid] [--seed S]\n"
-        "Writes meter frames (12 data bytes, CR, LF) to FILE or standard output.\n"
-        "  --out FILE       write to FILE instead of standard output\n"
-        "  --count N        stop after N frames (default: run until stopped)\n"
-        "  --rate R         frames per second (default 4, the meter's own pace);\n"
-        "                   0 = as fast as possible, max = the serial line's limit (137/s)\n"
-        "  --scenario NAME  what the meter shows (default tour)\n"
-        "  --hid            write the USB cable's input reports, one per line in hexadecimal,\n"
-        "                   report ID first, instead of serial bytes\n"
-        "  --seed S         seed of the random walks (default 1)\n"
-        "scenarios:\n";
+    std::string u = "usage: meter-sim [--out FILE | --pty] [--count N] [--rate R|max] [--scenario NAME] "
+                    "[--hid] [--seed S]\n"
+                    "Writes meter frames (12 data bytes, CR, LF) to FILE or standard output.\n"
+                    "  --pty            open a pseudo-terminal, print its device path on the first line\n"
+                    "                   of standard output, and write the frames into it\n"
+                    "  --out FILE       write to FILE instead of standard output\n"
+                    "  --count N        stop after N frames (default: run until stopped)\n"
+                    "  --rate R         frames per second (default 4, the meter's own pace);\n"
+                    "                   0 = as fast as possible, max = the serial line's limit (137/s)\n"
+                    "  --scenario NAME  what the meter shows (default tour)\n"
+                    "  --hid            write the USB cable's input reports, one per line in hexadecimal,\n"
+                    "                   report ID first, instead of serial bytes\n"
+                    "  --seed S         seed of the random walks (default 1)\n"
+                    "scenarios:\n";
     for (const auto& s : MeterSimulator::scenarios()) {
         u += "  ";
         u += s.name;
@@ -76,6 +86,8 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
             o.help = true;
         } else if (a == "--hid") {
             o.hid = true;
+        } else if (a == "--pty") {
+            o.pty = true;
         } else if (a == "--out") {
             const auto* v = value();
             if (!v)
@@ -128,7 +140,27 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
             return std::nullopt;
         }
     }
+    if (o.pty && (o.hid || !o.outPath.empty())) {
+        error = "meter-sim: --pty serves the serial line; it goes with neither --hid nor --out";
+        return std::nullopt;
+    }
     return o;
+}
+
+int openMeterPty(std::string& slavePath, int& slaveFd, std::string& error) {
+    int master = -1;
+    termios raw{};
+    ::cfmakeraw(&raw);
+    raw.c_cflag |= CREAD | CLOCAL;
+    if (::openpty(&master, &slaveFd, nullptr, &raw, nullptr) != 0) {
+        error = std::string("meter-sim: cannot open a pseudo-terminal: ") + std::strerror(errno);
+        return -1;
+    }
+    slavePath = ::ptsname(master);
+    ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+    ::fcntl(master, F_SETFD, FD_CLOEXEC);
+    ::fcntl(slaveFd, F_SETFD, FD_CLOEXEC);
+    return master;
 }
 
 std::string hidReportLine(const std::vector<std::uint8_t>& report) {
@@ -157,7 +189,7 @@ std::uint64_t runSimulator(const SimOptions& o, int fd, const std::atomic<bool>*
     const std::size_t flushAt = paced ? 1 : 64 * 1024;
     std::uint64_t written = 0;
     auto flush = [&]() {
-        const bool ok = writeAll(fd, buffer.data(), buffer.size());
+        const bool ok = writeAll(fd, buffer.data(), buffer.size(), o.pty);
         buffer.clear();
         return ok;
     };

@@ -14,6 +14,7 @@ struct SimOptions {
     double rate = 4.0;       // frames per second; 0: as fast as possible
     std::string scenario = "tour";
     bool hid = false; // input reports as hexadecimal lines instead of serial bytes
+    bool pty = false; // serve a pseudo-terminal instead of writing to a file
     std::uint32_t seed = 1;
     bool help = false;
 };
@@ -27,8 +28,16 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
 std::string simUsage();
 
 // Writes frames to `fd` at the options' pace until the count is reached,
-// `stop` is set, or the reader goes away. Returns the frames written.
+// `stop` is set, or the reader goes away. Returns the frames written. With
+// `pty` set, bytes that do not fit into a full terminal queue are dropped, as
+// a meter's are when nobody listens, instead of waiting.
 std::uint64_t runSimulator(const SimOptions& options, int fd, const std::atomic<bool>* stop = nullptr);
+
+// Opens a pseudo-terminal in raw mode. Returns the master's descriptor and
+// sets `slavePath`, or returns -1 and sets `error`. The slave stays open in
+// this process (`slaveFd`), so the terminal keeps its settings between the
+// programs that open it.
+int openMeterPty(std::string& slavePath, int& slaveFd, std::string& error);
 
 // One report as a text line: hexadecimal bytes separated by blanks.
 std::string hidReportLine(const std::vector<std::uint8_t>& report);

@@ -1,0 +1,11 @@
+// Test main for core tests that need an event loop (timers, queued calls):
+// one QCoreApplication for the whole run.
+#include <QCoreApplication>
+
+#include <gtest/gtest.h>
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -5,7 +5,9 @@
 #include <QPainterPath>
 #include <QPainterPathStroker>
 #include <QPalette>
+#include <QPixmap>
 #include <QPolygonF>
+#include <QRegion>
 #include <QTransform>
 
 #include <algorithm>
@@ -281,16 +283,26 @@ LcdPanel::LcdPanel(QWidget* parent) : QFrame(parent) {
 void LcdPanel::showDisplay(const DisplayState& d) {
     if (lit_ == d.lit && digits_ == d.digits)
         return;
+    // Repaint only what changed: a streaming meter mostly changes a few digits.
+    QRegion dirty;
+    for (int e = 0; e < kLcdElementCount; ++e) {
+        const auto element = static_cast<LcdElement>(e);
+        if (lit_.isLit(element) != d.lit.isLit(element))
+            dirty += elementRect(element).adjusted(-1, -1, 1, 1);
+    }
+    for (int i = 0; i < 5; ++i)
+        if (digits_[i] != d.digits[i])
+            dirty += elementRect(kDigitElements[i]).adjusted(-1, -1, 1, 1);
     lit_ = d.lit;
     digits_ = d.digits;
-    update();
+    update(dirty);
 }
 
 void LcdPanel::setElementLit(LcdElement e, bool lit) {
     if (lit_.isLit(e) == lit)
         return;
     lit_.setLit(e, lit);
-    update();
+    update(elementRect(e).adjusted(-1, -1, 1, 1));
 }
 
 QString LcdPanel::digitText(int i) const {
@@ -312,7 +324,7 @@ void LcdPanel::setBarPosition(int pos) {
     if (pos == barPosition_)
         return;
     barPosition_ = pos;
-    update();
+    update(kBarRect);
 }
 
 QRect LcdPanel::elementRect(LcdElement e) {
@@ -323,38 +335,122 @@ QRect LcdPanel::barRect() {
     return kBarRect;
 }
 
-void LcdPanel::paintEvent(QPaintEvent* /*event*/) {
-    QPainter p(this);
+namespace {
+
+// A lit shape rendered once into a small pixmap, so a repaint is a few blits
+// instead of filling every antialiased path again.
+struct Sprite {
+    QPixmap pixmap;
+    QPoint at;
+};
+
+Sprite renderSprite(const QPainterPath& path, qreal dpr) {
+    const QRect r = path.boundingRect().toAlignedRect().adjusted(-1, -1, 1, 1);
+    Sprite s{QPixmap(r.size() * dpr), r.topLeft()};
+    s.pixmap.setDevicePixelRatio(dpr);
+    s.pixmap.fill(Qt::transparent);
+    QPainter p(&s.pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(Qt::NoPen);
-    const Glyphs& g = glyphs();
+    p.translate(-r.topLeft());
+    p.fillPath(path, kLitColor);
+    return s;
+}
+
+struct Sprites {
+    qreal dpr = 0;
+    std::array<std::array<Sprite, 7>, 5> segments;
+    std::array<Sprite, kLcdElementCount> shapes;
+};
+
+const Sprites& sprites(qreal dpr) {
+    static Sprites cache;
+    if (cache.dpr != dpr) {
+        const Glyphs& g = glyphs();
+        for (int i = 0; i < 5; ++i)
+            for (int s = 0; s < 7; ++s)
+                cache.segments[i][s] = renderSprite(g.segments[i][s], dpr);
+        for (int e = idx(LcdElement::LcdDd) + 1; e < kLcdElementCount; ++e)
+            cache.shapes[e] = renderSprite(g.shapes[e], dpr);
+        cache.dpr = dpr;
+    }
+    return cache;
+}
+
+} // namespace
+
+void LcdPanel::paintEvent(QPaintEvent* /*event*/) {
+    const qreal dpr = devicePixelRatioF();
+    // The unlit picture (white face, ghost segments, the bar's empty scale)
+    // changes only with the bar's maximum; everything lit is blitted on top.
+    if (background_.isNull() || background_.devicePixelRatio() != dpr ||
+        backgroundBarMaximum_ != barMaximum_) {
+        background_ = QPixmap(size() * dpr);
+        background_.setDevicePixelRatio(dpr);
+        background_.fill(Qt::white);
+        QPainter bp(&background_);
+        bp.setRenderHint(QPainter::Antialiasing);
+        bp.setPen(Qt::NoPen);
+        const Glyphs& g = glyphs();
+        for (int i = 0; i < 5; ++i)
+            for (int s = 0; s < 7; ++s)
+                bp.fillPath(g.segments[i][s], kGhostColor);
+        for (int e = idx(LcdElement::LcdDd) + 1; e < kLcdElementCount; ++e)
+            if (hasGhost(static_cast<LcdElement>(e)))
+                bp.fillPath(g.shapes[e], kGhostColor);
+        paintBar(bp, 0);
+        litBar_ = QPixmap(kBarRect.size() * dpr);
+        litBar_.setDevicePixelRatio(dpr);
+        litBar_.fill(Qt::transparent);
+        QPainter lp(&litBar_);
+        lp.translate(-kBarRect.topLeft());
+        paintBar(lp, barMaximum_, false);
+        backgroundBarMaximum_ = barMaximum_;
+    }
+
+    QPainter p(this);
+    p.drawPixmap(0, 0, background_);
+    const Sprites& sp = sprites(dpr);
     for (int i = 0; i < 5; ++i) {
         const unsigned mask = lit_.isLit(kDigitElements[i]) ? segmentMask(digits_[i]) : 0;
         for (int s = 0; s < 7; ++s)
-            p.fillPath(g.segments[i][s], (mask >> s) & 1 ? kLitColor : kGhostColor);
+            if ((mask >> s) & 1)
+                p.drawPixmap(sp.segments[i][s].at, sp.segments[i][s].pixmap);
     }
-    for (int e = idx(LcdElement::LcdDd) + 1; e < kLcdElementCount; ++e) {
-        const auto element = static_cast<LcdElement>(e);
-        if (lit_.isLit(element))
-            p.fillPath(g.shapes[e], kLitColor);
-        else if (hasGhost(element))
-            p.fillPath(g.shapes[e], kGhostColor);
-    }
-    paintBar(p);
+    for (int e = idx(LcdElement::LcdDd) + 1; e < kLcdElementCount; ++e)
+        if (lit_.isLit(static_cast<LcdElement>(e)))
+            p.drawPixmap(sp.shapes[e].at, sp.shapes[e].pixmap);
+    const int litWidth = barLitWidth();
+    if (litWidth > 0)
+        p.drawPixmap(QRectF(kBarRect.topLeft(), QSizeF(litWidth, kBarRect.height())), litBar_,
+                     QRectF(0, 0, litWidth * dpr, kBarRect.height() * dpr));
     drawFrame(&p);
 }
 
-void LcdPanel::paintBar(QPainter& p) const {
-    const double left = kBarRect.left() + kBarMargin;
+int LcdPanel::barLitWidth() const {
+    const double left = kBarMargin;
     const double usable = kBarRect.width() - 2 * kBarMargin;
     const int segments = barSegmentCount(barMaximum_);
     const int lit = static_cast<int>(static_cast<long long>(barPosition_) * segments / barMaximum_);
+    if (lit <= 0)
+        return 0;
+    const double pitch = usable / segments;
+    // Up to the gap after the last lit segment.
+    return static_cast<int>(std::ceil(left + (lit - 1) * pitch + pitch * 0.8));
+}
+
+void LcdPanel::paintBar(QPainter& p, int litPosition, bool withScale) const {
+    const double left = kBarRect.left() + kBarMargin;
+    const double usable = kBarRect.width() - 2 * kBarMargin;
+    const int segments = barSegmentCount(barMaximum_);
+    const int lit = static_cast<int>(static_cast<long long>(litPosition) * segments / barMaximum_);
     const double pitch = usable / segments;
     const double segTop = kBarRect.top() + 1;
     for (int i = 0; i < segments; ++i) {
         const QRectF seg(left + i * pitch + pitch * 0.2, segTop, pitch * 0.6, 8.5);
         p.fillRect(seg, i < lit ? kLitColor : kGhostColor);
     }
+    if (!withScale)
+        return;
 
     // Ticks as dense as can still be told apart, a longer one every few.
     const double step = usable / barMaximum_;

@@ -4,6 +4,7 @@
 #include "decode/Reading.h"
 
 #include <QFrame>
+#include <QPixmap>
 #include <QRect>
 #include <QString>
 
@@ -52,12 +53,18 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    void paintBar(QPainter& p) const;
+    // Draws the bar's segments, lit up to `litPosition`, and its scale.
+    void paintBar(QPainter& p, int litPosition, bool withScale = true) const;
+    // Width from the bar's left edge that the lit segments take.
+    int barLitWidth() const;
 
     LcdSet lit_;
     std::array<char, 5> digits_{'2', '2', '0', '0', '0'};
     int barMaximum_ = 40;
     int barPosition_ = 20;
+    QPixmap background_;
+    QPixmap litBar_;
+    int backgroundBarMaximum_ = 0;
 };
 
 } // namespace voltaro

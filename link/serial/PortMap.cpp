@@ -43,13 +43,20 @@ QString PortMap::resolve(int number, const QStringList& candidates) {
     const QString overridden = qEnvironmentVariable(qPrintable(QStringLiteral("VOLTARO_COM%1").arg(number)));
     if (!overridden.isEmpty())
         return overridden;
-    // Choices that are overridden do not take a device from the list.
+    // Choices that are overridden take no device from the list, and a device
+    // that one of them names is not handed to another choice as well.
+    QStringList overrides;
+    for (int n = 1; n <= kChoices; ++n)
+        overrides << qEnvironmentVariable(qPrintable(QStringLiteral("VOLTARO_COM%1").arg(n)));
+    QStringList free;
+    for (const QString& c : candidates)
+        if (!overrides.contains(c))
+            free << c;
     int index = 0;
-    for (int n = 1; n < number; ++n) {
-        if (qEnvironmentVariable(qPrintable(QStringLiteral("VOLTARO_COM%1").arg(n))).isEmpty())
+    for (int n = 1; n < number; ++n)
+        if (overrides[n - 1].isEmpty())
             ++index;
-    }
-    return index < candidates.size() ? candidates[index] : QString();
+    return index < free.size() ? free[index] : QString();
 }
 
 QString PortMap::devicePath(int number) {

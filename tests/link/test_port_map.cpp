@@ -139,3 +139,17 @@ TEST(PortMap, TheDriverOpensWhatTheMapNames) {
 }
 
 } // namespace
+
+TEST(PortMapOverrides, ADeviceNamedByOneChoiceIsNotHandedToAnother) {
+    const QByteArray old = qgetenv("VOLTARO_COM2");
+    const bool had = qEnvironmentVariableIsSet("VOLTARO_COM2");
+    qputenv("VOLTARO_COM2", "/dev/ttyUSB0");
+    const QStringList candidates{"/dev/ttyUSB0", "/dev/ttyS0", "/dev/ttyS1"};
+    EXPECT_EQ(voltaro::PortMap::resolve(1, candidates), "/dev/ttyS0");
+    EXPECT_EQ(voltaro::PortMap::resolve(2, candidates), "/dev/ttyUSB0");
+    EXPECT_EQ(voltaro::PortMap::resolve(3, candidates), "/dev/ttyS1");
+    if (had)
+        qputenv("VOLTARO_COM2", old);
+    else
+        qunsetenv("VOLTARO_COM2");
+}

@@ -3,6 +3,7 @@
 #include "app/JudgeLamp.h"
 #include "app/Pictures.h"
 #include "app/TFCOMM.h"
+#include "chart/PlotSurface.h"
 #include "decode/LcdPanel.h"
 
 #include <QCheckBox>
@@ -136,6 +137,8 @@ void TFCOMM::buildLimitsPanel(QWidget* client) {
     label(Panel4, "T1_LO", QStringLiteral("Set Low Limit:"), 16, 100, small);
     T1LO = limitEdit(Panel4, "T1LO", QStringLiteral("-22000"), 112, 100);
     connect(T1HI, &QLineEdit::textChanged, this, &TFCOMM::T1HIChange);
+    T1HI->installEventFilter(this);
+    T1LO->installEventFilter(this);
     connect(T1LO, &QLineEdit::textChanged, this, &TFCOMM::T1HIChange);
 
     Shape1 = place(new JudgeLamp(Panel4), "Shape1", 245, 8, 113, 121);
@@ -166,6 +169,7 @@ void TFCOMM::buildChartBar(QWidget* client) {
     BtFill->setChecked(true);
     connect(BtFill, &QCheckBox::clicked, this, &TFCOMM::btFillClick);
     Maxrecord = place(new QLineEdit(QStringLiteral("100"), Panel5), "Maxrecord", 91, 2, 49, 21);
+    Maxrecord->installEventFilter(this);
     connect(Maxrecord, &QLineEdit::textChanged, this, &TFCOMM::MaxrecordChange);
 
     BtSave = speedButton(Panel5, "BtSave", QStringLiteral("Save"), pictures::saveChart(), 149, 3, 28, 21);
@@ -218,7 +222,20 @@ void TFCOMM::buildChart(QWidget* client) {
     plot->xAxis->setRange(0, 100);
     plot->yAxis->setRange(-22000, 22000);
     plot->axisRect()->setMinimumMargins(QMargins(1, 0, 1, 1));
+    // The left wall: a yellow strip along the value axis.
+    auto* wall = new QCPItemRect(plot);
+    wall->setClipToAxisRect(false);
+    wall->topLeft->setType(QCPItemPosition::ptAxisRectRatio);
+    wall->topLeft->setCoords(0, 0);
+    wall->bottomRight->setTypeX(QCPItemPosition::ptAbsolute);
+    wall->bottomRight->setTypeY(QCPItemPosition::ptAxisRectRatio);
+    wall->bottomRight->setParentAnchorX(wall->topLeft);
+    wall->bottomRight->setCoords(8, 1);
+    wall->setPen(Qt::NoPen);
+    wall->setBrush(QColor(255, 255, 0));
+    wall->setLayer(QStringLiteral("background"));
     Chtshow = plot;
+    ChartPlot = new PlotSurface(plot);
 }
 
 void TFCOMM::buildRecordBar(QWidget* client) {
@@ -236,6 +253,7 @@ void TFCOMM::buildRecordBar(QWidget* client) {
     RecordSITime = place(new QLineEdit(QStringLiteral("10"), client), "RecordSITime", 157, 210, 27, 21);
     connect(RepeatSet, &QCheckBox::clicked, this, &TFCOMM::btFillClick);
     connect(RecordSITime, &QLineEdit::textChanged, this, &TFCOMM::RecordSITimeChange);
+    RecordSITime->installEventFilter(this);
 
     RecordNew = speedButton(client, "RecordNew", QStringLiteral("Close Data"), pictures::closeData(), 246,
                             210, 23, 21);
@@ -248,14 +266,6 @@ void TFCOMM::buildRecordBar(QWidget* client) {
     connect(OpenDataFiles, &QToolButton::clicked, this, &TFCOMM::SpeedButton2Click);
     connect(saveas, &QToolButton::clicked, this, &TFCOMM::saveasClick);
     connect(BtPrint, &QToolButton::clicked, this, &TFCOMM::BtPrintClick);
-}
-
-void TFCOMM::buildGrid(QWidget* client) {
-    DBGrid1 = place(new QTableView(client), "DBGrid1", 1, 232, 334, 241);
-    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
-    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
-    DBGrid1->verticalHeader()->hide();
 }
 
 void TFCOMM::buildOutsideControls(QWidget* client) {
@@ -321,6 +331,8 @@ void TFCOMM::buildOutsideControls(QWidget* client) {
     connect(SetMaxB, &QCheckBox::clicked, this, &TFCOMM::SetmaxExit);
     connect(SetMin, &QLineEdit::textChanged, this, &TFCOMM::SetMinExit);
     connect(SetMinB, &QCheckBox::clicked, this, &TFCOMM::SetMinExit);
+    Setmax->installEventFilter(this);
+    SetMin->installEventFilter(this);
 
     multirange =
         place(new QCheckBox(QStringLiteral("Continue Record"), outside), "multirange", 730, 450, 120, 17);

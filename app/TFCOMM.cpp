@@ -2,6 +2,8 @@
 
 #include "app/ClickPanel.h"
 #include "app/JudgeLamp.h"
+#include "chart/PlotSurface.h"
+#include "chart/TChartControl.h"
 #include "decode/LcdPanel.h"
 #include "link/serial/TComPortDriver.h"
 
@@ -15,8 +17,6 @@
 #include <QScreen>
 #include <QStyle>
 #include <QTimer>
-
-#include <qcustomplot.h>
 
 namespace voltaro {
 
@@ -51,13 +51,18 @@ TFCOMM::TFCOMM(QWidget* parent)
 TFCOMM::~TFCOMM() = default;
 
 void TFCOMM::FormCreate() {
+    ChartControl = std::make_unique<TChartControl>(*ChartPlot, 100);
     pipeline_->setDecimalSepSource(&readDecimalSep);
     pipeline_->DecimalSep = readDecimalSep();
     pipeline_->evaluator.LastUnitText = "113";
-    NextRecordNo = 1;
-    RecordLimit = 10000;
+    cds1.clear();
+    recorder.NextRecordNo = 1;
+    recorder.RecordLimit = 10000;
     ShowSeries(0);
     ShowSeries(BtFill->isChecked() ? 0 : 1);
+    syncEvaluationSettings();
+    for (QCheckBox* box : {SetMaxB, SetMinB, multirange, BtFill})
+        connect(box, &QCheckBox::toggled, this, &TFCOMM::syncEvaluationSettings);
 
     switches_.IFDX22K = IFDX22K->isChecked();
     switches_.IFRQ350 = IFRQ350->isChecked();
@@ -133,12 +138,8 @@ void TFCOMM::linkActivity() {
 }
 
 void TFCOMM::setChartYRange(double max, double min) {
-    if (auto* plot = qobject_cast<QCustomPlot*>(Chtshow)) {
-        if (plot->yAxis->range() != QCPRange(min, max)) {
-            plot->yAxis->setRange(min, max);
-            plot->replot(QCustomPlot::rpQueuedReplot);
-        }
-    }
+    ChartControl->SetYMax(max);
+    ChartControl->SetYMin(min);
 }
 
 void TFCOMM::showDisplay(const DisplayState& d, const ReadingEvaluator& e, const Reading& r) {
@@ -172,6 +173,22 @@ void TFCOMM::showBar(int position) {
     Panel1->setBarPosition(position);
 }
 
+void TFCOMM::alarmBeep() {
+    QApplication::beep();
+}
+
+void TFCOMM::showSeries(int index) {
+    ShowSeries(index);
+}
+
+void TFCOMM::chartNew() {
+    BtNewClick();
+}
+
+void TFCOMM::recordReading(const Reading& r, std::string_view) {
+    INDataToTable(r);
+}
+
 // --- Quitting ---------------------------------------------------------------
 
 void TFCOMM::BitBtn1Click() {
@@ -188,40 +205,11 @@ void TFCOMM::BtExit1Click() {
 
 // --- Limits -----------------------------------------------------------------
 
-void TFCOMM::T1HIChange() {
-    pipeline_->settings.hiText = T1HI->text().toStdString();
-    pipeline_->settings.loText = T1LO->text().toStdString();
-}
-
-void TFCOMM::SetmaxExit() {}
-void TFCOMM::SetMinExit() {}
-
 // --- Handlers whose work arrives with the link, chart and recording --------
 
 void TFCOMM::ConTimerTimer() {}
-void TFCOMM::BtFirstClick() {}
-void TFCOMM::BTPreviousClick() {}
-void TFCOMM::BtNextClick() {}
-void TFCOMM::BTlastClick() {}
-void TFCOMM::BtNewClick() {}
-void TFCOMM::BtSaveClick() {}
-void TFCOMM::FillClick() {}
-void TFCOMM::btFillClick() {}
-void TFCOMM::TbFdClick() {}
-void TFCOMM::MaxrecordChange() {}
-void TFCOMM::Timer2Timer() {}
-void TFCOMM::ShowSeries(int) {}
-void TFCOMM::RecordNewClick() {}
 void TFCOMM::saveasClick() {}
 void TFCOMM::SpeedButton2Click() {}
 void TFCOMM::BtPrintClick() {}
-void TFCOMM::N10001Click() {}
-void TFCOMM::N50001Click() {}
-void TFCOMM::N100001Click() {}
-void TFCOMM::N500001Click() {}
-void TFCOMM::N1000001Click() {}
-void TFCOMM::limitessClick() {}
-void TFCOMM::TrecordTimer() {}
-void TFCOMM::RecordSITimeChange() {}
 
 } // namespace voltaro

@@ -2,6 +2,8 @@
 
 #include "app/MeterProfile.h"
 #include "decode/MeterPipeline.h"
+#include "recording/ReadingTable.h"
+#include "recording/Recorder.h"
 
 #include <QMainWindow>
 
@@ -10,6 +12,8 @@
 
 class QAction;
 class QCheckBox;
+class QFileDialog;
+class QKeyEvent;
 class QFrame;
 class QLabel;
 class QLineEdit;
@@ -24,6 +28,9 @@ class QToolButton;
 namespace voltaro {
 
 class ClickImage;
+class PlotSurface;
+class ReadingTableModel;
+class TChartControl;
 class TComPortDriver;
 class ClickPanel;
 class JudgeLamp;
@@ -47,8 +54,14 @@ public:
 
     // The link watchdog of the USB cable check; every decoded frame clears it.
     int LinkIdleCount = 0;
-    int NextRecordNo = 1;
-    int RecordLimit = 10000;
+
+    // The reading table, its grid model and the recording rules.
+    ReadingTable cds1;
+    ReadingTableModel* Data1 = nullptr;
+    Recorder recorder{cds1};
+
+    // Records the current reading if the recording rules allow it, and plots it.
+    void INDataToTable(const Reading& r);
 
     // Client area of the stored layout.
     static constexpr int kClientWidth = 714;
@@ -119,6 +132,19 @@ private:
     void setPortPanelsEnabled(bool enabled);
     QString portLabel() const;
 
+    // Chart view.
+    void showPageNumber();
+
+    // Recording and limits.
+    void setRecordLimit(int limit, QAction* item);
+    void repairEdit(QLineEdit* edit, const QString& text, int start, int length);
+    void syncEvaluationSettings();
+    void showNewestRow(int row);
+    // Whether a typed key must be discarded by the number edit it was typed into.
+    bool filterKey(QObject* watched, QKeyEvent* key);
+    static QFont uiHeaderFont();
+    void chartPointsChanged();
+
     // Layout, one region each.
     void buildWindow();
     void buildMenu();
@@ -138,6 +164,10 @@ private:
     void showDisplay(const DisplayState& d, const ReadingEvaluator& e, const Reading& r) override;
     void showJudgement(Verdict v, const Reading& r) override;
     void showBar(int position) override;
+    void alarmBeep() override;
+    void showSeries(int index) override;
+    void chartNew() override;
+    void recordReading(const Reading& r, std::string_view frameText) override;
     void frameEnded(std::string_view frameText) override;
 
     std::unique_ptr<MeterPipeline> pipeline_;
@@ -145,6 +175,12 @@ private:
     ModelSwitches switches_;
 
 public:
+    // The trend chart: its paging controller over the plot.
+    PlotSurface* ChartPlot = nullptr;
+    std::unique_ptr<TChartControl> ChartControl;
+    // The chart's place before it was enlarged (top, left, height, width).
+    QRect chartRestoreGeometry;
+
     // The serial driver: COM1, 19200 baud, 7 data bits, odd parity.
     TComPortDriver* COMM2 = nullptr;
 
@@ -224,6 +260,7 @@ public:
     QAction* START1 = nullptr;
     QAction* STOP1 = nullptr;
     QAction* FillItem = nullptr;
+    QFileDialog* SavePictureDialog1 = nullptr;
     QAction* N10001 = nullptr;
     QAction* N50001 = nullptr;
     QAction* N100001 = nullptr;

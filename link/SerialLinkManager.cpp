@@ -5,6 +5,7 @@
 #include "link/serial/TComPortDriver.h"
 
 #include <QEvent>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -54,6 +55,8 @@ void TFCOMM::refreshPortHints() {
 }
 
 bool TFCOMM::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && filterKey(watched, static_cast<QKeyEvent*>(event)))
+        return true;
     // Adapters come and go: name the device as it is when the hint is shown.
     if (event->type() == QEvent::ToolTip &&
         (watched == BtCOM1 || watched == BtCOM2 || watched == BtCOM3 || watched == BtCOM4))

@@ -12,6 +12,7 @@
 #include <QTimer>
 
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace voltaro::testing {
@@ -22,10 +23,18 @@ inline void answerMessageBox(QMessageBox::StandardButton button, QString* seen =
                              QMessageBox::Icon* icon = nullptr) {
     auto* poll = new QTimer(qApp);
     poll->setInterval(10);
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
     QObject::connect(poll, &QTimer::timeout, poll, [=]() {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (!box)
+        if (!box) {
+            // A box that never comes must not be answered in a later test.
+            if (started->elapsed() > 5000) {
+                poll->stop();
+                poll->deleteLater();
+            }
             return;
+        }
         if (seen)
             *seen = box->text();
         if (icon)
@@ -68,6 +77,54 @@ inline sim::MeterFrame meterFrame(std::uint8_t function, std::uint8_t range, con
     f.option3 = option3;
     f.withDigits(digits);
     return f;
+}
+
+} // namespace voltaro::testing
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLineEdit>
+
+#include <memory>
+
+namespace voltaro::testing {
+
+// Arms a timer that waits for a modal file dialog, types `path` into its
+// name field (as a user may type a whole path) and accepts it; an empty path
+// cancels the dialog instead. Gives up after a few seconds.
+inline void answerFileDialog(const QString& path) {
+    auto* poll = new QTimer(qApp);
+    poll->setInterval(20);
+    auto started = std::make_shared<QElapsedTimer>();
+    started->start();
+    QObject::connect(poll, &QTimer::timeout, poll, [=]() {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog) {
+            if (started->elapsed() > 5000) {
+                poll->stop();
+                poll->deleteLater();
+            }
+            return;
+        }
+        poll->stop();
+        poll->deleteLater();
+        if (path.isEmpty()) {
+            dialog->reject();
+            return;
+        }
+        const QFileInfo info(path);
+        // Open the nearest existing folder above the file.
+        QFileInfo folder(info.absolutePath());
+        while (!folder.isDir() && folder.absoluteFilePath() != folder.absolutePath())
+            folder.setFile(folder.absolutePath());
+        dialog->setDirectory(folder.absoluteFilePath());
+        if (auto* name = dialog->findChild<QLineEdit*>(QStringLiteral("fileNameEdit")))
+            name->setText(info.absoluteFilePath());
+        else
+            dialog->selectFile(info.absoluteFilePath());
+        QMetaObject::invokeMethod(dialog, "accept", Qt::DirectConnection);
+    });
+    poll->start();
 }
 
 } // namespace voltaro::testing

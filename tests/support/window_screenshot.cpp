@@ -1,8 +1,9 @@
 // Shows the real main window, feeds it a few simulated frames through its
 // serial data handler, and saves a picture of it. Used for the README and to
 // look at the window as a user sees it (run under Xvfb for a real window).
-//   window_screenshot OUT.png [SCENARIO] [FRAMES]
+//   window_screenshot OUT.png [SCENARIO] [FRAMES] [CHART_POINTS PAGE_WIDTH]
 #include "app/TFCOMM.h"
+#include "chart/TChartControl.h"
 #include "tools/MeterSimulator.h"
 
 #include <QApplication>
@@ -23,6 +24,21 @@ int main(int argc, char** argv) {
 
     voltaro::TFCOMM window;
     window.show();
+    // Optionally a long recording's worth of chart points (a random walk) on
+    // pages of the given width, to look at a dense page.
+    if (argc > 5) {
+        const long long points = std::atoll(argv[4]);
+        window.ChartControl->SetWindowSize(std::atoi(argv[5]));
+        double v = 0;
+        std::uint32_t x = 1;
+        for (long long i = 0; i < points; ++i) {
+            x = x * 1664525u + 1013904223u;
+            v += (static_cast<int>(x >> 24) - 128) / 8.0;
+            window.ChartControl->AddPoint(v);
+        }
+        window.ChartControl->SetYMax(2000);
+        window.ChartControl->SetYMin(-2000);
+    }
     voltaro::sim::MeterSimulator sim(scenario, 5);
     std::vector<std::uint8_t> bytes = {0x0A};
     for (int i = 0; i < frames; ++i) {

@@ -1,0 +1,90 @@
+#include "recording/ReadingTableModel.h"
+
+#include "recording/UnitSymbols.h"
+
+#include <QTimer>
+
+namespace voltaro {
+
+namespace {
+
+constexpr int kFieldOfColumn[] = {ReadingTable::No,    ReadingTable::Time, ReadingTable::Function,
+                                  ReadingTable::Value, ReadingTable::Unit, ReadingTable::Judge};
+
+} // namespace
+
+ReadingTableModel::ReadingTableModel(ReadingTable& table, QObject* parent)
+    : QAbstractTableModel(parent), table_(table), published_(static_cast<int>(table.rowCount())),
+      publishTimer_(new QTimer(this)) {
+    publishTimer_->setSingleShot(true);
+    publishTimer_->setInterval(100);
+    connect(publishTimer_, &QTimer::timeout, this, &ReadingTableModel::flush);
+}
+
+int ReadingTableModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : published_;
+}
+
+int ReadingTableModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant ReadingTableModel::data(const QModelIndex& index, int role) const {
+    if (!index.isValid() || index.row() >= published_)
+        return {};
+    const int field = kFieldOfColumn[index.column()];
+    switch (role) {
+    case Qt::DisplayRole: {
+        const QString text = table_.text(index.row(), field);
+        return index.column() == ColUnit ? unitSymbols(text) : text;
+    }
+    case Qt::TextAlignmentRole:
+        switch (index.column()) {
+        case ColTime:
+        case ColFunction: return int(Qt::AlignCenter);
+        case ColValue:
+        case ColUnit: return int(Qt::AlignRight | Qt::AlignVCenter);
+        default: return int(Qt::AlignLeft | Qt::AlignVCenter);
+        }
+    default: return {};
+    }
+}
+
+QVariant ReadingTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= ColumnCount)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    static const char* const kTitles[] = {"No", "time", "Function", "Value", "Unit", "Judge"};
+    return QString::fromLatin1(kTitles[section]);
+}
+
+int ReadingTableModel::columnWidth(int column) {
+    static constexpr int kWidths[] = {53, 50, 70, 56, 35, 0};
+    return column >= 0 && column < ColumnCount ? kWidths[column] : 0;
+}
+
+void ReadingTableModel::rowsAppended() {
+    if (!publishTimer_->isActive())
+        publishTimer_->start();
+}
+
+void ReadingTableModel::flush() {
+    publishTimer_->stop();
+    const int rows = static_cast<int>(table_.rowCount());
+    if (rows <= published_)
+        return;
+    beginInsertRows({}, published_, rows - 1);
+    published_ = rows;
+    endInsertRows();
+    emit rowsPublished(rows - 1);
+}
+
+void ReadingTableModel::tableReset() {
+    publishTimer_->stop();
+    beginResetModel();
+    published_ = static_cast<int>(table_.rowCount());
+    endResetModel();
+    if (published_ > 0)
+        emit rowsPublished(published_ - 1);
+}
+
+} // namespace voltaro

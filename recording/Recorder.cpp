@@ -1,0 +1,77 @@
+#include "recording/Recorder.h"
+
+#include <QLocale>
+
+namespace voltaro {
+
+namespace {
+
+QString fromView(std::string_view s) {
+    return QString::fromLatin1(s.data(), static_cast<qsizetype>(s.size()));
+}
+
+} // namespace
+
+Recorder::Outcome Recorder::INDataToTable(const Reading& r, bool recordSI, bool repeatSet,
+                                          const QString& interval, const QString& time) {
+    // A limit of N admits N rows between two clearings.
+    if (RecordedCount >= RecordLimit)
+        return Outcome::Stopped;
+    if (recordSI && SampleCountdown != 0)
+        return Outcome::Stopped;
+    const QString func = fromView(r.FuncText);
+    const QString unit = fromView(r.UnitText);
+    const QString value = QString::fromStdString(r.ValueText);
+    const QString key = value + func + unit + fromView(r.RangeText);
+    if (!repeatSet && key == LastRecordKey)
+        return Outcome::ChartOnly;
+
+    LastRecordKey = key;
+    if (interval.isEmpty() || interval == QLatin1String("-") || interval == QLatin1String("+"))
+        SampleCountdown = 0;
+    else
+        SampleCountdown = interval.toInt();
+    ++RecordedCount;
+    const qsizetype row = table_.appendRow();
+    table_.setText(row, ReadingTable::Value, value);
+    table_.setInt(row, ReadingTable::NVal, static_cast<std::int32_t>(r.Count));
+    table_.setText(row, ReadingTable::Time, time);
+    table_.setInt(row, ReadingTable::No, NextRecordNo);
+    table_.setText(row, ReadingTable::Function, func);
+    table_.setText(row, ReadingTable::Unit, unit);
+    table_.setText(row, ReadingTable::Judge, fromView(r.JudgeText));
+    ++NextRecordNo;
+    return Outcome::Recorded;
+}
+
+void Recorder::tick(bool recordSI) {
+    if (recordSI && SampleCountdown > 0)
+        --SampleCountdown;
+}
+
+void Recorder::clear() {
+    table_.clear();
+    NextRecordNo = 1;
+    RecordedCount = 0;
+}
+
+QString timeOfDayText(const QTime& t, const QString& separator) {
+    auto two = [](int v) { return QStringLiteral("%1").arg(v, 2, 10, QLatin1Char('0')); };
+    return two(t.hour()) + separator + two(t.minute()) + separator + two(t.second());
+}
+
+QString localeTimeSeparator() {
+    // The character that follows the hours in the locale's time format.
+    const QString format = QLocale::system().timeFormat(QLocale::LongFormat);
+    const qsizetype h = format.indexOf(QLatin1Char('h'), 0, Qt::CaseInsensitive);
+    if (h >= 0) {
+        qsizetype i = h;
+        while (i < format.size() && format[i].toLower() == QLatin1Char('h'))
+            ++i;
+        if (i < format.size() && !format[i].isLetter())
+            return QString(format[i]);
+    }
+    return QStringLiteral(":");
+}
+
+} // namespace voltaro

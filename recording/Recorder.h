@@ -1,0 +1,49 @@
+#pragma once
+
+#include "decode/Reading.h"
+#include "recording/ReadingTable.h"
+
+#include <QString>
+#include <QTime>
+
+namespace voltaro {
+
+// The recording rules: record limit, sampling gate and repeat filter, the
+// row a reading becomes, and the counters they keep.
+class Recorder {
+public:
+    enum class Outcome {
+        Stopped,   // neither a row nor a chart point
+        ChartOnly, // a repeated reading: no row, but a chart point
+        Recorded,  // a row and a chart point
+    };
+
+    explicit Recorder(ReadingTable& table) : table_(table) {}
+
+    // One decoded reading. `recordSI`/`repeatSet` are the check boxes,
+    // `interval` the sampling edit's text, `time` the time of day to store.
+    Outcome INDataToTable(const Reading& r, bool recordSI, bool repeatSet, const QString& interval,
+                          const QString& time);
+
+    // One tick of the one-second sampling timer.
+    void tick(bool recordSI);
+    // "Close Data": the table is emptied and numbering starts again at 1.
+    void clear();
+
+    int NextRecordNo = 1;
+    int RecordedCount = 0;
+    int RecordLimit = 10000;
+    int SampleCountdown = 0;
+    QString LastRecordKey;
+
+private:
+    ReadingTable& table_;
+};
+
+// The time of day as "hh:mm:ss" with `separator` between the parts.
+QString timeOfDayText(const QTime& t, const QString& separator);
+
+// The time separator of the user's locale (":" when it has none).
+QString localeTimeSeparator();
+
+} // namespace voltaro

@@ -93,7 +93,7 @@ PlotSurface::PlotSurface(QCustomPlot* plot)
     plot_->xAxis->setNumberPrecision(0);
 
     replotTimer_->setSingleShot(true);
-    replotTimer_->setInterval(200);
+    replotTimer_->setInterval(500);
     connect(replotTimer_, &QTimer::timeout, plot_, [this] { plot_->replot(); });
 }
 

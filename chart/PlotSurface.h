@@ -21,7 +21,7 @@ public:
 
 // The chart window controller's view of the trend chart, on QCustomPlot:
 // series 0 is the area series, series 1 the line series, both drawing the
-// same data container. Replots are coalesced to at most five a second.
+// same data container. Replots are coalesced to at most two a second.
 class PlotSurface : public QObject, public ChartSurface {
     Q_OBJECT
 public:
@@ -44,8 +44,8 @@ public:
     void setVerticalMax(double v) override;
     void setVerticalMin(double v) override;
 
-    // Asks for a replot; the requests of 200 ms make one, so a streaming
-    // meter costs at most five redraws a second.
+    // Asks for a replot; the requests of half a second make one, so a
+    // streaming meter costs at most two redraws a second.
     void requestReplot();
 
 private:

@@ -46,6 +46,7 @@ void TFCOMM::buildGrid(QWidget* client) {
     DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
     DBGrid1->setWordWrap(false);
+
     for (int c = 0; c < ReadingTableModel::ColumnCount; ++c)
         if (const int width = ReadingTableModel::columnWidth(c); width > 0)
             DBGrid1->setColumnWidth(c, width);

@@ -1,0 +1,43 @@
+// Recording at scale: the cost of recording one reading (recording rules and
+// the row) with 10 rows and with 10 million rows in the table, and the
+// table's bytes per row.
+#include "recording/ReadingTable.h"
+#include "recording/Recorder.h"
+
+#include <benchmark/benchmark.h>
+
+#include <string>
+
+namespace {
+
+voltaro::Reading reading(int i) {
+    voltaro::Reading r;
+    r.ValueText = std::to_string(i % 22000) + ".5";
+    r.FuncText = "DC";
+    r.UnitText = "V";
+    r.RangeText = "AUTO";
+    r.JudgeText = "Pass";
+    r.Count = i % 22000;
+    return r;
+}
+
+void BM_RecordReading(benchmark::State& state) {
+    voltaro::ReadingTable table;
+    voltaro::Recorder recorder(table);
+    recorder.RecordLimit = 100'000'000;
+    const QString interval = QStringLiteral("10");
+    const QString time = QStringLiteral("12:34:56");
+    for (long long i = 0; i < state.range(0); ++i)
+        recorder.INDataToTable(reading(static_cast<int>(i)), false, true, interval, time);
+    const voltaro::Reading r = reading(1234);
+    for (auto _ : state)
+        recorder.INDataToTable(r, false, true, interval, time);
+    state.counters["rows"] = static_cast<double>(table.rowCount());
+    state.counters["bytes/row"] =
+        static_cast<double>(table.memoryBytes()) / static_cast<double>(table.rowCount());
+}
+BENCHMARK(BM_RecordReading)->Arg(10)->Arg(10'000'000)->Unit(benchmark::kNanosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,74 @@
+// The whole program with a long recording: fills the real window's table and
+// chart through INDataToTable with ROWS readings (the "limitless" setting),
+// then reports the process's peak memory, the grid's jump to the newest row
+// and a page scroll, each with its repaint.
+//   recording_scale [ROWS]   (default 10,000,000)
+#include "app/TFCOMM.h"
+#include "chart/PlotSurface.h"
+#include "recording/ReadingTableModel.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QScrollBar>
+#include <QTableView>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <sys/resource.h>
+
+int main(int argc, char** argv) {
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    const long long rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000LL;
+    voltaro::TFCOMM w;
+    w.show();
+    w.limitess->trigger();
+    QApplication::processEvents();
+
+    QElapsedTimer t;
+    t.start();
+    voltaro::Reading r;
+    r.FuncText = "DC";
+    r.UnitText = "V";
+    r.RangeText = "AUTO";
+    r.JudgeText = "Pass";
+    for (long long i = 0; i < rows; ++i) {
+        r.ValueText = std::to_string(i % 22000);
+        r.Count = static_cast<double>(i % 22000);
+        r.ScaledValue = r.Count / 1000.0;
+        w.INDataToTable(r);
+        if (i % 100000 == 0)
+            QApplication::processEvents();
+    }
+    const double fillSeconds = t.nsecsElapsed() / 1e9;
+    QApplication::processEvents();
+    w.Data1->flush();
+
+    t.restart();
+    w.DBGrid1->selectRow(static_cast<int>(rows - 1));
+    w.DBGrid1->scrollToBottom();
+    w.DBGrid1->viewport()->repaint();
+    const double jumpMs = t.nsecsElapsed() / 1e6;
+    t.restart();
+    QScrollBar* bar = w.DBGrid1->verticalScrollBar();
+    for (int i = 0; i < 20; ++i) {
+        bar->setValue(bar->value() - bar->pageStep());
+        w.DBGrid1->viewport()->repaint();
+    }
+    const double scrollMs = t.nsecsElapsed() / 1e6 / 20;
+
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    const double peakMiB = u.ru_maxrss / 1024.0;
+    std::printf("rows %lld (table %lld, chart points %lld) filled in %.1f s\n", rows,
+                static_cast<long long>(w.cds1.rowCount()),
+                static_cast<long long>(w.ChartPlot->points().size()), fillSeconds);
+    std::printf("peak memory of the whole program %.0f MiB = %.1f bytes a row\n", peakMiB,
+                peakMiB * 1024 * 1024 / static_cast<double>(rows));
+    std::printf("jump to the newest row with repaint %.2f ms; one page scroll with repaint %.2f ms\n", jumpMs,
+                scrollMs);
+    return 0;
+}

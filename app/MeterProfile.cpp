@@ -24,9 +24,7 @@ MeterProfile MeterProfile::forCode(std::string_view code) {
     else if (code == "2")
         row(20000, 20, 20);
     else
-        row(22000, 22, 22);
-    if (code != "6" && code != "34" && code != "2")
-        p.CountProfile = "22";
+        row(22000, 22, 22), p.CountProfile = "22";
     return p;
 }
 

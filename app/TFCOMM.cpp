@@ -6,6 +6,7 @@
 #include "chart/TChartControl.h"
 #include "decode/LcdPanel.h"
 #include "link/serial/TComPortDriver.h"
+#include "recording/UnitSymbols.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -146,7 +147,8 @@ void TFCOMM::showDisplay(const DisplayState& d, const ReadingEvaluator& e, const
     Panel1->showDisplay(d);
     MaxText->setText(QString::fromStdString(e.MaxValueText));
     MinText->setText(QString::fromStdString(e.MinValueText));
-    const QString unit = QString::fromLatin1(r.UnitText.data(), static_cast<qsizetype>(r.UnitText.size()));
+    const QString unit =
+        unitSymbols(QString::fromLatin1(r.UnitText.data(), static_cast<qsizetype>(r.UnitText.size())));
     MaxTextU->setText(unit);
     MinTextU->setText(unit);
 }

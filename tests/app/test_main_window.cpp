@@ -15,9 +15,6 @@
 #include <memory>
 
 using namespace voltaro;
-using voltaro::testing::answerMessageBox;
-using voltaro::testing::meterFrame;
-using voltaro::testing::serialBytes;
 using E = LcdElement;
 
 namespace {
@@ -42,16 +39,7 @@ protected:
         return c ? QRect(c->mapTo(w->centralWidget(), QPoint(0, 0)), c->size()) : QRect();
     }
 
-    void feed(const std::vector<sim::MeterFrame>& frames) {
-        auto bytes = serialBytes(frames);
-        if (started) // the line feed before the first frame came with the frame before
-            bytes.erase(bytes.begin());
-        started = true;
-        w->DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
-    }
-
     std::unique_ptr<TFCOMM> w;
-    bool started = false;
 };
 
 } // namespace

@@ -9,7 +9,7 @@ VOLTARO_PACKAGES=(
     build-essential cmake ninja-build pkg-config
     qt6-base-dev libqcustomplot-dev libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev
-    xvfb xauth fonts-dejavu-core fonts-liberation2
+    xvfb xauth fonts-dejavu-core fonts-liberation2 poppler-utils
 )
 
 voltaro_install_packages() {

@@ -49,13 +49,14 @@ void ReadingTable::clear() {
 }
 
 std::uint32_t ReadingTable::intern(QStringView text) {
-    const QString key = text.left(kTextSize).toString();
-    const auto it = poolIndex_.constFind(key);
-    if (it != poolIndex_.constEnd())
-        return it.value();
+    const QStringView key = text.left(kTextSize);
+    const auto it = poolIndex_.find(key);
+    if (it != poolIndex_.end())
+        return it->second;
     const auto index = static_cast<std::uint32_t>(pool_.size());
-    pool_.append(key);
-    poolIndex_.insert(key, index);
+    pool_.append(key.toString());
+    // The key views the pooled copy, whose characters never move or change.
+    poolIndex_.emplace(QStringView(pool_.constLast()), index);
     return index;
 }
 

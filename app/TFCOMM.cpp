@@ -210,8 +210,6 @@ void TFCOMM::BtExit1Click() {
 // --- Handlers whose work arrives with the link, chart and recording --------
 
 void TFCOMM::ConTimerTimer() {}
-void TFCOMM::saveasClick() {}
-void TFCOMM::SpeedButton2Click() {}
 void TFCOMM::BtPrintClick() {}
 
 } // namespace voltaro

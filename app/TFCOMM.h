@@ -140,6 +140,11 @@ private:
     void repairEdit(QLineEdit* edit, const QString& text, int start, int length);
     void syncEvaluationSettings();
     void showNewestRow(int row);
+
+    // Data files: writes the text table and reports the outcome; reads either
+    // format into the table (appending text rows, replacing with XML).
+    void SaveTableAsText(const QString& name);
+    void LoadTableFile(const QString& name, bool emptyFirst);
     // Whether a typed key must be discarded by the number edit it was typed into.
     bool filterKey(QObject* watched, QKeyEvent* key);
     static QFont uiHeaderFont();
@@ -261,6 +266,8 @@ public:
     QAction* STOP1 = nullptr;
     QAction* FillItem = nullptr;
     QFileDialog* SavePictureDialog1 = nullptr;
+    QFileDialog* SaveDialog2 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
     QAction* N10001 = nullptr;
     QAction* N50001 = nullptr;
     QAction* N100001 = nullptr;

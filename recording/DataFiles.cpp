@@ -1,0 +1,527 @@
+#include "recording/DataFiles.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <array>
+#include <optional>
+
+namespace voltaro::datafiles {
+
+namespace {
+
+bool isBlankOrControl(QChar c) {
+    return c.unicode() <= 32;
+}
+
+// A text column: blanks and control characters trimmed, "NULL" for nothing.
+QString cleanText(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlankOrControl(text[begin]))
+        ++begin;
+    while (end > begin && isBlankOrControl(text[end - 1]))
+        --end;
+    if (begin == end)
+        return QStringLiteral("NULL");
+    QString out = text.mid(begin, end - begin);
+    // A line break inside would split the row into two lines, quoted or not.
+    out.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    out.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return out;
+}
+
+// Quotes a column that would not read back as it is: one holding a tab,
+// starting with a double quote or with blanks at its edges. Plain columns
+// stay unquoted so spreadsheets show them as they are.
+QString columnText(const QString& text) {
+    const bool needsQuotes =
+        !text.isEmpty() && (text.contains(QLatin1Char('\t')) || text.front() == QLatin1Char('"') ||
+                            isBlankOrControl(text.front()) || isBlankOrControl(text.back()));
+    if (!needsQuotes)
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// A double-quoted token from `i` (at the opening quote): "" stands for one
+// quote; an unclosed token runs to the end of the line.
+qsizetype readQuoted(QStringView s, qsizetype i, QString* out) {
+    out->clear();
+    ++i;
+    while (i < s.size()) {
+        if (s[i] == QLatin1Char('"')) {
+            if (i + 1 < s.size() && s[i + 1] == QLatin1Char('"')) {
+                out->append(QLatin1Char('"'));
+                i += 2;
+                continue;
+            }
+            return i + 1;
+        }
+        out->append(s[i]);
+        ++i;
+    }
+    return i;
+}
+
+QStringList splitBlankSeparated(QStringView s) {
+    QStringList tokens;
+    qsizetype i = 0;
+    const auto skipBlanks = [&] {
+        while (i < s.size() && isBlankOrControl(s[i]))
+            ++i;
+    };
+    skipBlanks();
+    while (i < s.size()) {
+        if (s[i] == QLatin1Char('"')) {
+            QString token;
+            i = readQuoted(s, i, &token);
+            tokens.append(token);
+        } else {
+            const qsizetype start = i;
+            while (i < s.size() && !isBlankOrControl(s[i]))
+                ++i;
+            tokens.append(s.mid(start, i - start).toString());
+        }
+        skipBlanks();
+    }
+    return tokens;
+}
+
+QStringList splitTabbed(QStringView s, bool* ok) {
+    QStringList columns;
+    qsizetype i = 0;
+    const auto skipBlanksInColumn = [&] {
+        while (i < s.size() && s[i] != QLatin1Char('\t') && isBlankOrControl(s[i]))
+            ++i;
+    };
+    for (;;) {
+        skipBlanksInColumn();
+        if (i < s.size() && s[i] == QLatin1Char('"')) {
+            QString token;
+            i = readQuoted(s, i, &token);
+            skipBlanksInColumn();
+            if (i < s.size() && s[i] != QLatin1Char('\t')) {
+                *ok = false;
+                return columns;
+            }
+            columns.append(token);
+        } else {
+            const qsizetype start = i;
+            while (i < s.size() && s[i] != QLatin1Char('\t'))
+                ++i;
+            qsizetype end = i;
+            while (end > start && isBlankOrControl(s[end - 1]))
+                --end;
+            columns.append(s.mid(start, end - start).toString());
+        }
+        if (i >= s.size())
+            return columns;
+        ++i; // the tab; a tab at the very end leaves one more, empty column
+    }
+}
+
+LoadResult failed(qsizetype rowsAdded = 0) {
+    LoadResult r;
+    r.ok = false;
+    r.rowsAdded = rowsAdded;
+    return r;
+}
+
+// Converts the tokens of one line before the row is appended, so a line that
+// fails leaves no half-filled row behind.
+bool appendLine(ReadingTable& table, const QStringList& tokens, bool tabbed) {
+    const auto& fields = table.fields();
+    if (tokens.size() > fields.size())
+        return false;
+    std::array<std::optional<std::int32_t>, ReadingTable::FieldCount> ints;
+    for (qsizetype k = 0; k < tokens.size(); ++k) {
+        if (fields[k].type != FieldType::Integer || (tabbed && tokens[k].isEmpty()))
+            continue;
+        bool ok = false;
+        const int v = tokens[k].toInt(&ok, 10);
+        if (!ok)
+            return false;
+        ints[k] = v;
+    }
+    const qsizetype row = table.appendRow();
+    for (qsizetype k = 0; k < tokens.size(); ++k) {
+        const int field = static_cast<int>(k);
+        if (ints[k])
+            table.setInt(row, field, *ints[k]);
+        else if (fields[k].type == FieldType::Text && !(tabbed && tokens[k].isEmpty()))
+            table.setText(row, field, tokens[k]);
+    }
+    return true;
+}
+
+// Writes the packet through `write` in UTF-8 pieces; stops at the first
+// piece `write` refuses. The writer fills a string that is handed on and
+// emptied every few rows, which is much faster than letting it write each
+// small part to the file itself.
+template <typename Write> bool writePacket(const ReadingTable& table, Write&& write) {
+    constexpr qsizetype kPiece = 1 << 15;
+    QString piece;
+    piece.reserve(kPiece + 1024);
+    QXmlStreamWriter w(&piece);
+    const auto& fields = table.fields();
+    QStringList attrs;
+    for (const auto& f : fields)
+        attrs.append(xmlAttributeName(f.name));
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    piece.replace(QLatin1String("?>"), QLatin1String(" encoding=\"UTF-8\"?>"));
+    w.writeStartElement(QStringLiteral("DATAPACKET"));
+    w.writeAttribute(QStringLiteral("Version"), QStringLiteral("2.0"));
+    w.writeStartElement(QStringLiteral("METADATA"));
+    w.writeStartElement(QStringLiteral("FIELDS"));
+    for (const auto& f : fields) {
+        w.writeEmptyElement(QStringLiteral("FIELD"));
+        w.writeAttribute(QStringLiteral("attrname"), f.name);
+        if (f.type == FieldType::Integer) {
+            w.writeAttribute(QStringLiteral("fieldtype"), QStringLiteral("i4"));
+        } else {
+            w.writeAttribute(QStringLiteral("fieldtype"), QStringLiteral("string"));
+            w.writeAttribute(QStringLiteral("WIDTH"), QString::number(f.size));
+        }
+    }
+    w.writeEndElement(); // FIELDS
+    w.writeEmptyElement(QStringLiteral("PARAMS"));
+    w.writeEndElement(); // METADATA
+    w.writeStartElement(QStringLiteral("ROWDATA"));
+    const QString rowState = QStringLiteral("4");
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        w.writeEmptyElement(QStringLiteral("ROW"));
+        w.writeAttribute(QStringLiteral("RowState"), rowState);
+        for (int f = 0; f < fields.size(); ++f)
+            if (!table.isNull(row, f))
+                w.writeAttribute(attrs[f], table.text(row, f));
+        if (piece.size() >= kPiece) {
+            if (!write(piece.toUtf8()))
+                return false;
+            piece.resize(0); // keeps its room for the next piece
+        }
+    }
+    w.writeEndElement(); // ROWDATA
+    w.writeEndElement(); // DATAPACKET
+    w.writeEndDocument();
+    return write(piece.toUtf8());
+}
+
+struct PacketField {
+    QString attribute;
+    int field;
+};
+
+// FIELDS must name exactly the table's fields, each once, with their types.
+bool readFields(QXmlStreamReader& r, const ReadingTable& table, QVector<PacketField>* out) {
+    const auto& fields = table.fields();
+    QVector<bool> seen(fields.size(), false);
+    while (r.readNextStartElement()) {
+        if (r.name() != QLatin1String("FIELD"))
+            return false;
+        const auto a = r.attributes();
+        const QString name = a.value(QLatin1String("attrname")).toString();
+        const auto type = a.value(QLatin1String("fieldtype"));
+        const int f = table.fieldIndex(name);
+        if (f < 0 || seen[f])
+            return false;
+        const bool isInt = fields[f].type == FieldType::Integer;
+        if (type != (isInt ? QLatin1String("i4") : QLatin1String("string")))
+            return false;
+        const QString attribute = xmlAttributeName(name);
+        if (attribute == QLatin1String("RowState"))
+            return false;
+        for (const auto& p : *out)
+            if (p.attribute == attribute)
+                return false;
+        seen[f] = true;
+        out->append({attribute, f});
+        r.skipCurrentElement();
+    }
+    return !r.hasError() && out->size() == fields.size();
+}
+
+bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable& into) {
+    const auto& fields = into.fields();
+    while (r.readNextStartElement()) {
+        if (r.name() != QLatin1String("ROW"))
+            return false;
+        const qsizetype row = into.appendRow();
+        // Attributes mostly come in the order of the fields, so the one
+        // after the last match is tried first.
+        qsizetype next = 0;
+        for (const auto& a : r.attributes()) {
+            const QStringView name = a.name();
+            if (name == QLatin1String("RowState"))
+                continue;
+            qsizetype k = next < map.size() && name == map[next].attribute ? next : -1;
+            for (qsizetype i = 0; k < 0 && i < map.size(); ++i)
+                if (name == map[i].attribute)
+                    k = i;
+            if (k < 0)
+                return false;
+            next = k + 1;
+            const int f = map[k].field;
+            if (fields[f].type == FieldType::Integer) {
+                bool ok = false;
+                const int v = a.value().toInt(&ok, 10);
+                if (!ok)
+                    return false;
+                into.setInt(row, f, v);
+            } else {
+                into.setText(row, f, a.value());
+            }
+        }
+        r.skipCurrentElement();
+    }
+    return !r.hasError();
+}
+
+// Writes the header and one line per row through `write`, a piece at a
+// time; stops at the first piece `write` refuses.
+template <typename Write> bool writeTextTable(const ReadingTable& table, Write&& write) {
+    constexpr qsizetype kPiece = 1 << 16;
+    QByteArray piece("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n");
+    piece.reserve(kPiece + 256);
+    constexpr int textFields[] = {ReadingTable::Time, ReadingTable::Function, ReadingTable::Value,
+                                  ReadingTable::Unit, ReadingTable::Judge};
+    QString line;
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        line.clear();
+        if (const auto no = table.intValue(row, ReadingTable::No))
+            line.append(QString::number(*no));
+        for (int f : textFields) {
+            line.append(QLatin1Char('\t'));
+            line.append(columnText(cleanText(table.text(row, f))));
+        }
+        line.append(QLatin1String("\r\n"));
+        // The 8-bit code page of a Linux desktop is taken to be Latin-1;
+        // characters beyond it are written as '?'.
+        piece.append(line.toLatin1());
+        if (piece.size() >= kPiece) {
+            if (!write(piece))
+                return false;
+            piece.resize(0); // keeps its room for the next piece
+        }
+    }
+    return write(piece);
+}
+
+SaveResult commit(QSaveFile& file) {
+    SaveResult result;
+    if (!file.commit()) {
+        result.error = file.errorString();
+        return result;
+    }
+    result.ok = true;
+    return result;
+}
+
+} // namespace
+
+bool isXmlFileName(const QString& fileName) {
+    return fileName.endsWith(QLatin1String(".xml"), Qt::CaseSensitive);
+}
+
+QByteArray textTable(const ReadingTable& table) {
+    QByteArray out;
+    out.reserve(static_cast<qsizetype>(table.rowCount()) * 40 + 64);
+    writeTextTable(table, [&out](const QByteArray& bytes) {
+        out.append(bytes);
+        return true;
+    });
+    return out;
+}
+
+SaveResult saveText(const ReadingTable& table, const QString& fileName) {
+    // Written beside the old file and renamed over it, so a failed save
+    // never leaves a damaged or empty file where a good one was.
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return {false, file.errorString()};
+    const bool written =
+        writeTextTable(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); });
+    if (!written) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return {false, error};
+    }
+    return commit(file);
+}
+
+QStringList splitTextLine(QStringView line, bool* ok) {
+    bool dummy = true;
+    bool& good = ok ? *ok : dummy;
+    good = true;
+    if (line.contains(QLatin1Char('\t')))
+        return splitTabbed(line, &good);
+    return splitBlankSeparated(line);
+}
+
+LoadResult loadText(ReadingTable& table, const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed();
+    LoadResult result;
+    bool header = true;
+    // One line, without its line break; false stops the load.
+    const auto takeLine = [&](QByteArrayView bytes) {
+        if (header) {
+            header = false;
+            return true;
+        }
+        const QString line = QString::fromLatin1(bytes);
+        bool ok = true;
+        QStringList tokens = splitTextLine(line, &ok);
+        if (!ok)
+            return false;
+        const bool tabbed = line.contains(QLatin1Char('\t'));
+        if (tabbed)
+            while (!tokens.isEmpty() && tokens.constLast().isEmpty())
+                tokens.removeLast();
+        if (tokens.isEmpty())
+            return true;
+        if (!appendLine(table, tokens, tabbed))
+            return false;
+        ++result.rowsAdded;
+        return true;
+    };
+    // The file is read a piece at a time, so a long file never sits in
+    // memory beside the rows it becomes. Lines end with CR LF, LF or CR.
+    constexpr qint64 kPiece = 1 << 16;
+    QByteArray pending;
+    qint64 total = 0;
+    bool atEnd = false;
+    while (!atEnd) {
+        const QByteArray piece = file.read(kPiece);
+        if (piece.isEmpty()) {
+            if (file.error() != QFileDevice::NoError)
+                return failed(result.rowsAdded);
+            atEnd = true;
+        }
+        total += piece.size();
+        pending.append(piece);
+        qsizetype pos = 0;
+        for (;;) {
+            qsizetype end = pos;
+            while (end < pending.size() && pending[end] != '\r' && pending[end] != '\n')
+                ++end;
+            if (end == pending.size())
+                break;
+            // A CR at the end of the piece may be the first half of CR LF.
+            if (pending[end] == '\r' && end + 1 == pending.size() && !atEnd)
+                break;
+            if (!takeLine(QByteArrayView(pending).sliced(pos, end - pos)))
+                return failed(result.rowsAdded);
+            pos = end + 1;
+            if (pending[end] == '\r' && pos < pending.size() && pending[pos] == '\n')
+                ++pos;
+        }
+        pending.remove(0, pos);
+    }
+    if (total == 0)
+        return failed(); // not even the header line to skip
+    if (!pending.isEmpty() && !takeLine(pending))
+        return failed(result.rowsAdded);
+    result.ok = true;
+    return result;
+}
+
+// Field names need not be XML names ("DC/AC"), so a row carries each value in
+// an attribute derived from the name: every character other than an ASCII
+// letter, digit, '_', '-' or '.' becomes '_', and a name that does not start
+// with a letter or '_' gets a leading '_'. "DC/AC" is thus carried as
+// "DC_AC"; FIELD's attrname keeps the real name, and the reader derives the
+// attribute from it the same way.
+QString xmlAttributeName(const QString& fieldName) {
+    QString out;
+    out.reserve(fieldName.size() + 1);
+    for (QChar c : fieldName) {
+        const char16_t u = c.unicode();
+        const bool valid = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+                           u == u'_' || u == u'-' || u == u'.';
+        out.append(valid ? c : QLatin1Char('_'));
+    }
+    if (out.isEmpty() || !(out.front().isLetter() || out.front() == QLatin1Char('_')))
+        out.prepend(QLatin1Char('_'));
+    return out;
+}
+
+QByteArray xmlPacket(const ReadingTable& table) {
+    QByteArray out;
+    writePacket(table, [&out](const QByteArray& bytes) {
+        out.append(bytes);
+        return true;
+    });
+    return out;
+}
+
+SaveResult saveXml(const ReadingTable& table, const QString& fileName) {
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return {false, file.errorString()};
+    const bool written =
+        writePacket(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); });
+    if (!written) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return {false, error};
+    }
+    return commit(file);
+}
+
+LoadResult loadXml(ReadingTable& table, const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed();
+    QXmlStreamReader r(&file);
+    if (!r.readNextStartElement() || r.name() != QLatin1String("DATAPACKET"))
+        return failed();
+    // The whole packet is read into a table of its own first, so a file that
+    // fails half way leaves the table as it was.
+    ReadingTable loaded;
+    QVector<PacketField> map;
+    bool haveFields = false;
+    while (r.readNextStartElement()) {
+        if (r.name() == QLatin1String("METADATA")) {
+            while (r.readNextStartElement()) {
+                if (r.name() == QLatin1String("FIELDS")) {
+                    if (haveFields || !readFields(r, loaded, &map))
+                        return failed();
+                    haveFields = true;
+                } else {
+                    r.skipCurrentElement();
+                }
+            }
+        } else if (r.name() == QLatin1String("ROWDATA")) {
+            if (!haveFields || !readRows(r, map, loaded))
+                return failed();
+        } else {
+            r.skipCurrentElement();
+        }
+    }
+    while (!r.atEnd() && !r.hasError())
+        r.readNext();
+    if (r.hasError() || !haveFields)
+        return failed();
+    table = std::move(loaded);
+    LoadResult result;
+    result.ok = true;
+    result.replaced = true;
+    result.rowsAdded = table.rowCount();
+    return result;
+}
+
+LoadResult loadTableFile(const QString& fileName, ReadingTable& table, bool emptyFirst) {
+    if (emptyFirst)
+        table.clear();
+    if (isXmlFileName(fileName))
+        return loadXml(table, fileName);
+    return loadText(table, fileName);
+}
+
+} // namespace voltaro::datafiles

@@ -1,0 +1,237 @@
+// Saving and loading data files through the window's handlers, answering
+// the real file dialogs and message boxes as a user would.
+#include "app/TFCOMM.h"
+#include "recording/DataFiles.h"
+#include "recording/ReadingTableModel.h"
+#include "support/FileSizeLimit.h"
+#include "support/WindowTestSupport.h"
+
+#include <QDir>
+#include <QFile>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+static void PrintTo(const QString& s, std::ostream* os) {
+    *os << '"' << s.toStdString() << '"';
+}
+
+using namespace voltaro;
+using voltaro::testing::answerFileDialog;
+
+namespace {
+
+class DataFilesWindow : public ::testing::Test {
+protected:
+    void SetUp() override {
+        w = std::make_unique<TFCOMM>();
+        w->show();
+        w->Trecord->stop();
+    }
+
+    void addRow(int no, const char* value, const char* unit) {
+        const auto row = w->cds1.appendRow();
+        w->cds1.setInt(row, ReadingTable::No, no);
+        w->cds1.setText(row, ReadingTable::Time, u"10:00:00");
+        w->cds1.setText(row, ReadingTable::Function, u"DC");
+        w->cds1.setText(row, ReadingTable::Value, QString::fromLatin1(value));
+        w->cds1.setText(row, ReadingTable::Unit, QString::fromLatin1(unit));
+        w->cds1.setText(row, ReadingTable::Judge, u"Pass");
+        w->Data1->rowsAppended();
+        w->Data1->flush();
+    }
+
+    // What a message box showed.
+    struct Box {
+        QString text;
+        QString title;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool askedToReplace = false; // the save dialog asked before overwriting
+    };
+
+    // Clicks `button` with the file dialog answered with `file`, a question
+    // to replace an existing file answered with Yes, and any message box
+    // that follows answered with OK; returns that box ("" text when none
+    // came). The watcher ends with the click, so it can never answer a box
+    // of a later step.
+    static Box click(QToolButton* button, const QString& file) {
+        auto box = std::make_shared<Box>();
+        answerFileDialog(file);
+        QPointer<QTimer> poll = new QTimer(qApp);
+        poll->setInterval(10);
+        QObject::connect(poll, &QTimer::timeout, poll, [box, p = poll.data()]() {
+            auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (!shown)
+                return;
+            if (QAbstractButton* yes = shown->button(QMessageBox::Yes)) {
+                box->askedToReplace = true;
+                yes->click();
+                return;
+            }
+            box->text = shown->text();
+            box->title = shown->windowTitle();
+            box->icon = shown->icon();
+            if (QAbstractButton* ok = shown->button(QMessageBox::Ok))
+                ok->click();
+            else
+                shown->reject();
+            p->stop();
+        });
+        poll->start();
+        button->click();
+        delete poll.data();
+        return *box;
+    }
+
+    QString saveAs(const QString& file) { return click(w->saveas, file).text; }
+
+    int gridRows() const { return w->Data1->rowCount(); }
+
+    QTemporaryDir dir;
+    std::unique_ptr<TFCOMM> w;
+};
+
+} // namespace
+
+TEST_F(DataFilesWindow, TextSaveThenLoadAppends) {
+    addRow(1, "1.5", "V");
+    addRow(2, "0,25", "&  *");
+    const QString file = dir.filePath("log.txt");
+    EXPECT_EQ(saveAs(file), "save table to specified file: " + file + " Scuss!");
+    ASSERT_TRUE(QFile::exists(file));
+    ASSERT_NE(w->SaveDialog2, nullptr);
+    EXPECT_EQ(w->SaveDialog2->defaultSuffix(), "xls");
+    EXPECT_EQ(w->SaveDialog2->nameFilters(),
+              QStringList({"Excel File(*.xls)", "XML(*.xml)", "Txt File(*.txt)"}));
+
+    const QString noBox = click(w->OpenDataFiles, file).text;
+    EXPECT_TRUE(noBox.isEmpty());
+    ASSERT_EQ(w->cds1.rowCount(), 4);
+    EXPECT_EQ(gridRows(), 4);
+    EXPECT_EQ(w->cds1.text(3, ReadingTable::Unit), "&  *");
+    EXPECT_EQ(w->cds1.text(2, ReadingTable::No), "1");
+    EXPECT_EQ(w->OpenDialog1->nameFilters(),
+              QStringList({"Exel File(*.xls)", "XML (*.xml)", "Txt File(*.txt)"}));
+}
+
+TEST_F(DataFilesWindow, XmlLoadReplacesTheTable) {
+    addRow(1, "1.5", "V");
+    const QString file = dir.filePath("one.xml");
+    EXPECT_EQ(saveAs(file), ""); // an XML save says nothing when it works
+    ASSERT_TRUE(QFile::exists(file));
+    addRow(2, "2", "A");
+    addRow(3, "3", "mV");
+    EXPECT_EQ(gridRows(), 3);
+    EXPECT_EQ(click(w->OpenDataFiles, file).text, "");
+    ASSERT_EQ(w->cds1.rowCount(), 1);
+    EXPECT_EQ(gridRows(), 1);
+    EXPECT_EQ(w->cds1.text(0, ReadingTable::Value), "1.5");
+}
+
+TEST_F(DataFilesWindow, FailedLoadShowsErrorBox) {
+    addRow(1, "1.5", "V");
+    const QString file = dir.filePath("empty.txt");
+    {
+        QFile f(file);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    const Box box = click(w->OpenDataFiles, file);
+    EXPECT_EQ(box.text, "Failed to Load File!");
+    EXPECT_EQ(box.icon, QMessageBox::Critical);
+    EXPECT_EQ(box.title, "Error");
+    EXPECT_EQ(w->cds1.rowCount(), 1);
+}
+
+TEST_F(DataFilesWindow, FailedSavesSayWhyAndKeepTheOldFile) {
+    for (int i = 1; i < 5000; ++i)
+        addRow(i, "1.5", "V");
+    const QString old = dir.filePath("old.txt");
+    const QString oldXml = dir.filePath("old.xml");
+    for (const QString& f : {old, oldXml}) {
+        QFile file(f);
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write("before");
+    }
+    // Nothing can be written at all, then a disk that fills up part-way
+    // through: each save says so, and the old file stays as it was.
+    for (const rlim_t room : {rlim_t(0), rlim_t(64 * 1024)}) {
+        Box text;
+        Box xml;
+        {
+            voltaro::testing::FileSizeLimit limit(room);
+            ASSERT_TRUE(limit.active());
+            text = click(w->saveas, old);
+            xml = click(w->saveas, oldXml);
+        }
+        EXPECT_TRUE(text.askedToReplace);
+        EXPECT_EQ(text.text, "Could not save table to specified file: " + old);
+        EXPECT_TRUE(xml.askedToReplace);
+        EXPECT_TRUE(xml.text.startsWith("Could not save table to specified file: " + oldXml));
+        for (const QString& f : {old, oldXml}) {
+            QFile file(f);
+            ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+            EXPECT_EQ(file.readAll(), "before");
+        }
+    }
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"old.txt", "old.xml"}));
+}
+
+TEST_F(DataFilesWindow, CancelledDialogsDoNothing) {
+    addRow(1, "1.5", "V");
+    EXPECT_EQ(saveAs(QString()), "");
+    EXPECT_EQ(click(w->OpenDataFiles, QString()).text, "");
+    EXPECT_EQ(w->cds1.rowCount(), 1);
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
+}
+
+TEST_F(DataFilesWindow, RefusedPacketKeepsTheTableRecording) {
+    addRow(1, "1.5", "V");
+    w->recorder.NextRecordNo = 2;
+    const QString good = dir.filePath("good.xml");
+    ASSERT_EQ(saveAs(good), "");
+    QFile in(good);
+    ASSERT_TRUE(in.open(QIODevice::ReadOnly));
+    const QByteArray foreign = in.readAll().replace("attrname=\"NVal\"", "attrname=\"Count\"");
+    for (const auto& [name, bytes] :
+         {std::pair{"foreign.xml", foreign}, std::pair{"broken.xml", QByteArray("<DATA")}}) {
+        const QString file = dir.filePath(name);
+        QFile out(file);
+        ASSERT_TRUE(out.open(QIODevice::WriteOnly));
+        out.write(bytes);
+        out.close();
+        const Box box = click(w->OpenDataFiles, file);
+        EXPECT_EQ(box.text, "Failed to Load File!") << name;
+        EXPECT_EQ(box.title, "Error");
+        EXPECT_EQ(w->cds1.rowCount(), 1);
+    }
+
+    // The next reading is recorded after the row that was there, as before.
+    Reading r;
+    r.FuncText = "DC";
+    r.UnitText = "V";
+    r.ValueText = "2.000";
+    r.JudgeText = "Pass";
+    w->INDataToTable(r);
+    w->Data1->flush();
+    ASSERT_EQ(w->cds1.rowCount(), 2);
+    EXPECT_EQ(gridRows(), 2);
+    EXPECT_EQ(w->cds1.text(1, ReadingTable::No), "2");
+    EXPECT_EQ(w->cds1.text(1, ReadingTable::Value), "2.000");
+}
+
+TEST_F(DataFilesWindow, UpperCaseXmlNameIsATextTable) {
+    addRow(1, "1.5", "&  *");
+    const QString file = dir.filePath("data.XML");
+    EXPECT_EQ(saveAs(file), "save table to specified file: " + file + " Scuss!");
+    QFile saved(file);
+    ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+    EXPECT_EQ(saved.readAll(), QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"
+                                          "1\t10:00:00\tDC\t1.5\t&  *\tPass\r\n"));
+    EXPECT_EQ(click(w->OpenDataFiles, file).text, "");
+    ASSERT_EQ(w->cds1.rowCount(), 2); // appended, not replaced
+    EXPECT_EQ(w->cds1.text(1, ReadingTable::Unit), "&  *");
+}

@@ -210,6 +210,5 @@ void TFCOMM::BtExit1Click() {
 // --- Handlers whose work arrives with the link, chart and recording --------
 
 void TFCOMM::ConTimerTimer() {}
-void TFCOMM::BtPrintClick() {}
 
 } // namespace voltaro

@@ -311,14 +311,32 @@ template <typename Write> bool writeTextTable(const ReadingTable& table, Write&&
     return write(piece);
 }
 
-SaveResult commit(QSaveFile& file) {
-    SaveResult result;
-    if (!file.commit()) {
-        result.error = file.errorString();
-        return result;
+// Collects what `writer` writes into one byte array.
+template <typename Writer> QByteArray collect(const ReadingTable& table, Writer&& writer) {
+    QByteArray out;
+    writer(table, [&out](const QByteArray& bytes) {
+        out.append(bytes);
+        return true;
+    });
+    return out;
+}
+
+// Saves what `writer` writes to `fileName`. It is written beside the old
+// file and renamed over it, so a failed save never leaves a damaged or
+// empty file where a good one was.
+template <typename Writer>
+SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Writer&& writer) {
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return {false, file.errorString()};
+    const bool written =
+        writer(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); });
+    if (!written || !file.commit()) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return {false, error};
     }
-    result.ok = true;
-    return result;
+    return {true, QString()};
 }
 
 } // namespace
@@ -328,29 +346,12 @@ bool isXmlFileName(const QString& fileName) {
 }
 
 QByteArray textTable(const ReadingTable& table) {
-    QByteArray out;
-    out.reserve(static_cast<qsizetype>(table.rowCount()) * 40 + 64);
-    writeTextTable(table, [&out](const QByteArray& bytes) {
-        out.append(bytes);
-        return true;
-    });
-    return out;
+    return collect(table, [](const ReadingTable& t, auto&& write) { return writeTextTable(t, write); });
 }
 
 SaveResult saveText(const ReadingTable& table, const QString& fileName) {
-    // Written beside the old file and renamed over it, so a failed save
-    // never leaves a damaged or empty file where a good one was.
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return {false, file.errorString()};
-    const bool written =
-        writeTextTable(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); });
-    if (!written) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return {false, error};
-    }
-    return commit(file);
+    return saveThrough(table, fileName,
+                       [](const ReadingTable& t, auto&& write) { return writeTextTable(t, write); });
 }
 
 QStringList splitTextLine(QStringView line, bool* ok) {
@@ -452,26 +453,12 @@ QString xmlAttributeName(const QString& fieldName) {
 }
 
 QByteArray xmlPacket(const ReadingTable& table) {
-    QByteArray out;
-    writePacket(table, [&out](const QByteArray& bytes) {
-        out.append(bytes);
-        return true;
-    });
-    return out;
+    return collect(table, [](const ReadingTable& t, auto&& write) { return writePacket(t, write); });
 }
 
 SaveResult saveXml(const ReadingTable& table, const QString& fileName) {
-    QSaveFile file(fileName);
-    if (!file.open(QIODevice::WriteOnly))
-        return {false, file.errorString()};
-    const bool written =
-        writePacket(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); });
-    if (!written) {
-        const QString error = file.errorString();
-        file.cancelWriting();
-        return {false, error};
-    }
-    return commit(file);
+    return saveThrough(table, fileName,
+                       [](const ReadingTable& t, auto&& write) { return writePacket(t, write); });
 }
 
 LoadResult loadXml(ReadingTable& table, const QString& fileName) {

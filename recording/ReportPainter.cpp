@@ -97,7 +97,7 @@ int pageCount(qsizetype rows, qreal printableHeightMm) {
     return static_cast<int>((rows + perPage - 1) / perPage);
 }
 
-bool paint(const ReadingTable& table, QPagedPaintDevice& device) {
+bool paint(const ReadingTable& table, QPagedPaintDevice& device, const Progress& progress) {
     // Rows recorded while the report is painted belong to the next one: the
     // count is taken once, so the pages agree with pageCount().
     const qsizetype rows = table.rowCount();
@@ -107,6 +107,7 @@ bool paint(const ReadingTable& table, QPagedPaintDevice& device) {
     const qreal pageHeight = device.pageLayout().paintRect(QPageLayout::Millimeter).height();
     const int perPage = rowsPerPage(pageHeight);
     const qreal footerTop = pageHeight - kFooterHeight;
+    const int pages = pageCount(rows, pageHeight);
 
     int columns[std::size(kDetails)];
     for (std::size_t i = 0; i < std::size(kDetails); ++i)
@@ -140,6 +141,10 @@ bool paint(const ReadingTable& table, QPagedPaintDevice& device) {
             }
         }
         mm.text(kFooterLeft, footerTop + kFooterTop, QStringLiteral("Test Data"), symbol);
+        if (progress && !progress(static_cast<int>(first / perPage) + 1, pages)) {
+            painter.end();
+            return false;
+        }
     }
     painter.end();
     return true;

@@ -2,6 +2,8 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
 class QPagedPaintDevice;
 
 namespace voltaro {
@@ -25,10 +27,14 @@ int rowsPerPage(qreal printableHeightMm);
 // Pages the report of `rows` rows takes; 0 for none.
 int pageCount(qsizetype rows, qreal printableHeightMm);
 
+// Told after each page how many of how many pages are done; returning false
+// stops the report there.
+using Progress = std::function<bool(int pagesDone, int pages)>;
+
 // Paints the whole table onto `device`, one page after the other, using the
 // device's own page layout. An empty table paints nothing at all (the device
-// is not even begun) and gives false.
-bool paint(const ReadingTable& table, QPagedPaintDevice& device);
+// is not even begun) and gives false, as does a report `progress` stopped.
+bool paint(const ReadingTable& table, QPagedPaintDevice& device, const Progress& progress = {});
 
 } // namespace report
 } // namespace voltaro

@@ -4,14 +4,18 @@
 #include "recording/ReadingTable.h"
 #include "recording/ReportPainter.h"
 
+#include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QMessageBox>
 #include <QPageLayout>
 #include <QPdfWriter>
 #include <QPointer>
 #include <QPrintPreviewDialog>
 #include <QPrintPreviewWidget>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -282,37 +286,56 @@ TEST_F(Report, UnitsPrintAsSymbols) {
 
 namespace {
 
-// Runs BtPrintClick and reports the preview it opened and the pages shown in it.
+// Runs BtPrintClick and reports what it showed: the question asked first
+// (answered with `answer`), whether a progress bar ran (cancelled when
+// `cancelProgress`), and the preview with its pages (then closed).
 struct PreviewSeen {
+    QString question;
+    bool progress = false;
     bool dialog = false;
     int pages = -1;
+    bool closedByWatcher = false;
 };
 
-PreviewSeen clickPrint(TFCOMM& w) {
+PreviewSeen clickPrint(TFCOMM& w, QMessageBox::StandardButton answer = QMessageBox::Yes,
+                       bool cancelProgress = false) {
     PreviewSeen seen;
-    auto* poll = new QTimer(qApp);
+    QElapsedTimer clock;
+    clock.start();
+    QPointer<QTimer> poll = new QTimer(qApp);
     poll->setInterval(10);
-    int tries = 0;
-    QObject::connect(poll, &QTimer::timeout, poll, [&seen, poll, &tries]() {
-        QWidget* modal = QApplication::activeModalWidget();
-        auto* preview = qobject_cast<QPrintPreviewDialog*>(modal);
-        if (!preview) {
-            // A preview that never comes must not be closed in a later test.
-            if (++tries > 500) {
-                poll->stop();
-                poll->deleteLater();
+    QObject::connect(poll, &QTimer::timeout, poll, [&]() {
+        for (QWidget* top : QApplication::topLevelWidgets()) {
+            auto* bar = qobject_cast<QProgressDialog*>(top);
+            if (bar && bar->isVisible()) {
+                seen.progress = true;
+                if (cancelProgress)
+                    bar->cancel();
             }
+        }
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal)) {
+            seen.question = box->text();
+            box->button(answer)->click();
             return;
         }
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(modal);
+        if (!preview)
+            return;
         seen.dialog = true;
         if (auto* view = preview->findChild<QPrintPreviewWidget*>())
             seen.pages = view->pageCount();
-        preview->reject();
-        poll->stop();
-        poll->deleteLater();
+        // A cancelled bar should close the preview by itself; it is closed
+        // here only if it has not after a while.
+        if (!cancelProgress || clock.elapsed() > 3000) {
+            seen.closedByWatcher = true;
+            preview->reject();
+        }
     });
     poll->start();
     w.BtPrintClick();
+    // The watcher ends with the click, so it can never answer a later test.
+    delete poll.data();
     return seen;
 }
 
@@ -333,4 +356,32 @@ TEST(ReportPreview, EmptyTableOpensThePreviewWithoutPages) {
     const PreviewSeen seen = clickPrint(w);
     EXPECT_TRUE(seen.dialog);
     EXPECT_EQ(seen.pages, 0);
+}
+
+TEST(ReportPreview, LongReportShowsProgressAndCanBeCancelled) {
+    TFCOMM w;
+    w.show();
+    fill(w.cds1, 35 * 300);
+    const PreviewSeen shown = clickPrint(w);
+    EXPECT_TRUE(shown.question.isEmpty());
+    EXPECT_TRUE(shown.progress);
+    EXPECT_EQ(shown.pages, 300);
+
+    // Cancelling the bar closes the preview: clicking Print returns.
+    const PreviewSeen cancelled = clickPrint(w, QMessageBox::Yes, true);
+    EXPECT_TRUE(cancelled.progress);
+    EXPECT_FALSE(cancelled.closedByWatcher);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
+}
+
+TEST(ReportPreview, HugeReportIsOnlyPreparedWhenTheUserSaysSo) {
+    TFCOMM w;
+    w.show();
+    fill(w.cds1, 35 * 2000 + 1);
+    const PreviewSeen declined = clickPrint(w, QMessageBox::No);
+    EXPECT_EQ(declined.question.toStdString(),
+              "The report runs to 2001 pages. Preparing its preview takes a while and much memory. "
+              "Prepare it anyway?");
+    EXPECT_FALSE(declined.progress);
+    EXPECT_FALSE(declined.dialog);
 }

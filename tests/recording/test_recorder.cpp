@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <climits>
+#include <memory>
 #include <string>
 
 // Readable texts in failure messages.
@@ -139,6 +140,26 @@ TEST(ReadingTable, RowsKeepTheirOwnTextsAndClearEmptiesAll) {
     EXPECT_TRUE(t.isNull(row, ReadingTable::Value));
     t.setText(row, ReadingTable::Judge, u"Fail");
     EXPECT_EQ(t.text(row, ReadingTable::Judge), "Fail");
+}
+
+TEST(ReadingTable, AMovedTableKeepsFindingItsTexts) {
+    auto original = std::make_unique<ReadingTable>();
+    for (int i = 0; i < 1000; ++i) {
+        const auto row = original->appendRow();
+        original->setText(row, ReadingTable::Value, QString::number(i % 100));
+    }
+    ReadingTable moved = std::move(*original);
+    original.reset();
+    // A text already held is found again, not stored a second time.
+    const std::size_t bytes = moved.memoryBytes();
+    const auto row = moved.appendRow();
+    moved.setText(row, ReadingTable::Value, u"42");
+    EXPECT_EQ(moved.memoryBytes(), bytes);
+    EXPECT_EQ(moved.text(row, ReadingTable::Value), "42");
+    EXPECT_EQ(moved.text(999, ReadingTable::Value), "99");
+    moved.setText(row, ReadingTable::Value, u"new");
+    EXPECT_GT(moved.memoryBytes(), bytes);
+    EXPECT_EQ(moved.text(row, ReadingTable::Value), "new");
 }
 
 // --- Recording rules ---------------------------------------------------------

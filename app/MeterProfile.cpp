@@ -23,8 +23,10 @@ MeterProfile MeterProfile::forCode(std::string_view code) {
         row(3400, 34, 0);
     else if (code == "2")
         row(20000, 20, 20);
-    else
-        row(22000, 22, 22), p.CountProfile = "22";
+    else {
+        row(22000, 22, 22);
+        p.CountProfile = "22";
+    }
     return p;
 }
 

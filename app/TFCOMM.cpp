@@ -10,6 +10,7 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QFileDialog>
 #include <QFrame>
 #include <QLabel>
 #include <QLineEdit>
@@ -205,9 +206,23 @@ void TFCOMM::BtExit1Click() {
     QApplication::quit();
 }
 
-// --- Limits -----------------------------------------------------------------
+// --- File dialogs -----------------------------------------------------------
 
-// --- Handlers whose work arrives with the link, chart and recording --------
+QFileDialog* TFCOMM::fileDialog(const QString& objectName, const QString& title, bool save,
+                                const QStringList& filters, const QString& defaultSuffix) {
+    auto* dialog = new QFileDialog(this, title);
+    dialog->setObjectName(objectName);
+    dialog->setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    dialog->setFileMode(save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    dialog->setNameFilters(filters);
+    dialog->setDefaultSuffix(defaultSuffix);
+    // Qt's own dialog, so it looks the same on every desktop and tests can answer it.
+    dialog->setOption(QFileDialog::DontUseNativeDialog);
+    dialog->setSizeGripEnabled(true);
+    return dialog;
+}
+
+// --- Handlers whose work arrives with the USB cable link ---------------------
 
 void TFCOMM::ConTimerTimer() {}
 

@@ -13,8 +13,8 @@
 class QAction;
 class QCheckBox;
 class QFileDialog;
-class QKeyEvent;
 class QFrame;
+class QKeyEvent;
 class QLabel;
 class QLineEdit;
 class QListWidget;
@@ -148,7 +148,11 @@ private:
     // Whether a typed key must be discarded by the number edit it was typed into.
     bool filterKey(QObject* watched, QKeyEvent* key);
     static QFont uiHeaderFont();
-    void chartPointsChanged();
+    // Reads an alarm limit edit into `limit`; says why when the text is no integer.
+    void readAlarmLimit(const QLineEdit* edit, float& limit);
+    // A file dialog of the window's own (the same on every desktop), made on first use.
+    QFileDialog* fileDialog(const QString& objectName, const QString& title, bool save,
+                            const QStringList& filters, const QString& defaultSuffix = QString());
 
     // Layout, one region each.
     void buildWindow();

@@ -117,16 +117,9 @@ void TFCOMM::TbFdClick() {
 }
 
 void TFCOMM::BtSaveClick() {
-    if (!SavePictureDialog1) {
-        SavePictureDialog1 = new QFileDialog(this, QStringLiteral("Save Picture"));
-        SavePictureDialog1->setObjectName(QStringLiteral("SavePictureDialog1"));
-        SavePictureDialog1->setAcceptMode(QFileDialog::AcceptSave);
-        SavePictureDialog1->setFileMode(QFileDialog::AnyFile);
-        SavePictureDialog1->setNameFilter(QStringLiteral("Bitmaps (*.bmp)"));
-        SavePictureDialog1->setDefaultSuffix(QStringLiteral("bmp"));
-        SavePictureDialog1->setOption(QFileDialog::DontUseNativeDialog);
-        SavePictureDialog1->setSizeGripEnabled(true);
-    }
+    if (!SavePictureDialog1)
+        SavePictureDialog1 = fileDialog(QStringLiteral("SavePictureDialog1"), QStringLiteral("Save Picture"),
+                                        true, {QStringLiteral("Bitmaps (*.bmp)")}, QStringLiteral("bmp"));
     if (SavePictureDialog1->exec() != QDialog::Accepted || SavePictureDialog1->selectedFiles().isEmpty())
         return;
     QString name = SavePictureDialog1->selectedFiles().constFirst();

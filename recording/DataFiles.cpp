@@ -5,6 +5,7 @@
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
 
+#include <algorithm>
 #include <array>
 #include <optional>
 
@@ -33,14 +34,11 @@ QString cleanText(const QString& text) {
     return out;
 }
 
-// Quotes a column that would not read back as it is: one holding a tab,
-// starting with a double quote or with blanks at its edges. Plain columns
-// stay unquoted so spreadsheets show them as they are.
+// Quotes a cleaned column that would not read back as it is: one holding a
+// tab or starting with a double quote. Plain columns stay unquoted so
+// spreadsheets show them as they are.
 QString columnText(const QString& text) {
-    const bool needsQuotes =
-        !text.isEmpty() && (text.contains(QLatin1Char('\t')) || text.front() == QLatin1Char('"') ||
-                            isBlankOrControl(text.front()) || isBlankOrControl(text.back()));
-    if (!needsQuotes)
+    if (!text.contains(QLatin1Char('\t')) && !text.startsWith(QLatin1Char('"')))
         return text;
     QString quoted = text;
     quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
@@ -232,14 +230,8 @@ bool readFields(QXmlStreamReader& r, const ReadingTable& table, QVector<PacketFi
         const bool isInt = fields[f].type == FieldType::Integer;
         if (type != (isInt ? QLatin1String("i4") : QLatin1String("string")))
             return false;
-        const QString attribute = xmlAttributeName(name);
-        if (attribute == QLatin1String("RowState"))
-            return false;
-        for (const auto& p : *out)
-            if (p.attribute == attribute)
-                return false;
         seen[f] = true;
-        out->append({attribute, f});
+        out->append({xmlAttributeName(name), f});
         r.skipCurrentElement();
     }
     return !r.hasError() && out->size() == fields.size();
@@ -251,21 +243,15 @@ bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable
         if (r.name() != QLatin1String("ROW"))
             return false;
         const qsizetype row = into.appendRow();
-        // Attributes mostly come in the order of the fields, so the one
-        // after the last match is tried first.
-        qsizetype next = 0;
         for (const auto& a : r.attributes()) {
             const QStringView name = a.name();
             if (name == QLatin1String("RowState"))
                 continue;
-            qsizetype k = next < map.size() && name == map[next].attribute ? next : -1;
-            for (qsizetype i = 0; k < 0 && i < map.size(); ++i)
-                if (name == map[i].attribute)
-                    k = i;
-            if (k < 0)
+            const auto known = std::find_if(map.cbegin(), map.cend(),
+                                            [name](const PacketField& p) { return name == p.attribute; });
+            if (known == map.cend())
                 return false;
-            next = k + 1;
-            const int f = map[k].field;
+            const int f = known->field;
             if (fields[f].type == FieldType::Integer) {
                 bool ok = false;
                 const int v = a.value().toInt(&ok, 10);

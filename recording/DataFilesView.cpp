@@ -9,31 +9,12 @@
 
 namespace voltaro {
 
-namespace {
-
-QFileDialog* makeDialog(QWidget* parent, const QString& objectName, QFileDialog::AcceptMode mode,
-                        const QStringList& filters) {
-    auto* dialog = new QFileDialog(parent);
-    dialog->setObjectName(objectName);
-    dialog->setAcceptMode(mode);
-    dialog->setFileMode(mode == QFileDialog::AcceptSave ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
-    dialog->setNameFilters(filters);
-    // Qt's own dialog, so it looks the same on every desktop and tests can answer it.
-    dialog->setOption(QFileDialog::DontUseNativeDialog);
-    dialog->setSizeGripEnabled(true);
-    return dialog;
-}
-
-} // namespace
-
 void TFCOMM::saveasClick() {
-    if (!SaveDialog2) {
-        SaveDialog2 = makeDialog(this, QStringLiteral("SaveDialog2"), QFileDialog::AcceptSave,
+    if (!SaveDialog2)
+        SaveDialog2 = fileDialog(QStringLiteral("SaveDialog2"), QString(), true,
                                  {QStringLiteral("Excel File(*.xls)"), QStringLiteral("XML(*.xml)"),
-                                  QStringLiteral("Txt File(*.txt)")});
-        SaveDialog2->setDefaultSuffix(QStringLiteral("xls"));
-        SaveDialog2->setOption(QFileDialog::ReadOnly, false);
-    }
+                                  QStringLiteral("Txt File(*.txt)")},
+                                 QStringLiteral("xls"));
     // Each save starts with an empty name, never the previous one.
     SaveDialog2->selectFile(QString());
     if (SaveDialog2->exec() != QDialog::Accepted || SaveDialog2->selectedFiles().isEmpty())
@@ -67,7 +48,7 @@ void TFCOMM::SaveTableAsText(const QString& name) {
 
 void TFCOMM::SpeedButton2Click() {
     if (!OpenDialog1)
-        OpenDialog1 = makeDialog(this, QStringLiteral("OpenDialog1"), QFileDialog::AcceptOpen,
+        OpenDialog1 = fileDialog(QStringLiteral("OpenDialog1"), QString(), false,
                                  {QStringLiteral("Exel File(*.xls)"), QStringLiteral("XML (*.xml)"),
                                   QStringLiteral("Txt File(*.txt)")});
     if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())

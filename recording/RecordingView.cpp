@@ -144,20 +144,20 @@ void TFCOMM::T1HIChange() {
     pipeline_->settings.loText = T1LO->text().toStdString();
 }
 
-void TFCOMM::SetmaxExit() {
+void TFCOMM::readAlarmLimit(const QLineEdit* edit, float& limit) {
     QString error;
-    if (const auto v = alarmLimitValue(Setmax->text(), error))
-        pipeline_->settings.alarmHigh = *v;
+    if (const auto v = alarmLimitValue(edit->text(), error))
+        limit = *v;
     else
         QMessageBox::critical(this, QString(), error);
 }
 
+void TFCOMM::SetmaxExit() {
+    readAlarmLimit(Setmax, pipeline_->settings.alarmHigh);
+}
+
 void TFCOMM::SetMinExit() {
-    QString error;
-    if (const auto v = alarmLimitValue(SetMin->text(), error))
-        pipeline_->settings.alarmLow = *v;
-    else
-        QMessageBox::critical(this, QString(), error);
+    readAlarmLimit(SetMin, pipeline_->settings.alarmLow);
 }
 
 void TFCOMM::syncEvaluationSettings() {

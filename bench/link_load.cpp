@@ -6,6 +6,7 @@
 //                           each took from its last byte written to the LCD
 //                           panel painting it (median, 95th percentile, max).
 #include "app/TFCOMM.h"
+#include "chart/ChartRegion.h"
 #include "decode/LcdPanel.h"
 #include "link/serial/TComPortDriver.h"
 #include "tools/MeterSimulator.h"
@@ -41,8 +42,8 @@ int runCpu(int seconds) {
     qputenv("VOLTARO_COM1", sim.readLine().trimmed());
     voltaro::TFCOMM w;
     w.show();
-    w.COMCon->click();
-    if (!w.COMM2->Connected())
+    w.findChild<QPushButton*>(QStringLiteral("COMCon"))->click();
+    if (!w.linkBar().driver().Connected())
         return 1;
     QElapsedTimer wall;
     const double cpu0 = cpuSeconds();
@@ -79,7 +80,7 @@ int runLatency(int count) {
     qputenv("VOLTARO_COM1", QByteArray::fromStdString(path));
     voltaro::TFCOMM w;
     w.show();
-    w.COMCon->click();
+    w.findChild<QPushButton*>(QStringLiteral("COMCon"))->click();
     auto* lcd = w.findChild<voltaro::LcdPanel*>("Panel1");
     PaintWatch watch;
     lcd->installEventFilter(&watch);

@@ -4,6 +4,7 @@
 // and a page scroll, each with its repaint.
 //   recording_scale [ROWS]   (default 10,000,000)
 #include "app/TFCOMM.h"
+#include "chart/ChartRegion.h"
 #include "chart/PlotSurface.h"
 #include "recording/ReadingTableModel.h"
 
@@ -25,7 +26,7 @@ int main(int argc, char** argv) {
     const long long rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000LL;
     voltaro::TFCOMM w;
     w.show();
-    w.limitess->trigger();
+    w.findChild<QAction*>(QStringLiteral("limitess"))->trigger();
     QApplication::processEvents();
 
     QElapsedTimer t;
@@ -39,24 +40,25 @@ int main(int argc, char** argv) {
         r.ValueText = std::to_string(i % 22000);
         r.Count = static_cast<double>(i % 22000);
         r.ScaledValue = r.Count / 1000.0;
-        w.INDataToTable(r);
+        w.recordAndPlot(r);
         if (i % 100000 == 0)
             QApplication::processEvents();
     }
     const double fillSeconds = t.nsecsElapsed() / 1e9;
     QApplication::processEvents();
-    w.Data1->flush();
+    w.recording().model().flush();
 
     t.restart();
-    w.DBGrid1->selectRow(static_cast<int>(rows - 1));
-    w.DBGrid1->scrollToBottom();
-    w.DBGrid1->viewport()->repaint();
+    QTableView* grid = w.findChild<QTableView*>(QStringLiteral("DBGrid1"));
+    grid->selectRow(static_cast<int>(rows - 1));
+    grid->scrollToBottom();
+    grid->viewport()->repaint();
     const double jumpMs = t.nsecsElapsed() / 1e6;
     t.restart();
-    QScrollBar* bar = w.DBGrid1->verticalScrollBar();
+    QScrollBar* bar = grid->verticalScrollBar();
     for (int i = 0; i < 20; ++i) {
         bar->setValue(bar->value() - bar->pageStep());
-        w.DBGrid1->viewport()->repaint();
+        grid->viewport()->repaint();
     }
     const double scrollMs = t.nsecsElapsed() / 1e6 / 20;
 
@@ -64,8 +66,8 @@ int main(int argc, char** argv) {
     getrusage(RUSAGE_SELF, &u);
     const double peakMiB = u.ru_maxrss / 1024.0;
     std::printf("rows %lld (table %lld, chart points %lld) filled in %.1f s\n", rows,
-                static_cast<long long>(w.cds1.rowCount()),
-                static_cast<long long>(w.ChartPlot->points().size()), fillSeconds);
+                static_cast<long long>(w.recording().table().rowCount()),
+                static_cast<long long>(w.chart().plot().points().size()), fillSeconds);
     std::printf("peak memory of the whole program %.0f MiB = %.1f bytes a row\n", peakMiB,
                 peakMiB * 1024 * 1024 / static_cast<double>(rows));
     std::printf("jump to the newest row with repaint %.2f ms; one page scroll with repaint %.2f ms\n", jumpMs,

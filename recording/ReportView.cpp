@@ -1,5 +1,6 @@
-// The report's print preview on the main window.
-#include "app/TFCOMM.h"
+#include "recording/ReportView.h"
+
+#include "recording/ReadingTable.h"
 #include "recording/ReportPainter.h"
 
 #include <QMessageBox>
@@ -22,7 +23,7 @@ constexpr int kPagesToShowProgress = 200;
 
 } // namespace
 
-void TFCOMM::BtPrintClick() {
+void report::preview(QWidget* parent, const ReadingTable& cds1) {
     QPrinter printer(QPrinter::HighResolution);
     printer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait,
                                       QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter));
@@ -30,7 +31,7 @@ void TFCOMM::BtPrintClick() {
         report::pageCount(cds1.rowCount(), printer.pageLayout().paintRect(QPageLayout::Millimeter).height());
     if (pages > kPagesToAskAbout) {
         const auto answer = QMessageBox::question(
-            this, QStringLiteral("Print"),
+            parent, QStringLiteral("Print"),
             QStringLiteral("The report runs to %1 pages. Preparing its preview takes a while and much "
                            "memory. Prepare it anyway?")
                 .arg(pages),
@@ -40,33 +41,35 @@ void TFCOMM::BtPrintClick() {
     }
     // An empty table still opens the preview, which then shows no pages: the
     // user sees that there is nothing to print rather than a click that does nothing.
-    QPrintPreviewDialog preview(&printer, this);
+    QPrintPreviewDialog preview(&printer, parent);
     preview.setWindowTitle(QStringLiteral("Print Preview"));
     // Every repaint (page setup, printing) walks the table as it is then, so
     // rows recorded while the preview is open appear after a refresh.
-    connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this, &preview](QPrinter* p) {
-        if (report::pageCount(cds1.rowCount(), p->pageLayout().paintRect(QPageLayout::Millimeter).height()) <=
-            kPagesToShowProgress) {
-            report::paint(cds1, *p);
-            return;
-        }
-        // Readings keep arriving and being recorded while the bar runs; the
-        // report takes the rows there were when it started.
-        QProgressDialog progress(QStringLiteral("Preparing the report..."), QStringLiteral("Cancel"), 0, 1,
-                                 &preview);
-        progress.setWindowModality(Qt::WindowModal);
-        progress.setMinimumDuration(0);
-        // Cancelling stops the report at the page painted last. For the
-        // preview the preview is closed; a print run then holds the pages
-        // painted so far (the PDF and printer engines cannot abort a run).
-        const bool done = report::paint(cds1, *p, [&progress](int pagesDone, int total) {
-            progress.setMaximum(total);
-            progress.setValue(pagesDone);
-            return !progress.wasCanceled();
-        });
-        if (!done && progress.wasCanceled())
-            QTimer::singleShot(0, &preview, &QDialog::reject);
-    });
+    QObject::connect(&preview, &QPrintPreviewDialog::paintRequested, &preview,
+                     [&cds1, &preview](QPrinter* p) {
+                         if (report::pageCount(cds1.rowCount(),
+                                               p->pageLayout().paintRect(QPageLayout::Millimeter).height()) <=
+                             kPagesToShowProgress) {
+                             report::paint(cds1, *p);
+                             return;
+                         }
+                         // Readings keep arriving and being recorded while the bar runs; the
+                         // report takes the rows there were when it started.
+                         QProgressDialog progress(QStringLiteral("Preparing the report..."),
+                                                  QStringLiteral("Cancel"), 0, 1, &preview);
+                         progress.setWindowModality(Qt::WindowModal);
+                         progress.setMinimumDuration(0);
+                         // Cancelling stops the report at the page painted last. For the
+                         // preview the preview is closed; a print run then holds the pages
+                         // painted so far (the PDF and printer engines cannot abort a run).
+                         const bool done = report::paint(cds1, *p, [&progress](int pagesDone, int total) {
+                             progress.setMaximum(total);
+                             progress.setValue(pagesDone);
+                             return !progress.wasCanceled();
+                         });
+                         if (!done && progress.wasCanceled())
+                             QTimer::singleShot(0, &preview, &QDialog::reject);
+                     });
     preview.exec();
 }
 

@@ -184,6 +184,7 @@ void TComPortDriver::applyLineSettings() {
 void TComPortDriver::poll() {
     if (!Connected())
         return;
+    ++polls_;
     const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
     if (n > 0) {
         if (onReceiveData_)

@@ -99,6 +99,8 @@ public:
     void setPortResolver(PortResolver r) { resolver_ = std::move(r); }
     bool isPolling() const;
     int pollingInterval() const;
+    // Reads the poll timer has made on an open port, since the driver was made.
+    std::uint64_t pollCount() const { return polls_; }
     // Line settings applied since the port was opened (counts re-applications).
     int lineSettingsApplied() const { return applyCount_; }
 
@@ -135,6 +137,7 @@ private:
     QString lastError_;
     bool permissionDenied_ = false;
     int applyCount_ = 0;
+    std::uint64_t polls_ = 0;
     std::vector<std::uint8_t> buffer_;
     QTimer* timer_;
     PortResolver resolver_;

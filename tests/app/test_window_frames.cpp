@@ -12,9 +12,8 @@
 #include <memory>
 
 using namespace voltaro;
-using voltaro::testing::answerMessageBox;
+using voltaro::testing::MessageBoxAnswer;
 using voltaro::testing::meterFrame;
-using voltaro::testing::serialBytes;
 using E = LcdElement;
 
 namespace {
@@ -26,16 +25,10 @@ protected:
         w->show();
         lcd = w->findChild<LcdPanel*>("Panel1");
         ASSERT_NE(lcd, nullptr);
+        feeder = std::make_unique<voltaro::testing::SerialFeeder>(*w);
     }
 
-    // Sends frames through the window's serial data handler.
-    void feed(const std::vector<sim::MeterFrame>& frames) {
-        auto bytes = serialBytes(frames);
-        if (started) // the line feed before the first frame came with the frame before
-            bytes.erase(bytes.begin());
-        started = true;
-        w->DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
-    }
+    void feed(const std::vector<sim::MeterFrame>& frames) { (*feeder)(frames); }
 
     QString shownDigits() const {
         QString s;
@@ -48,7 +41,7 @@ protected:
     }
 
     std::unique_ptr<TFCOMM> w;
-    bool started = false;
+    std::unique_ptr<voltaro::testing::SerialFeeder> feeder;
     LcdPanel* lcd = nullptr;
 };
 
@@ -127,16 +120,16 @@ TEST_F(WindowFrames, LinkPicturesSwapWithEveryDecodedFrameOnly) {
     feed({meterFrame(11, 1, "01234")});
     EXPECT_FALSE(ok->isHidden());
     EXPECT_TRUE(okN->isHidden());
-    w->LinkIdleCount = 7;
+    w->linkBar().setLinkIdleCount(7);
     // A frame that cannot be decoded is dropped whole: no swap, the panel keeps the last frame.
     feed({meterFrame(11, 1, "01A34")});
     EXPECT_FALSE(ok->isHidden());
-    EXPECT_EQ(w->LinkIdleCount, 7);
+    EXPECT_EQ(w->linkBar().linkIdleCount(), 7);
     EXPECT_EQ(lcd->digitText(2), "2");
     feed({meterFrame(11, 1, "01234")});
     EXPECT_TRUE(ok->isHidden());
     EXPECT_FALSE(okN->isHidden());
-    EXPECT_EQ(w->LinkIdleCount, 0);
+    EXPECT_EQ(w->linkBar().linkIdleCount(), 0);
     EXPECT_EQ(w->findChild<QLabel*>("USBtxt")->text(), "A101234B000A0D");
 }
 
@@ -172,15 +165,14 @@ bool quitsWhile(const std::function<void()>& action, int withinMs = 1500) {
 
 TEST_F(WindowFrames, QuitAsksFirstAndNoKeepsEverything) {
     auto* quit = w->findChild<QPushButton*>("BitBtn1");
-    QString question;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    answerMessageBox(QMessageBox::No, &question, &icon);
-    EXPECT_FALSE(quitsWhile([&] { quit->click(); }));
-    EXPECT_EQ(question, "Are you sure that you want to quit this application?");
-    EXPECT_EQ(icon, QMessageBox::Information);
-    EXPECT_TRUE(w->isVisible());
-
-    answerMessageBox(QMessageBox::Yes);
+    {
+        MessageBoxAnswer no(QMessageBox::No);
+        EXPECT_FALSE(quitsWhile([&] { quit->click(); }));
+        EXPECT_EQ(no.text(), "Are you sure that you want to quit this application?");
+        EXPECT_EQ(no.icon(), QMessageBox::Information);
+        EXPECT_TRUE(w->isVisible());
+    }
+    MessageBoxAnswer yes(QMessageBox::Yes);
     EXPECT_TRUE(quitsWhile([&] { quit->click(); }));
 }
 

@@ -1,11 +1,12 @@
 // The serial side of the window, driven through its real controls, with a
 // simulated meter on a pseudo-terminal.
-#include "app/ClickPanel.h"
 #include "app/TFCOMM.h"
 #include "decode/LcdPanel.h"
 #include "link/serial/TComPortDriver.h"
+#include "support/LinkTestSupport.h"
 #include "support/WindowTestSupport.h"
 #include "tools/SimRunner.h"
+#include "ui/ClickPanel.h"
 
 #include <QMenu>
 #include <QMouseEvent>
@@ -18,8 +19,10 @@
 #include <unistd.h>
 
 using namespace voltaro;
-using voltaro::testing::answerMessageBox;
-using voltaro::testing::processUntil;
+using voltaro::testing::control;
+using voltaro::testing::MessageBoxAnswer;
+using voltaro::testing::Pty;
+using voltaro::testing::waitUntil;
 
 namespace {
 
@@ -53,44 +56,49 @@ private:
     bool had_ = false;
 };
 
-// A pseudo-terminal the test writes meter bytes into.
-struct Pty {
-    Pty() {
-        std::string error;
-        master = sim::openMeterPty(path, slave, error);
-    }
-    ~Pty() { closeAll(); }
-    void closeAll() {
-        if (master >= 0)
-            ::close(master);
-        if (slave >= 0)
-            ::close(slave);
-        master = slave = -1;
-    }
-    int master = -1, slave = -1;
-    std::string path;
-};
-
 class LinkManager : public ::testing::Test {
 protected:
     void SetUp() override {
         w = std::make_unique<TFCOMM>();
         w->show();
+        COMCon = control<QPushButton>(*w, "COMCon");
+        USBCon = control<QPushButton>(*w, "USBCon");
+        ComSetup1 = control<QMenu>(*w, "ComSetup1");
+        START1 = control<QAction>(*w, "START1");
+        STOP1 = control<QAction>(*w, "STOP1");
+        BTCon = control<ClickPanel>(*w, "BTCon");
+        BtDiscon = control<ClickPanel>(*w, "BtDiscon");
+        BtCOM1 = control<ClickPanel>(*w, "BtCOM1");
+        COMM2 = &w->linkBar().driver();
     }
     bool idle() const {
-        return !w->COMCon->isChecked() && !w->USBCon->isHidden() && w->ComSetup1->menuAction()->isEnabled() &&
-               w->START1->isEnabled() && !w->START1->isChecked() && !w->STOP1->isEnabled() &&
-               w->BtCOM1->isEnabled() && !w->BTCon->isHidden() && w->BtDiscon->isHidden() &&
-               !w->COMM2->Connected();
+        return !COMCon->isChecked() && !USBCon->isHidden() && ComSetup1->menuAction()->isEnabled() &&
+               START1->isEnabled() && !START1->isChecked() && !STOP1->isEnabled() && BtCOM1->isEnabled() &&
+               !BTCon->isHidden() && BtDiscon->isHidden() && !COMM2->Connected() &&
+               w->linkBar().state().state() == LinkState::State::Idle;
     }
     std::unique_ptr<TFCOMM> w;
+    QPushButton* COMCon = nullptr;
+    QPushButton* USBCon = nullptr;
+    QMenu* ComSetup1 = nullptr;
+    QAction* START1 = nullptr;
+    QAction* STOP1 = nullptr;
+    ClickPanel* BTCon = nullptr;
+    ClickPanel* BtDiscon = nullptr;
+    ClickPanel* BtCOM1 = nullptr;
+    const TComPortDriver* COMM2 = nullptr;
 };
 
 } // namespace
 
 TEST_F(LinkManager, PortPanelCyclesThroughTheFourChoices) {
-    QAction* items[] = {w->COM11, w->COM21, w->COM31, w->COM41};
-    ClickPanel* panels[] = {w->BtCOM1, w->BtCOM2, w->BtCOM3, w->BtCOM4};
+    QAction* items[4];
+    ClickPanel* panels[4];
+    for (int i = 0; i < 4; ++i) {
+        items[i] =
+            control<QAction>(*w, QStringLiteral("COM%1").arg(i + 1).append('1').toLatin1().constData());
+        panels[i] = control<ClickPanel>(*w, QStringLiteral("BtCOM%1").arg(i + 1).toLatin1().constData());
+    }
     for (int step = 1; step <= 4; ++step) {
         const int before = (step - 1) % 4;
         clickWidget(panels[before]);
@@ -99,85 +107,84 @@ TEST_F(LinkManager, PortPanelCyclesThroughTheFourChoices) {
             EXPECT_EQ(items[i]->isChecked(), i == now) << "step " << step << " item " << i;
             EXPECT_EQ(panels[i]->isVisible(), i == now) << "step " << step << " panel " << i;
         }
-        EXPECT_EQ(static_cast<int>(w->COMM2->ComPort()), now);
+        EXPECT_EQ(static_cast<int>(COMM2->ComPort()), now);
     }
-    w->COM31->trigger();
-    EXPECT_TRUE(w->BtCOM3->isVisible());
-    EXPECT_TRUE(w->COM31->isChecked());
-    EXPECT_FALSE(w->COM11->isChecked());
+    items[2]->trigger();
+    EXPECT_TRUE(panels[2]->isVisible());
+    EXPECT_TRUE(items[2]->isChecked());
+    EXPECT_FALSE(items[0]->isChecked());
 }
 
 TEST_F(LinkManager, HintsNameTheDeviceEachChoiceOpens) {
     PortOverride com2(2, "/dev/pts/test-hint");
-    w->COM21->trigger();
-    EXPECT_TRUE(w->BtCOM2->toolTip().contains("/dev/pts/test-hint")) << w->BtCOM2->toolTip().toStdString();
-    EXPECT_EQ(w->COMM2->devicePath(), "/dev/pts/test-hint");
+    control<QAction>(*w, "COM21")->trigger();
+    auto* BtCOM2 = control<ClickPanel>(*w, "BtCOM2");
+    EXPECT_TRUE(BtCOM2->toolTip().contains("/dev/pts/test-hint")) << BtCOM2->toolTip().toStdString();
+    EXPECT_EQ(COMM2->devicePath(), "/dev/pts/test-hint");
 }
 
 TEST_F(LinkManager, ConnectAndDisconnectThroughButtonAndMenu) {
     Pty pty;
-    ASSERT_GE(pty.master, 0);
-    PortOverride com1(1, QString::fromStdString(pty.path));
+    ASSERT_TRUE(pty.ok());
+    PortOverride com1(1, pty.path());
 
-    w->COMCon->click();
-    EXPECT_TRUE(w->COMM2->Connected());
-    EXPECT_TRUE(w->COMCon->isChecked());
-    EXPECT_TRUE(w->USBCon->isHidden());
-    EXPECT_FALSE(w->BtCOM1->isEnabled());
-    EXPECT_FALSE(w->ComSetup1->menuAction()->isEnabled());
-    EXPECT_FALSE(w->START1->isEnabled());
-    EXPECT_TRUE(w->STOP1->isEnabled());
-    EXPECT_TRUE(w->BTCon->isHidden());
-    EXPECT_FALSE(w->BtDiscon->isHidden());
+    COMCon->click();
+    EXPECT_TRUE(COMM2->Connected());
+    EXPECT_TRUE(COMCon->isChecked());
+    EXPECT_TRUE(USBCon->isHidden());
+    EXPECT_FALSE(BtCOM1->isEnabled());
+    EXPECT_FALSE(ComSetup1->menuAction()->isEnabled());
+    EXPECT_FALSE(START1->isEnabled());
+    EXPECT_TRUE(STOP1->isEnabled());
+    EXPECT_TRUE(BTCon->isHidden());
+    EXPECT_FALSE(BtDiscon->isHidden());
     // The port panel does not react while the link is open.
-    clickWidget(w->BtCOM1);
-    EXPECT_TRUE(w->COM11->isChecked());
+    clickWidget(BtCOM1);
+    EXPECT_TRUE(control<QAction>(*w, "COM11")->isChecked());
 
-    w->COMCon->click();
+    COMCon->click();
     EXPECT_TRUE(idle());
 
     // START from the menu puts the button down but leaves USB Connect visible.
-    w->START1->trigger();
-    EXPECT_TRUE(w->COMM2->Connected());
-    EXPECT_TRUE(w->COMCon->isChecked());
-    EXPECT_FALSE(w->USBCon->isHidden());
-    w->STOP1->trigger();
+    START1->trigger();
+    EXPECT_TRUE(COMM2->Connected());
+    EXPECT_TRUE(COMCon->isChecked());
+    EXPECT_FALSE(USBCon->isHidden());
+    STOP1->trigger();
     EXPECT_TRUE(idle());
-    EXPECT_TRUE(w->STOP1->isChecked());
+    EXPECT_TRUE(STOP1->isChecked());
 
     // The hidden panels do the same as the menu.
-    clickWidget(w->BTCon);
-    EXPECT_TRUE(w->COMM2->Connected());
-    clickWidget(w->BtDiscon);
+    clickWidget(BTCon);
+    EXPECT_TRUE(COMM2->Connected());
+    clickWidget(BtDiscon);
     EXPECT_TRUE(idle());
 }
 
 TEST_F(LinkManager, PortThatCannotOpenIsReportedAndNotShownConnected) {
     PortOverride com1(1, "/dev/voltaro-no-such-port");
-    QString text;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    answerMessageBox(QMessageBox::Ok, &text, &icon);
-    w->COMCon->click();
+    MessageBoxAnswer box(QMessageBox::Ok);
+    COMCon->click();
+    const QString text = box.text();
     EXPECT_TRUE(text.contains("COM1")) << text.toStdString();
     EXPECT_TRUE(text.contains("/dev/voltaro-no-such-port"));
     EXPECT_TRUE(text.contains("No such file")) << text.toStdString();
-    EXPECT_EQ(icon, QMessageBox::Critical);
+    EXPECT_EQ(box.icon(), QMessageBox::Critical);
     EXPECT_TRUE(idle());
 }
 
 TEST_F(LinkManager, PortThatFailsWhileOpenIsClosedAndReported) {
     Pty pty;
-    PortOverride com1(1, QString::fromStdString(pty.path));
-    w->COMCon->click();
-    ASSERT_TRUE(w->COMM2->Connected());
-    QString text;
-    answerMessageBox(QMessageBox::Ok, &text);
-    pty.closeAll(); // the adapter is pulled out
-    EXPECT_TRUE(processUntil([&] { return !text.isEmpty(); }));
-    EXPECT_TRUE(text.contains("COM1")) << text.toStdString();
-    EXPECT_TRUE(text.contains("lost"));
+    PortOverride com1(1, pty.path());
+    COMCon->click();
+    ASSERT_TRUE(COMM2->Connected());
+    MessageBoxAnswer box(QMessageBox::Ok);
+    pty.close(); // the adapter is pulled out
+    EXPECT_TRUE(waitUntil([&] { return box.answered() > 0; }));
+    EXPECT_TRUE(box.text().contains("COM1")) << box.text().toStdString();
+    EXPECT_TRUE(box.text().contains("lost"));
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(w->COMM2->isPolling());
+    EXPECT_FALSE(COMM2->isPolling());
 }
 
 TEST(LinkEndToEnd, SimulatedMeterDrivesThePanelUntilReleased) {
@@ -192,20 +199,25 @@ TEST(LinkEndToEnd, SimulatedMeterDrivesThePanelUntilReleased) {
     TFCOMM w;
     w.show();
     auto* lcd = w.findChild<LcdPanel*>("Panel1");
-    w.COMCon->click();
-    ASSERT_TRUE(w.COMM2->Connected());
+    auto* COMCon = control<QPushButton>(w, "COMCon");
+    const TComPortDriver& COMM2 = w.linkBar().driver();
+    COMCon->click();
+    ASSERT_TRUE(COMM2.Connected());
     // The simulator walks DC volts around 1.2345 V on the 2.2 V range.
-    EXPECT_TRUE(processUntil([&] { return w.pipeline().stats().decoded >= 5; }, 5000));
+    EXPECT_TRUE(waitUntil([&] { return w.pipeline().stats().decoded >= 5; }, 5000));
     EXPECT_TRUE(lcd->isLit(LcdElement::LcdV));
     EXPECT_TRUE(lcd->isLit(LcdElement::LcdP1));
     EXPECT_TRUE(lcd->isLit(LcdElement::LcdDc1));
     EXPECT_EQ(w.pipeline().reading.UnitText, "V");
 
-    w.COMCon->click();
-    EXPECT_FALSE(w.COMM2->Connected());
-    EXPECT_FALSE(w.COMM2->isPolling());
+    COMCon->click();
+    EXPECT_FALSE(COMM2.Connected());
+    EXPECT_FALSE(COMM2.isPolling());
+    // While the simulator goes on sending, no poll reads it any more.
     const auto decoded = w.pipeline().stats().decoded;
-    processUntil([] { return false; }, 300);
+    const auto polls = COMM2.pollCount();
+    ASSERT_TRUE(voltaro::testing::runTicks(COMM2.pollingInterval(), 6));
+    EXPECT_EQ(COMM2.pollCount(), polls);
     EXPECT_EQ(w.pipeline().stats().decoded, decoded);
     simProcess.kill();
     simProcess.waitForFinished(3000);

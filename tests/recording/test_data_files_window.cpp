@@ -21,7 +21,7 @@ static void PrintTo(const QString& s, std::ostream* os) {
 }
 
 using namespace voltaro;
-using voltaro::testing::answerFileDialog;
+using voltaro::testing::control;
 
 namespace {
 
@@ -30,19 +30,19 @@ protected:
     void SetUp() override {
         w = std::make_unique<TFCOMM>();
         w->show();
-        w->Trecord->stop();
+        control<QTimer>(*w, "Trecord")->stop();
     }
 
     void addRow(int no, const char* value, const char* unit) {
-        const auto row = w->cds1.appendRow();
-        w->cds1.setInt(row, ReadingTable::No, no);
-        w->cds1.setText(row, ReadingTable::Time, u"10:00:00");
-        w->cds1.setText(row, ReadingTable::Function, u"DC");
-        w->cds1.setText(row, ReadingTable::Value, QString::fromLatin1(value));
-        w->cds1.setText(row, ReadingTable::Unit, QString::fromLatin1(unit));
-        w->cds1.setText(row, ReadingTable::Judge, u"Pass");
-        w->Data1->rowsAppended();
-        w->Data1->flush();
+        const auto row = w->recording().table().appendRow();
+        w->recording().table().setInt(row, ReadingTable::No, no);
+        w->recording().table().setText(row, ReadingTable::Time, u"10:00:00");
+        w->recording().table().setText(row, ReadingTable::Function, u"DC");
+        w->recording().table().setText(row, ReadingTable::Value, QString::fromLatin1(value));
+        w->recording().table().setText(row, ReadingTable::Unit, QString::fromLatin1(unit));
+        w->recording().table().setText(row, ReadingTable::Judge, u"Pass");
+        w->recording().model().rowsAppended();
+        w->recording().model().flush();
     }
 
     // What a message box showed.
@@ -59,37 +59,17 @@ protected:
     // came). The watcher ends with the click, so it can never answer a box
     // of a later step.
     static Box click(QToolButton* button, const QString& file) {
-        auto box = std::make_shared<Box>();
-        answerFileDialog(file);
-        QPointer<QTimer> poll = new QTimer(qApp);
-        poll->setInterval(10);
-        QObject::connect(poll, &QTimer::timeout, poll, [box, p = poll.data()]() {
-            auto* shown = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (!shown)
-                return;
-            if (QAbstractButton* yes = shown->button(QMessageBox::Yes)) {
-                box->askedToReplace = true;
-                yes->click();
-                return;
-            }
-            box->text = shown->text();
-            box->title = shown->windowTitle();
-            box->icon = shown->icon();
-            if (QAbstractButton* ok = shown->button(QMessageBox::Ok))
-                ok->click();
-            else
-                shown->reject();
-            p->stop();
-        });
-        poll->start();
+        using voltaro::testing::Expect;
+        voltaro::testing::FileDialogAnswer name(file);
+        voltaro::testing::MessageBoxAnswer replace(QMessageBox::Yes, Expect::Optional);
+        voltaro::testing::MessageBoxAnswer result(QMessageBox::Ok, Expect::Optional);
         button->click();
-        delete poll.data();
-        return *box;
+        return Box{result.text(), result.title(), result.icon(), replace.answered() > 0};
     }
 
-    QString saveAs(const QString& file) { return click(w->saveas, file).text; }
+    QString saveAs(const QString& file) { return click(control<QToolButton>(*w, "saveas"), file).text; }
 
-    int gridRows() const { return w->Data1->rowCount(); }
+    int gridRows() const { return w->recording().model().rowCount(); }
 
     QTemporaryDir dir;
     std::unique_ptr<TFCOMM> w;
@@ -103,18 +83,18 @@ TEST_F(DataFilesWindow, TextSaveThenLoadAppends) {
     const QString file = dir.filePath("log.txt");
     EXPECT_EQ(saveAs(file), "save table to specified file: " + file + " Scuss!");
     ASSERT_TRUE(QFile::exists(file));
-    ASSERT_NE(w->SaveDialog2, nullptr);
-    EXPECT_EQ(w->SaveDialog2->defaultSuffix(), "xls");
-    EXPECT_EQ(w->SaveDialog2->nameFilters(),
+    ASSERT_NE(control<QFileDialog>(*w, "SaveDialog2"), nullptr);
+    EXPECT_EQ(control<QFileDialog>(*w, "SaveDialog2")->defaultSuffix(), "xls");
+    EXPECT_EQ(control<QFileDialog>(*w, "SaveDialog2")->nameFilters(),
               QStringList({"Excel File(*.xls)", "XML(*.xml)", "Txt File(*.txt)"}));
 
-    const QString noBox = click(w->OpenDataFiles, file).text;
+    const QString noBox = click(control<QToolButton>(*w, "OpenDataFiles"), file).text;
     EXPECT_TRUE(noBox.isEmpty());
-    ASSERT_EQ(w->cds1.rowCount(), 4);
+    ASSERT_EQ(w->recording().table().rowCount(), 4);
     EXPECT_EQ(gridRows(), 4);
-    EXPECT_EQ(w->cds1.text(3, ReadingTable::Unit), "&  *");
-    EXPECT_EQ(w->cds1.text(2, ReadingTable::No), "1");
-    EXPECT_EQ(w->OpenDialog1->nameFilters(),
+    EXPECT_EQ(w->recording().table().text(3, ReadingTable::Unit), "&  *");
+    EXPECT_EQ(w->recording().table().text(2, ReadingTable::No), "1");
+    EXPECT_EQ(control<QFileDialog>(*w, "OpenDialog1")->nameFilters(),
               QStringList({"Exel File(*.xls)", "XML (*.xml)", "Txt File(*.txt)"}));
 }
 
@@ -126,10 +106,10 @@ TEST_F(DataFilesWindow, XmlLoadReplacesTheTable) {
     addRow(2, "2", "A");
     addRow(3, "3", "mV");
     EXPECT_EQ(gridRows(), 3);
-    EXPECT_EQ(click(w->OpenDataFiles, file).text, "");
-    ASSERT_EQ(w->cds1.rowCount(), 1);
+    EXPECT_EQ(click(control<QToolButton>(*w, "OpenDataFiles"), file).text, "");
+    ASSERT_EQ(w->recording().table().rowCount(), 1);
     EXPECT_EQ(gridRows(), 1);
-    EXPECT_EQ(w->cds1.text(0, ReadingTable::Value), "1.5");
+    EXPECT_EQ(w->recording().table().text(0, ReadingTable::Value), "1.5");
 }
 
 TEST_F(DataFilesWindow, FailedLoadShowsErrorBox) {
@@ -139,11 +119,11 @@ TEST_F(DataFilesWindow, FailedLoadShowsErrorBox) {
         QFile f(file);
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
     }
-    const Box box = click(w->OpenDataFiles, file);
+    const Box box = click(control<QToolButton>(*w, "OpenDataFiles"), file);
     EXPECT_EQ(box.text, "Failed to Load File!");
     EXPECT_EQ(box.icon, QMessageBox::Critical);
     EXPECT_EQ(box.title, "Error");
-    EXPECT_EQ(w->cds1.rowCount(), 1);
+    EXPECT_EQ(w->recording().table().rowCount(), 1);
 }
 
 TEST_F(DataFilesWindow, FailedSavesSayWhyAndKeepTheOldFile) {
@@ -164,8 +144,8 @@ TEST_F(DataFilesWindow, FailedSavesSayWhyAndKeepTheOldFile) {
         {
             voltaro::testing::FileSizeLimit limit(room);
             ASSERT_TRUE(limit.active());
-            text = click(w->saveas, old);
-            xml = click(w->saveas, oldXml);
+            text = click(control<QToolButton>(*w, "saveas"), old);
+            xml = click(control<QToolButton>(*w, "saveas"), oldXml);
         }
         EXPECT_TRUE(text.askedToReplace);
         EXPECT_EQ(text.text, "Could not save table to specified file: " + old);
@@ -183,14 +163,14 @@ TEST_F(DataFilesWindow, FailedSavesSayWhyAndKeepTheOldFile) {
 TEST_F(DataFilesWindow, CancelledDialogsDoNothing) {
     addRow(1, "1.5", "V");
     EXPECT_EQ(saveAs(QString()), "");
-    EXPECT_EQ(click(w->OpenDataFiles, QString()).text, "");
-    EXPECT_EQ(w->cds1.rowCount(), 1);
+    EXPECT_EQ(click(control<QToolButton>(*w, "OpenDataFiles"), QString()).text, "");
+    EXPECT_EQ(w->recording().table().rowCount(), 1);
     EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList());
 }
 
 TEST_F(DataFilesWindow, RefusedPacketKeepsTheTableRecording) {
     addRow(1, "1.5", "V");
-    w->recorder.NextRecordNo = 2;
+    w->recording().recorder().NextRecordNo = 2;
     const QString good = dir.filePath("good.xml");
     ASSERT_EQ(saveAs(good), "");
     QFile in(good);
@@ -203,10 +183,10 @@ TEST_F(DataFilesWindow, RefusedPacketKeepsTheTableRecording) {
         ASSERT_TRUE(out.open(QIODevice::WriteOnly));
         out.write(bytes);
         out.close();
-        const Box box = click(w->OpenDataFiles, file);
+        const Box box = click(control<QToolButton>(*w, "OpenDataFiles"), file);
         EXPECT_EQ(box.text, "Failed to Load File!") << name;
         EXPECT_EQ(box.title, "Error");
-        EXPECT_EQ(w->cds1.rowCount(), 1);
+        EXPECT_EQ(w->recording().table().rowCount(), 1);
     }
 
     // The next reading is recorded after the row that was there, as before.
@@ -215,12 +195,12 @@ TEST_F(DataFilesWindow, RefusedPacketKeepsTheTableRecording) {
     r.UnitText = "V";
     r.ValueText = "2.000";
     r.JudgeText = "Pass";
-    w->INDataToTable(r);
-    w->Data1->flush();
-    ASSERT_EQ(w->cds1.rowCount(), 2);
+    w->recording().INDataToTable(r);
+    w->recording().model().flush();
+    ASSERT_EQ(w->recording().table().rowCount(), 2);
     EXPECT_EQ(gridRows(), 2);
-    EXPECT_EQ(w->cds1.text(1, ReadingTable::No), "2");
-    EXPECT_EQ(w->cds1.text(1, ReadingTable::Value), "2.000");
+    EXPECT_EQ(w->recording().table().text(1, ReadingTable::No), "2");
+    EXPECT_EQ(w->recording().table().text(1, ReadingTable::Value), "2.000");
 }
 
 TEST_F(DataFilesWindow, UpperCaseXmlNameIsATextTable) {
@@ -231,7 +211,7 @@ TEST_F(DataFilesWindow, UpperCaseXmlNameIsATextTable) {
     ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
     EXPECT_EQ(saved.readAll(), QByteArray("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n"
                                           "1\t10:00:00\tDC\t1.5\t&  *\tPass\r\n"));
-    EXPECT_EQ(click(w->OpenDataFiles, file).text, "");
-    ASSERT_EQ(w->cds1.rowCount(), 2); // appended, not replaced
-    EXPECT_EQ(w->cds1.text(1, ReadingTable::Unit), "&  *");
+    EXPECT_EQ(click(control<QToolButton>(*w, "OpenDataFiles"), file).text, "");
+    ASSERT_EQ(w->recording().table().rowCount(), 2); // appended, not replaced
+    EXPECT_EQ(w->recording().table().text(1, ReadingTable::Unit), "&  *");
 }

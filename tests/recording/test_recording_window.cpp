@@ -25,9 +25,9 @@ static void PrintTo(const QString& s, std::ostream* os) {
 }
 
 using namespace voltaro;
-using voltaro::testing::answerMessageBox;
+using voltaro::testing::control;
+using voltaro::testing::MessageBoxAnswer;
 using voltaro::testing::meterFrame;
-using voltaro::testing::serialBytes;
 
 namespace {
 
@@ -42,18 +42,13 @@ protected:
         w = std::make_unique<TFCOMM>();
         w->show();
         // The tests tick the sampling countdown themselves.
-        w->Trecord->stop();
+        control<QTimer>(*w, "Trecord")->stop();
         sep = QLocale::system().decimalPoint();
+        feeder = std::make_unique<voltaro::testing::SerialFeeder>(*w);
     }
 
-    void feed(const std::vector<sim::MeterFrame>& frames) {
-        auto bytes = serialBytes(frames);
-        if (started)
-            bytes.erase(bytes.begin());
-        started = true;
-        w->DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
-    }
-    void feed(const sim::MeterFrame& f, int times = 1) { feed(std::vector<sim::MeterFrame>(times, f)); }
+    void feed(const std::vector<sim::MeterFrame>& frames) { (*feeder)(frames); }
+    void feed(const sim::MeterFrame& f, int times = 1) { (*feeder)(f, times); }
 
     // Types one character into `edit` as a key press, through the window's key filter.
     static void type(QWidget* edit, QChar c) {
@@ -66,21 +61,21 @@ protected:
             type(edit, c);
     }
 
-    int rows() const { return static_cast<int>(w->cds1.rowCount()); }
-    long long points() const { return w->ChartPlot->pointCount(0); }
-    QString cell(int row, int field) const { return w->cds1.text(row, field); }
+    int rows() const { return static_cast<int>(w->recording().table().rowCount()); }
+    long long points() const { return w->chart().plot().pointCount(0); }
+    QString cell(int row, int field) const { return w->recording().table().text(row, field); }
     QString dec(const char* text) const { return QString::fromLatin1(text).replace('.', sep); }
 
     std::unique_ptr<TFCOMM> w;
-    bool started = false;
+    std::unique_ptr<voltaro::testing::SerialFeeder> feeder;
     QString sep;
 };
 
 } // namespace
 
 TEST_F(RecordingWindow, JudgementIncludesBothLimits) {
-    w->T1HI->setText("2");
-    w->T1LO->setText("1");
+    control<QLineEdit>(*w, "T1HI")->setText("2");
+    control<QLineEdit>(*w, "T1LO")->setText("1");
     const struct {
         const char* digits;
         const char* shown;
@@ -92,8 +87,8 @@ TEST_F(RecordingWindow, JudgementIncludesBothLimits) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.digits);
         feed(volts(1, c.digits));
-        EXPECT_EQ(w->judge->text(), c.judge);
-        EXPECT_EQ(w->T1VALUE->text(), dec(c.shown));
+        EXPECT_EQ(control<QLabel>(*w, "judge")->text(), c.judge);
+        EXPECT_EQ(control<QLineEdit>(*w, "T1VALUE")->text(), dec(c.shown));
         EXPECT_EQ(cell(rows() - 1, ReadingTable::Judge), c.judge);
         EXPECT_EQ(cell(rows() - 1, ReadingTable::Value), dec(c.shown));
     }
@@ -105,8 +100,8 @@ TEST_F(RecordingWindow, OverloadsAndOverRangePatternsFail) {
     dutyOverload.option2 = 8;
     ASSERT_EQ(dutyOverload.frameText().substr(7, 5), "B8089");
     // Limits that would pass 225.80.
-    w->T1HI->setText("300");
-    w->T1LO->setText("200");
+    control<QLineEdit>(*w, "T1HI")->setText("300");
+    control<QLineEdit>(*w, "T1LO")->setText("200");
     const struct {
         sim::MeterFrame frame;
         const char* value; // as shown and recorded
@@ -120,20 +115,20 @@ TEST_F(RecordingWindow, OverloadsAndOverRangePatternsFail) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.frame.frameText());
         feed(c.frame);
-        EXPECT_EQ(w->judge->text(), c.judge);
-        EXPECT_EQ(w->T1VALUE->text(), dec(c.value));
+        EXPECT_EQ(control<QLabel>(*w, "judge")->text(), c.judge);
+        EXPECT_EQ(control<QLineEdit>(*w, "T1VALUE")->text(), dec(c.value));
         const int row = rows() - 1;
         EXPECT_EQ(cell(row, ReadingTable::Value), dec(c.value));
         EXPECT_EQ(cell(row, ReadingTable::Judge), c.judge);
-        EXPECT_EQ(w->cds1.intValue(row, ReadingTable::NVal), c.count);
+        EXPECT_EQ(w->recording().table().intValue(row, ReadingTable::NVal), c.count);
     }
     EXPECT_EQ(rows(), 6);
 }
 
 TEST_F(RecordingWindow, UnusableLimitKeepsThePreviousJudgementAndStillRecords) {
-    w->T1HI->setText("2");
+    control<QLineEdit>(*w, "T1HI")->setText("2");
     feed(volts(1, "01000"));
-    ASSERT_EQ(w->judge->text(), "Pass");
+    ASSERT_EQ(control<QLabel>(*w, "judge")->text(), "Pass");
     for (const char* hi : {"1x", "+-", ""}) {
         SCOPED_TRACE(hi);
         w->pipeline().settings.hiText = hi;
@@ -141,87 +136,89 @@ TEST_F(RecordingWindow, UnusableLimitKeepsThePreviousJudgementAndStillRecords) {
         feed(volts(1, "05000")); // above 2: would fail
         EXPECT_EQ(rows(), before + 1);
         EXPECT_EQ(cell(before, ReadingTable::Judge), "Pass");
-        EXPECT_EQ(w->judge->text(), "Pass");
+        EXPECT_EQ(control<QLabel>(*w, "judge")->text(), "Pass");
     }
     feed(volts(2, "22580"));
-    EXPECT_EQ(w->judge->text(), "Fail");
+    EXPECT_EQ(control<QLabel>(*w, "judge")->text(), "Fail");
     feed(volts(1, "00000", 1));
     EXPECT_EQ(cell(rows() - 1, ReadingTable::Judge), "Fail");
 }
 
 TEST_F(RecordingWindow, RepeatFilterSurvivesCloseDataAndNoKeepsEverything) {
-    w->RepeatSet->setChecked(false);
+    control<QCheckBox>(*w, "RepeatSet")->setChecked(false);
     feed(volts(1, "01234"), 2);
     EXPECT_EQ(rows(), 1);
     const long long plotted = points();
-    w->Data1->flush();
+    w->recording().model().flush();
 
-    answerMessageBox(QMessageBox::No);
-    w->RecordNew->click();
+    {
+        MessageBoxAnswer no(QMessageBox::No);
+        control<QToolButton>(*w, "RecordNew")->click();
+    }
     EXPECT_EQ(rows(), 1);
-    EXPECT_EQ(w->Data1->rowCount(), 1);
+    EXPECT_EQ(w->recording().model().rowCount(), 1);
     EXPECT_EQ(points(), plotted);
-    EXPECT_EQ(w->recorder.NextRecordNo, 2);
+    EXPECT_EQ(w->recording().recorder().NextRecordNo, 2);
 
-    QString question;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    answerMessageBox(QMessageBox::Yes, &question, &icon);
-    w->RecordNew->click();
-    EXPECT_EQ(question, "Do you want to delete this record?");
-    EXPECT_EQ(icon, QMessageBox::Information);
+    {
+        MessageBoxAnswer yes(QMessageBox::Yes);
+        control<QToolButton>(*w, "RecordNew")->click();
+        EXPECT_EQ(yes.text(), "Do you want to delete this record?");
+        EXPECT_EQ(yes.icon(), QMessageBox::Information);
+    }
     EXPECT_EQ(rows(), 0);
-    EXPECT_EQ(w->Data1->rowCount(), 0);
-    EXPECT_EQ(w->recorder.NextRecordNo, 1);
-    EXPECT_EQ(w->recorder.RecordedCount, 0);
+    EXPECT_EQ(w->recording().model().rowCount(), 0);
+    EXPECT_EQ(w->recording().recorder().NextRecordNo, 1);
+    EXPECT_EQ(w->recording().recorder().RecordedCount, 0);
     EXPECT_EQ(points(), 1); // the placeholder
-    EXPECT_EQ(w->Bt10->text(), "1");
+    EXPECT_EQ(control<QToolButton>(*w, "Bt10")->text(), "1");
 
     // The key of the last row survives: the same reading is plotted, not recorded.
     feed(volts(1, "01234"));
     EXPECT_EQ(rows(), 0);
     EXPECT_EQ(points(), 2);
-    EXPECT_EQ((w->ChartPlot->points().constEnd() - 1)->key, 1.0); // right after the placeholder
+    EXPECT_EQ((w->chart().plot().points().constEnd() - 1)->key, 1.0); // right after the placeholder
     feed(volts(1, "01235"));
     ASSERT_EQ(rows(), 1);
-    EXPECT_EQ(w->cds1.intValue(0, ReadingTable::No), 1);
+    EXPECT_EQ(w->recording().table().intValue(0, ReadingTable::No), 1);
     EXPECT_EQ(points(), 3);
-    EXPECT_DOUBLE_EQ((w->ChartPlot->points().constEnd() - 1)->value, 1.235);
+    EXPECT_DOUBLE_EQ((w->chart().plot().points().constEnd() - 1)->value, 1.235);
 }
 
 TEST_F(RecordingWindow, SamplingWaitsForTheCountdown) {
-    w->RecordSI->setChecked(true);
-    w->RecordSITime->setText("3");
+    control<QCheckBox>(*w, "RecordSI")->setChecked(true);
+    control<QLineEdit>(*w, "RecordSITime")->setText("3");
     feed(volts(1, "01000"));
     EXPECT_EQ(rows(), 1);
-    EXPECT_EQ(w->recorder.SampleCountdown, 3);
+    EXPECT_EQ(w->recording().recorder().SampleCountdown, 3);
     const long long plotted = points();
     for (int tick = 0; tick < 3; ++tick) {
         feed(volts(1, "01001"));
         EXPECT_EQ(rows(), 1);
         EXPECT_EQ(points(), plotted);
-        w->TrecordTimer();
+        w->recording().TrecordTimer();
     }
-    EXPECT_EQ(w->recorder.SampleCountdown, 0);
+    EXPECT_EQ(w->recording().recorder().SampleCountdown, 0);
     feed(volts(1, "01002"));
     EXPECT_EQ(rows(), 2);
     EXPECT_EQ(points(), plotted + 1);
 
     // The countdown stands still while sampling is off.
-    w->RecordSI->setChecked(false);
-    w->TrecordTimer();
-    EXPECT_EQ(w->recorder.SampleCountdown, 3);
+    control<QCheckBox>(*w, "RecordSI")->setChecked(false);
+    w->recording().TrecordTimer();
+    EXPECT_EQ(w->recording().recorder().SampleCountdown, 3);
 
     // An interval of 0 samples every frame.
-    w->RecordSI->setChecked(true);
+    control<QCheckBox>(*w, "RecordSI")->setChecked(true);
     for (int tick = 0; tick < 3; ++tick)
-        w->TrecordTimer();
-    w->RecordSITime->setText("0");
+        w->recording().TrecordTimer();
+    control<QLineEdit>(*w, "RecordSITime")->setText("0");
     feed(volts(1, "01003"), 3);
     EXPECT_EQ(rows(), 5);
 }
 
 TEST_F(RecordingWindow, IntervalEditTakesDigitsAndNeverStaysEmpty) {
-    QLineEdit* e = w->RecordSITime;
+    QLineEdit* e = control<QLineEdit>(*w, "RecordSITime");
     e->setText("5");
     e->end(false);
     type(e, "a-+.");
@@ -238,68 +235,69 @@ TEST_F(RecordingWindow, RecordLimitFromTheMenuStopsAndResumes) {
     const struct {
         QAction* item;
         int limit;
-    } items[] = {{w->N50001, 5000},     {w->N100001, 10000},     {w->N500001, 50000},
-                 {w->N1000001, 100000}, {w->limitess, 10000000}, {w->N10001, 1000}};
+    } items[] = {{control<QAction>(*w, "N50001"), 5000},       {control<QAction>(*w, "N100001"), 10000},
+                 {control<QAction>(*w, "N500001"), 50000},     {control<QAction>(*w, "N1000001"), 100000},
+                 {control<QAction>(*w, "limitess"), 10000000}, {control<QAction>(*w, "N10001"), 1000}};
     for (const auto& it : items) {
         it.item->trigger();
-        EXPECT_EQ(w->recorder.RecordLimit, it.limit);
+        EXPECT_EQ(w->recording().recorder().RecordLimit, it.limit);
         for (const auto& other : items)
             EXPECT_EQ(other.item->isChecked(), other.item == it.item) << other.limit;
     }
 
     feed(volts(1, "01234"), 1001);
     EXPECT_EQ(rows(), 1000);
-    EXPECT_EQ(w->cds1.intValue(999, ReadingTable::No), 1000);
+    EXPECT_EQ(w->recording().table().intValue(999, ReadingTable::No), 1000);
     const long long plotted = points();
-    const QString page = w->Bt10->text();
+    const QString page = control<QToolButton>(*w, "Bt10")->text();
     feed(volts(1, "01234"), 150);
     EXPECT_EQ(rows(), 1000);
     EXPECT_EQ(points(), plotted);
-    EXPECT_EQ(w->Bt10->text(), page);
+    EXPECT_EQ(control<QToolButton>(*w, "Bt10")->text(), page);
 
-    w->N50001->trigger();
+    control<QAction>(*w, "N50001")->trigger();
     feed(volts(1, "01234"));
     EXPECT_EQ(rows(), 1001);
     EXPECT_EQ(points(), plotted + 1);
-    w->N10001->trigger();
+    control<QAction>(*w, "N10001")->trigger();
     feed(volts(1, "01234"));
     EXPECT_EQ(rows(), 1001);
-    w->limitess->trigger();
+    control<QAction>(*w, "limitess")->trigger();
     feed(volts(1, "01234"));
     EXPECT_EQ(rows(), 1002);
 }
 
 TEST_F(RecordingWindow, LimitEditsRepairWhatIsTyped) {
-    w->T1LO->clear();
-    EXPECT_EQ(w->T1LO->text(), "0");
-    EXPECT_EQ(w->T1LO->selectedText(), "0");
-    type(w->T1LO, u'-');
-    EXPECT_EQ(w->T1LO->text(), "-0");
-    EXPECT_EQ(w->T1LO->selectionStart(), 1);
-    EXPECT_EQ(w->T1LO->selectedText(), "0");
-    type(w->T1LO, u'5');
-    EXPECT_EQ(w->T1LO->text(), "-5");
+    control<QLineEdit>(*w, "T1LO")->clear();
+    EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->text(), "0");
+    EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->selectedText(), "0");
+    type(control<QLineEdit>(*w, "T1LO"), u'-');
+    EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->text(), "-0");
+    EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->selectionStart(), 1);
+    EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->selectedText(), "0");
+    type(control<QLineEdit>(*w, "T1LO"), u'5');
+    EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->text(), "-5");
     EXPECT_EQ(w->pipeline().settings.loText, "-5");
 
     // Only "-", digits and the user's own separator reach the edit.
     const QChar foreign = sep == "." ? u',' : u'.';
-    w->T1HI->setText("1");
-    w->T1HI->end(false);
-    type(w->T1HI, QString("+ a") + foreign);
-    EXPECT_EQ(w->T1HI->text(), "1");
-    type(w->T1HI, sep + "5");
-    EXPECT_EQ(w->T1HI->text(), "1" + sep + "5");
+    control<QLineEdit>(*w, "T1HI")->setText("1");
+    control<QLineEdit>(*w, "T1HI")->end(false);
+    type(control<QLineEdit>(*w, "T1HI"), QString("+ a") + foreign);
+    EXPECT_EQ(control<QLineEdit>(*w, "T1HI")->text(), "1");
+    type(control<QLineEdit>(*w, "T1HI"), sep + "5");
+    EXPECT_EQ(control<QLineEdit>(*w, "T1HI")->text(), "1" + sep + "5");
     EXPECT_EQ(w->pipeline().settings.hiText, ("1" + sep + "5").toStdString());
 
     // Deleting the whole high limit leaves 0, so every positive reading fails.
-    w->T1HI->selectAll();
-    type(w->T1HI, u'\b');
-    EXPECT_EQ(w->T1HI->text(), "0");
-    EXPECT_EQ(w->T1HI->selectedText(), "0");
+    control<QLineEdit>(*w, "T1HI")->selectAll();
+    type(control<QLineEdit>(*w, "T1HI"), u'\b');
+    EXPECT_EQ(control<QLineEdit>(*w, "T1HI")->text(), "0");
+    EXPECT_EQ(control<QLineEdit>(*w, "T1HI")->selectedText(), "0");
     feed(volts(1, "00001"));
-    EXPECT_EQ(w->judge->text(), "Fail");
+    EXPECT_EQ(control<QLabel>(*w, "judge")->text(), "Fail");
     feed(volts(1, "00000"));
-    EXPECT_EQ(w->judge->text(), "Pass");
+    EXPECT_EQ(control<QLabel>(*w, "judge")->text(), "Pass");
 }
 
 TEST_F(RecordingWindow, AlarmEditsAndTheirCheckBoxes) {
@@ -307,23 +305,23 @@ TEST_F(RecordingWindow, AlarmEditsAndTheirCheckBoxes) {
     // Until an alarm edit is touched the profile's band holds, not the edits' texts.
     EXPECT_EQ(s.alarmHigh, 22002.0f);
     EXPECT_EQ(s.alarmLow, -22002.0f);
-    w->SetMaxB->click();
+    control<QCheckBox>(*w, "SetMaxB")->click();
     EXPECT_TRUE(s.setMaxB);
     EXPECT_EQ(s.alarmHigh, 22000.0f);
-    w->SetMinB->click();
+    control<QCheckBox>(*w, "SetMinB")->click();
     EXPECT_EQ(s.alarmLow, -22000.0f);
 
-    w->Setmax->selectAll();
-    type(w->Setmax, u'+');
-    EXPECT_EQ(w->Setmax->text(), "+");
+    control<QLineEdit>(*w, "Setmax")->selectAll();
+    type(control<QLineEdit>(*w, "Setmax"), u'+');
+    EXPECT_EQ(control<QLineEdit>(*w, "Setmax")->text(), "+");
     EXPECT_EQ(s.alarmHigh, 0.0f);
-    w->Setmax->selectAll();
-    type(w->Setmax, "a.20000");
-    EXPECT_EQ(w->Setmax->text(), "20000");
+    control<QLineEdit>(*w, "Setmax")->selectAll();
+    type(control<QLineEdit>(*w, "Setmax"), "a.20000");
+    EXPECT_EQ(control<QLineEdit>(*w, "Setmax")->text(), "20000");
     EXPECT_EQ(s.alarmHigh, 20000.0f);
-    w->SetMin->setText("-");
+    control<QLineEdit>(*w, "SetMin")->setText("-");
     EXPECT_EQ(s.alarmLow, 0.0f);
-    w->SetMin->setText("-20000");
+    control<QLineEdit>(*w, "SetMin")->setText("-20000");
 
     // The band is in counts, whatever the decimal point.
     const struct {
@@ -335,19 +333,17 @@ TEST_F(RecordingWindow, AlarmEditsAndTheirCheckBoxes) {
         feed(c.frame);
         EXPECT_EQ(ReadingEvaluator::alarm(w->pipeline().reading.Count, s), c.alarm) << c.frame.frameText();
     }
-    w->SetMaxB->click();
+    control<QCheckBox>(*w, "SetMaxB")->click();
     EXPECT_FALSE(s.setMaxB);
     EXPECT_FALSE(ReadingEvaluator::alarm(20001, s));
     EXPECT_TRUE(ReadingEvaluator::alarm(-20001, s));
 
     // A sign after a digit passes the key filter but is no integer: the error box, the old value kept.
-    QString message;
-    QMessageBox::Icon icon = QMessageBox::NoIcon;
-    answerMessageBox(QMessageBox::Ok, &message, &icon);
-    w->Setmax->end(false);
-    type(w->Setmax, u'-');
-    EXPECT_EQ(message, "'20000-' is not a valid integer value");
-    EXPECT_EQ(icon, QMessageBox::Critical);
+    MessageBoxAnswer box(QMessageBox::Ok);
+    control<QLineEdit>(*w, "Setmax")->end(false);
+    type(control<QLineEdit>(*w, "Setmax"), u'-');
+    EXPECT_EQ(box.text(), "'20000-' is not a valid integer value");
+    EXPECT_EQ(box.icon(), QMessageBox::Critical);
     EXPECT_EQ(s.alarmHigh, 20000.0f);
 }
 
@@ -357,15 +353,15 @@ TEST_F(RecordingWindow, MinMaxRestartOnAChange) {
     EXPECT_EQ(e.MaxCount, 1500.0f);
     EXPECT_EQ(e.MinCount, 1200.0f);
     // The texts as the meter showed them, before the judgement tidies them.
-    EXPECT_EQ(w->MaxText->text(), dec("01.500"));
-    EXPECT_EQ(w->MinText->text(), dec("01.200"));
+    EXPECT_EQ(control<QLabel>(*w, "MaxText")->text(), dec("01.500"));
+    EXPECT_EQ(control<QLabel>(*w, "MinText")->text(), dec("01.200"));
     feed(volts(2, "01300")); // another decimal point: a change, which enters neither
     EXPECT_EQ(e.MaxCount, -22000.0f);
     EXPECT_EQ(e.MinCount, 22000.0f);
     feed(volts(2, "01400"));
     EXPECT_EQ(e.MaxCount, 1400.0f);
     EXPECT_EQ(e.MinCount, 1400.0f);
-    EXPECT_EQ(w->MaxText->text(), dec("014.00"));
+    EXPECT_EQ(control<QLabel>(*w, "MaxText")->text(), dec("014.00"));
 }
 
 TEST_F(RecordingWindow, ChartRestartsOnAChangeAsContinueRecordSays) {
@@ -388,28 +384,28 @@ TEST_F(RecordingWindow, ChartRestartsOnAChangeAsContinueRecordSays) {
     };
     for (const auto& s : steps) {
         SCOPED_TRACE(s.what);
-        w->multirange->setChecked(s.continueRecord);
+        control<QCheckBox>(*w, "multirange")->setChecked(s.continueRecord);
         feed(s.frame);
         EXPECT_EQ(points(), s.points);
     }
 
     // A change re-selects the series of the chart style, with or without a restart.
-    w->BtFill->setChecked(false);
-    w->multirange->setChecked(true);
+    control<QCheckBox>(*w, "BtFill")->setChecked(false);
+    control<QCheckBox>(*w, "multirange")->setChecked(true);
     feed(meterFrame(11, 3, "01001", 0, 6));
-    EXPECT_FALSE(w->ChartPlot->series(0)->visible());
-    EXPECT_TRUE(w->ChartPlot->series(1)->visible());
+    EXPECT_FALSE(w->chart().plot().series(0)->visible());
+    EXPECT_TRUE(w->chart().plot().series(1)->visible());
 }
 
 TEST_F(RecordingWindow, GridShowsRecordedRowsWithTheNewestCurrent) {
     const QString tsep = localeTimeSeparator();
     const QString before = timeOfDayText(QTime::currentTime(), tsep);
-    w->T1HI->setText("100");
+    control<QLineEdit>(*w, "T1HI")->setText("100");
     feed({volts(1, "01234"), meterFrame(3, 3, "12340", 0, 2), meterFrame(4, 0, "00235", 0, 2),
           meterFrame(13, 0, "00500", 0, 6)});
     const QString after = timeOfDayText(QTime::currentTime(), tsep);
-    w->Data1->flush();
-    ASSERT_EQ(w->Data1->rowCount(), 4);
+    w->recording().model().flush();
+    ASSERT_EQ(w->recording().model().rowCount(), 4);
     const struct {
         const char* func;
         const char* value;
@@ -419,7 +415,9 @@ TEST_F(RecordingWindow, GridShowsRecordedRowsWithTheNewestCurrent) {
                      {"Ohm", "123.4", QStringLiteral("k\u03A9"), "Fail"},
                      {"Temperature", "235", QStringLiteral("\u00B0F"), "Fail"},
                      {"AC", "5", QStringLiteral("\u00B5A"), "Pass"}};
-    auto shown = [&](int row, int column) { return w->Data1->index(row, column).data().toString(); };
+    auto shown = [&](int row, int column) {
+        return w->recording().model().index(row, column).data().toString();
+    };
     for (int r = 0; r < 4; ++r) {
         SCOPED_TRACE(r);
         EXPECT_EQ(shown(r, ReadingTableModel::ColNo), QString::number(r + 1));
@@ -436,10 +434,10 @@ TEST_F(RecordingWindow, GridShowsRecordedRowsWithTheNewestCurrent) {
         EXPECT_EQ(shown(r, ReadingTableModel::ColJudge), rowsShown[r].judge);
     }
     EXPECT_EQ(cell(1, ReadingTable::Unit), "K*"); // stored in the panel font's characters
-    EXPECT_EQ(w->DBGrid1->currentIndex().row(), 3);
+    EXPECT_EQ(control<QTableView>(*w, "DBGrid1")->currentIndex().row(), 3);
 
     // Without a flush the rows still arrive, shortly.
     feed(volts(1, "01000"), 2);
-    EXPECT_TRUE(voltaro::testing::processUntil([&] { return w->Data1->rowCount() == 6; }));
-    EXPECT_EQ(w->DBGrid1->currentIndex().row(), 5);
+    EXPECT_TRUE(voltaro::testing::waitUntil([&] { return w->recording().model().rowCount() == 6; }));
+    EXPECT_EQ(control<QTableView>(*w, "DBGrid1")->currentIndex().row(), 5);
 }

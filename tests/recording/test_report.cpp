@@ -333,7 +333,7 @@ PreviewSeen clickPrint(TFCOMM& w, QMessageBox::StandardButton answer = QMessageB
         }
     });
     poll->start();
-    w.BtPrintClick();
+    w.recording().BtPrintClick();
     // The watcher ends with the click, so it can never answer a later test.
     delete poll.data();
     return seen;
@@ -344,7 +344,7 @@ PreviewSeen clickPrint(TFCOMM& w, QMessageBox::StandardButton answer = QMessageB
 TEST(ReportPreview, PrintButtonOpensThePreviewWithTheReport) {
     TFCOMM w;
     w.show();
-    fill(w.cds1, 40);
+    fill(w.recording().table(), 40);
     const PreviewSeen seen = clickPrint(w);
     EXPECT_TRUE(seen.dialog);
     EXPECT_EQ(seen.pages, 2);
@@ -361,7 +361,7 @@ TEST(ReportPreview, EmptyTableOpensThePreviewWithoutPages) {
 TEST(ReportPreview, LongReportShowsProgressAndCanBeCancelled) {
     TFCOMM w;
     w.show();
-    fill(w.cds1, 35 * 300);
+    fill(w.recording().table(), 35 * 300);
     const PreviewSeen shown = clickPrint(w);
     EXPECT_TRUE(shown.question.isEmpty());
     EXPECT_TRUE(shown.progress);
@@ -377,7 +377,7 @@ TEST(ReportPreview, LongReportShowsProgressAndCanBeCancelled) {
 TEST(ReportPreview, HugeReportIsOnlyPreparedWhenTheUserSaysSo) {
     TFCOMM w;
     w.show();
-    fill(w.cds1, 35 * 2000 + 1);
+    fill(w.recording().table(), 35 * 2000 + 1);
     const PreviewSeen declined = clickPrint(w, QMessageBox::No);
     EXPECT_EQ(declined.question.toStdString(),
               "The report runs to 2001 pages. Preparing its preview takes a while and much memory. "

@@ -3,6 +3,7 @@
 // Helpers for tests that drive the serial driver through pseudo-terminals:
 // the test writes into the master side, the driver opens the slave device.
 
+#include "support/Wait.h"
 #include "tools/SimRunner.h"
 
 #include <QCoreApplication>
@@ -72,18 +73,6 @@ private:
 inline int pendingBytes(int fd) {
     int n = 0;
     return ::ioctl(fd, FIONREAD, &n) == 0 ? n : -1;
-}
-
-// Runs the event loop until `done` holds or `timeoutMs` passes; true when done.
-template <typename Done> bool waitUntil(Done done, int timeoutMs = 3000) {
-    const QDeadlineTimer deadline(timeoutMs);
-    while (!done()) {
-        if (deadline.hasExpired())
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-        QThread::msleep(1);
-    }
-    return true;
 }
 
 // Waits, without running the event loop (so no poll can read them), until

@@ -3,6 +3,7 @@
 // look at the window as a user sees it (run under Xvfb for a real window).
 //   window_screenshot OUT.png [SCENARIO] [FRAMES] [CHART_POINTS PAGE_WIDTH]
 #include "app/TFCOMM.h"
+#include "chart/ChartRegion.h"
 #include "chart/TChartControl.h"
 #include "tools/MeterSimulator.h"
 
@@ -28,16 +29,16 @@ int main(int argc, char** argv) {
     // pages of the given width, to look at a dense page.
     if (argc > 5) {
         const long long points = std::atoll(argv[4]);
-        window.ChartControl->SetWindowSize(std::atoi(argv[5]));
+        window.chart().control().SetWindowSize(std::atoi(argv[5]));
         double v = 0;
         std::uint32_t x = 1;
         for (long long i = 0; i < points; ++i) {
             x = x * 1664525u + 1013904223u;
             v += (static_cast<int>(x >> 24) - 128) / 8.0;
-            window.ChartControl->AddPoint(v);
+            window.chart().control().AddPoint(v);
         }
-        window.ChartControl->SetYMax(2000);
-        window.ChartControl->SetYMin(-2000);
+        window.chart().control().SetYMax(2000);
+        window.chart().control().SetYMin(-2000);
     }
     voltaro::sim::MeterSimulator sim(scenario, 5);
     std::vector<std::uint8_t> bytes = {0x0A};

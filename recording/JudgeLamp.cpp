@@ -1,4 +1,4 @@
-#include "app/JudgeLamp.h"
+#include "recording/JudgeLamp.h"
 
 #include <QPainter>
 #include <QPalette>

@@ -1,4 +1,4 @@
-#include "app/ClickPanel.h"
+#include "ui/ClickPanel.h"
 
 #include <QMouseEvent>
 

@@ -1,0 +1,105 @@
+#pragma once
+
+#include "link/LinkState.h"
+#include "link/serial/TComPortDriver.h"
+
+#include <QFrame>
+
+#include <functional>
+
+class QAction;
+class QListWidget;
+class QMenu;
+class QPushButton;
+class QTimer;
+
+namespace voltaro {
+
+class ClickPanel;
+
+// The top bar of the window: the port choice, "COM Connect" and "USB
+// Connect", with the serial driver they open and the link state they show.
+// Its hidden panels and the USB diagnostics live in the window's container
+// of controls nobody sees.
+class LinkBar : public QFrame, private LinkState::Links {
+    Q_OBJECT
+public:
+    // The menu items the link changes; the window builds them.
+    struct MenuItems {
+        QMenu* ComSetup1 = nullptr;
+        QAction* COM11 = nullptr;
+        QAction* COM21 = nullptr;
+        QAction* COM31 = nullptr;
+        QAction* COM41 = nullptr;
+        QAction* START1 = nullptr;
+        QAction* STOP1 = nullptr;
+    };
+
+    LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu);
+    ~LinkBar() override;
+
+    TComPortDriver& driver() { return COMM2; }
+    const TComPortDriver& driver() const { return COMM2; }
+    const LinkState& state() const { return link_; }
+
+    // Every decoded frame: the cable check starts counting again.
+    void frameArrived() { LinkIdleCount = 0; }
+    int linkIdleCount() const { return LinkIdleCount; }
+    void setLinkIdleCount(int n) { LinkIdleCount = n; }
+
+    // The hidden connect panels follow the window's outer width, out of sight below it.
+    void placeHiddenPanels(int outerWidth);
+    // Names in each port panel's hint the device file its port opens.
+    void refreshPortHints();
+
+public slots:
+    void COM11Click();
+    void COM21Click();
+    void COM31Click();
+    void COM41Click();
+    void BTCon1Click();
+    void BtDiscon1Click();
+    void COMConClick();
+    void USBConClick();
+    void ConTimerTimer();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    bool openSerial() override;
+    void closeSerial() override;
+    bool startUsb() override;
+    void stopUsb() override;
+
+    void reportFailure();
+    void selectPort(int number);
+    void render();
+    void onSerialPortFailed(const QString& reason);
+    QString portLabel() const;
+
+    // The serial driver: COM1, 19200 baud, 7 data bits, odd parity.
+    TComPortDriver COMM2;
+    LinkState link_{*this};
+    MenuItems menu_;
+    // What to tell the user once a failed connect has left its state.
+    std::function<void(QWidget* parent)> failure_;
+    // The cable check's count of timer ticks without a decoded frame.
+    int LinkIdleCount = 0;
+    // "USB Connect" is captioned "USB Connection" once the cable link was used.
+    bool usbUsed_ = false;
+
+    ClickPanel* BtCOM1;
+    ClickPanel* BtCOM2;
+    ClickPanel* BtCOM3;
+    ClickPanel* BtCOM4;
+    QPushButton* COMCon;
+    QPushButton* USBCon;
+    ClickPanel* BTCon;
+    ClickPanel* BtDiscon;
+    QListWidget* DevListBox;
+    QListWidget* HistoryListBox;
+    QTimer* ConTimer;
+};
+
+} // namespace voltaro

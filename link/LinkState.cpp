@@ -1,0 +1,67 @@
+#include "link/LinkState.h"
+
+namespace voltaro {
+
+void LinkState::enter(State s) {
+    state_ = s;
+    if (s != State::SerialOpen)
+        serialFromMenu_ = false;
+    if (onChanged)
+        onChanged();
+}
+
+bool LinkState::connectSerial(bool fromMenu) {
+    if (usbActive())
+        links_.stopUsb();
+    if (state_ == State::SerialOpen) {
+        // Already open: only how it was opened changes what the bar shows.
+        serialFromMenu_ = fromMenu;
+        enter(State::SerialOpen);
+        return true;
+    }
+    if (!links_.openSerial()) {
+        enter(State::Idle);
+        return false;
+    }
+    serialFromMenu_ = fromMenu;
+    enter(State::SerialOpen);
+    return true;
+}
+
+void LinkState::disconnectSerial() {
+    // Closing is harmless when nothing is open, and the menu's STOP can come
+    // at any time; only a running cable is left alone.
+    if (usbActive())
+        return;
+    links_.closeSerial();
+    enter(State::Idle);
+}
+
+void LinkState::serialLost() {
+    if (state_ == State::SerialOpen)
+        enter(State::Idle);
+}
+
+bool LinkState::connectUsb() {
+    if (state_ == State::SerialOpen)
+        links_.closeSerial();
+    if (!links_.startUsb()) {
+        enter(State::Idle);
+        return false;
+    }
+    enter(State::UsbRunning);
+    return true;
+}
+
+void LinkState::disconnectUsb() {
+    if (usbActive())
+        links_.stopUsb();
+    enter(State::Idle);
+}
+
+void LinkState::cableCheckFired() {
+    if (state_ == State::UsbRunning)
+        enter(State::UsbStopped);
+}
+
+} // namespace voltaro

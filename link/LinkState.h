@@ -1,0 +1,65 @@
+#pragma once
+
+#include <functional>
+
+namespace voltaro {
+
+// Which link to the meter is open, and the rule that at most one is: opening
+// one link first closes the other. The link bar renders this state; the
+// opening and closing itself is done by whoever owns the links.
+class LinkState {
+public:
+    enum class State {
+        Idle,
+        SerialOpen,
+        UsbRunning,
+        UsbStopped, // stopped by the cable check: the button is up, the USB controls stay
+    };
+
+    // The two links, as their owner opens and closes them.
+    class Links {
+    public:
+        virtual ~Links() = default;
+        // True when the port opened; on false it is closed and nothing is open.
+        virtual bool openSerial() = 0;
+        virtual void closeSerial() = 0;
+        // True when the cable runs; on false nothing of it is left running.
+        virtual bool startUsb() = 0;
+        virtual void stopUsb() = 0;
+    };
+
+    explicit LinkState(Links& links) : links_(links) {}
+    LinkState(const LinkState&) = delete;
+    LinkState& operator=(const LinkState&) = delete;
+
+    State state() const { return state_; }
+    // The serial link was opened from the Connect menu or its hidden panel,
+    // which leaves "USB Connect" in view.
+    bool serialFromMenu() const { return serialFromMenu_; }
+    bool serialOpen() const { return state_ == State::SerialOpen; }
+    bool usbActive() const { return state_ == State::UsbRunning || state_ == State::UsbStopped; }
+
+    // Each of these ends in a consistent state and then tells `onChanged`.
+    // Opening the serial link closes a running cable first; true when the port opened.
+    bool connectSerial(bool fromMenu);
+    void disconnectSerial();
+    // The open port failed and its owner closed it.
+    void serialLost();
+    // Starting the cable closes an open port first; true when the cable runs.
+    bool connectUsb();
+    // The user released "USB Connect": whatever of the cable runs stops.
+    void disconnectUsb();
+    // The cable delivered only empty reports: reading has stopped.
+    void cableCheckFired();
+
+    std::function<void()> onChanged;
+
+private:
+    void enter(State s);
+
+    Links& links_;
+    State state_ = State::Idle;
+    bool serialFromMenu_ = false;
+};
+
+} // namespace voltaro

@@ -1,0 +1,67 @@
+#pragma once
+
+#include "decode/ReadingEvaluator.h"
+
+#include <QFrame>
+
+class QCheckBox;
+class QLabel;
+class QLineEdit;
+
+namespace voltaro {
+
+class JudgeLamp;
+class MeterPipeline;
+
+// The limits panel: the judgement limits with the measured value between
+// them, the Pass/Fail lamp and the link blink; with the alarm limits and the
+// running maximum and minimum, which the user never sees. It writes what the
+// user sets into the pipeline's evaluation settings.
+class LimitsPanel : public QFrame {
+    Q_OBJECT
+public:
+    LimitsPanel(QWidget* parent, QWidget* outside, MeterPipeline& pipeline);
+    ~LimitsPanel() override;
+
+    // Writes the profile's alarm limit texts; a text that changes is taken as the limit.
+    void applyAlarmTexts(const QString& maxText, const QString& minText);
+
+    // What a decoded frame shows here.
+    void showLimitTexts(const EvaluationSettings& s);
+    void showMinMax(const ReadingEvaluator& e, const Reading& r);
+    void showJudgement(Verdict v, const Reading& r);
+    void blinkLink();
+
+public slots:
+    void T1HIChange();
+    void SetmaxExit();
+    void SetMinExit();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Reads an alarm limit edit into `limit`; says why when the text is no integer.
+    void readAlarmLimit(const QLineEdit* edit, float& limit);
+
+    MeterPipeline& pipeline_;
+
+    QLineEdit* T1HI;
+    QLineEdit* T1VALUE;
+    QLineEdit* T1LO;
+    JudgeLamp* Shape1;
+    QLabel* judge;
+    QLabel* CONok;
+    QLabel* CONokN;
+
+    QCheckBox* SetMaxB;
+    QLineEdit* Setmax;
+    QCheckBox* SetMinB;
+    QLineEdit* SetMin;
+    QLabel* MaxText;
+    QLabel* MinText;
+    QLabel* MaxTextU;
+    QLabel* MinTextU;
+};
+
+} // namespace voltaro

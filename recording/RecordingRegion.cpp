@@ -1,0 +1,274 @@
+#include "recording/RecordingRegion.h"
+
+#include "decode/ReadingEvaluator.h"
+#include "recording/DataFiles.h"
+#include "recording/InputRules.h"
+#include "recording/ReadingTableModel.h"
+#include "recording/ReportView.h"
+#include "ui/Layout.h"
+#include "ui/Pictures.h"
+
+#include <QAction>
+#include <QCheckBox>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QTableView>
+#include <QTimer>
+#include <QToolButton>
+
+namespace voltaro {
+
+using ui::place;
+
+namespace {
+
+// The region's top left corner in the client area; the stored places below
+// are the client area's.
+constexpr int kLeft = 1;
+constexpr int kTop = 210;
+
+template <typename W> W* placeInClient(W* w, const char* name, int x, int y, int width, int height) {
+    return place(w, name, x - kLeft, y - kTop, width, height);
+}
+
+QToolButton* recordButton(QWidget* parent, const char* name, const QString& hint, const QIcon& icon, int x,
+                          int w) {
+    return ui::speedButton(parent, name, hint, icon, x - kLeft, 0, w, 21);
+}
+
+QFont gridFont(int pixels) {
+    QFont f(QStringLiteral("Liberation Sans"));
+    f.setPixelSize(pixels);
+    return f;
+}
+
+} // namespace
+
+RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits,
+                                 EvaluationSettings& settings)
+    : QWidget(parent), limits_(limits) {
+    place(this, "RecordingRegion", kLeft, kTop, 334, 263);
+
+    RepeatSet = placeInClient(new QCheckBox(QStringLiteral("Repeat"), this), "RepeatSet", 1, 210, 54, 20);
+    RepeatSet->setToolTip(QStringLiteral("Repeage Record"));
+    RepeatSet->setChecked(true);
+    RecordSI = placeInClient(new QCheckBox(QStringLiteral("Sampling Interval           'S"), this),
+                             "RecordSI", 55, 210, 143, 20);
+    // The stored captions fit their boxes only with a tighter indicator and a
+    // 10-pixel face; the edit covers the gap in the sampling caption.
+    for (QCheckBox* box : {RepeatSet, RecordSI}) {
+        box->setFont(ui::uiFont(10));
+        box->setStyleSheet(QStringLiteral("QCheckBox { spacing: 3px; }"));
+    }
+    RecordSITime = placeInClient(new QLineEdit(QStringLiteral("10"), this), "RecordSITime", 157, 210, 27, 21);
+    connect(RepeatSet, &QCheckBox::clicked, this, &RecordingRegion::optionClicked);
+    connect(RecordSITime, &QLineEdit::textChanged, this, &RecordingRegion::RecordSITimeChange);
+    RecordSITime->installEventFilter(this);
+
+    RecordNew = recordButton(this, "RecordNew", QStringLiteral("Close Data"), pictures::closeData(), 246, 23);
+    OpenDataFiles = recordButton(this, "OpenDataFiles", QStringLiteral("Open old data files"),
+                                 pictures::openFile(), 268, 23);
+    saveas = recordButton(this, "saveas", QStringLiteral("Save data files"), pictures::saveFile(), 290, 23);
+    BtPrint = recordButton(this, "BtPrint", QStringLiteral("Print"), pictures::print(), 312, 22);
+    connect(RecordNew, &QToolButton::clicked, this, &RecordingRegion::RecordNewClick);
+    connect(OpenDataFiles, &QToolButton::clicked, this, &RecordingRegion::SpeedButton2Click);
+    connect(saveas, &QToolButton::clicked, this, &RecordingRegion::saveasClick);
+    connect(BtPrint, &QToolButton::clicked, this, &RecordingRegion::BtPrintClick);
+
+    DBGrid1 = placeInClient(new QTableView(this), "DBGrid1", 1, 232, 334, 241);
+    Data1 = new ReadingTableModel(cds1, this);
+    Data1->setObjectName(QStringLiteral("Data1"));
+    DBGrid1->setModel(Data1);
+    DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+    DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+    DBGrid1->setFont(gridFont(12));
+    DBGrid1->horizontalHeader()->setFont(ui::uiFont(11));
+    DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    DBGrid1->horizontalHeader()->setHighlightSections(false);
+    // Every row the same height, so a long recording scrolls without measuring rows.
+    DBGrid1->verticalHeader()->hide();
+    DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    DBGrid1->verticalHeader()->setDefaultSectionSize(18);
+    DBGrid1->setWordWrap(false);
+    for (int c = 0; c < ReadingTableModel::ColumnCount; ++c)
+        if (const int width = ReadingTableModel::columnWidth(c); width > 0)
+            DBGrid1->setColumnWidth(c, width);
+    connect(Data1, &ReadingTableModel::rowsPublished, this, &RecordingRegion::showNewestRow);
+
+    multirange =
+        place(new QCheckBox(QStringLiteral("Continue Record"), outside), "multirange", 730, 450, 120, 17);
+    multirange->setChecked(true);
+    multirange->setToolTip(QStringLiteral(
+        "If the choice consecution  record data, shift gear then can't clearance data.When the function file "
+        "replace, would the data of the clearance record.Thanks!"));
+    connect(multirange, &QCheckBox::clicked, this, &RecordingRegion::optionClicked);
+    settings.multirange = multirange->isChecked();
+    connect(multirange, &QCheckBox::toggled, this, [&settings](bool on) { settings.multirange = on; });
+
+    Trecord = new QTimer(this);
+    Trecord->setObjectName(QStringLiteral("Trecord"));
+    Trecord->setInterval(1000);
+    connect(Trecord, &QTimer::timeout, this, &RecordingRegion::TrecordTimer);
+    Trecord->start();
+}
+
+RecordingRegion::~RecordingRegion() {
+    ui::deleteChildren(this);
+}
+
+void RecordingRegion::openEmptyTable(int recordLimit) {
+    cds1.clear();
+    recorder_.NextRecordNo = 1;
+    recorder_.RecordLimit = recordLimit;
+}
+
+// --- Recording --------------------------------------------------------------
+
+void RecordingRegion::showNewestRow(int row) {
+    DBGrid1->selectRow(row);
+    DBGrid1->scrollTo(Data1->index(row, 0));
+}
+
+bool RecordingRegion::INDataToTable(const Reading& r) {
+    const auto outcome =
+        recorder_.INDataToTable(r, RecordSI->isChecked(), RepeatSet->isChecked(), RecordSITime->text(),
+                                timeOfDayText(QTime::currentTime(), localeTimeSeparator()));
+    if (outcome == Recorder::Outcome::Recorded)
+        Data1->rowsAppended();
+    return outcome != Recorder::Outcome::Stopped;
+}
+
+void RecordingRegion::TrecordTimer() {
+    recorder_.tick(RecordSI->isChecked());
+}
+
+void RecordingRegion::RecordSITimeChange() {
+    if (const auto fix = repairIntervalText(RecordSITime->text())) {
+        // The repaired text passes the handler, so the nesting ends there.
+        RecordSITime->setText(fix->text);
+        RecordSITime->setSelection(fix->selectionStart, fix->selectionLength);
+    }
+}
+
+void RecordingRegion::setRecordLimit(int limit, QAction* item) {
+    recorder_.RecordLimit = limit;
+    for (QAction* a : {limits_.N10001, limits_.N50001, limits_.N100001, limits_.N500001, limits_.N1000001,
+                       limits_.limitess})
+        a->setChecked(a == item);
+}
+
+void RecordingRegion::N10001Click() {
+    setRecordLimit(1000, limits_.N10001);
+}
+void RecordingRegion::N50001Click() {
+    setRecordLimit(5000, limits_.N50001);
+}
+void RecordingRegion::N100001Click() {
+    setRecordLimit(10000, limits_.N100001);
+}
+void RecordingRegion::N500001Click() {
+    setRecordLimit(50000, limits_.N500001);
+}
+void RecordingRegion::N1000001Click() {
+    setRecordLimit(100000, limits_.N1000001);
+}
+void RecordingRegion::limitessClick() {
+    setRecordLimit(10000000, limits_.limitess);
+}
+
+void RecordingRegion::RecordNewClick() {
+    const auto answer =
+        QMessageBox::information(window(), QString(), QStringLiteral("Do you want to delete this record?"),
+                                 QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    recorder_.clear();
+    Data1->tableReset();
+    emit dataClosed();
+}
+
+bool RecordingRegion::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched == RecordSITime) {
+        const QString typed = static_cast<QKeyEvent*>(event)->text();
+        if (!typed.isEmpty() && !digitKeyAccepted(typed.front()))
+            return true;
+    }
+    return QWidget::eventFilter(watched, event);
+}
+
+// --- Data files and the report ----------------------------------------------
+
+void RecordingRegion::saveasClick() {
+    if (!SaveDialog2)
+        SaveDialog2 = ui::fileDialog(this, QStringLiteral("SaveDialog2"), QString(), true,
+                                     {QStringLiteral("Excel File(*.xls)"), QStringLiteral("XML(*.xml)"),
+                                      QStringLiteral("Txt File(*.txt)")},
+                                     QStringLiteral("xls"));
+    // Each save starts with an empty name, never the previous one.
+    SaveDialog2->selectFile(QString());
+    if (SaveDialog2->exec() != QDialog::Accepted || SaveDialog2->selectedFiles().isEmpty())
+        return;
+    const QString name = SaveDialog2->selectedFiles().constFirst();
+    if (datafiles::isXmlFileName(name)) {
+        const auto result = datafiles::saveXml(cds1, name);
+        if (!result.ok)
+            QMessageBox::critical(window(), QString(),
+                                  QStringLiteral("Could not save table to specified file: ") + name +
+                                      QStringLiteral(" (") + result.error + QLatin1Char(')'));
+        return;
+    }
+    SaveTableAsText(name);
+}
+
+void RecordingRegion::SaveTableAsText(const QString& name) {
+    const auto result = datafiles::saveText(cds1, name);
+    if (!result.ok) {
+        QMessageBox box(QMessageBox::NoIcon, QString(),
+                        QStringLiteral("Could not save table to specified file: ") + name, QMessageBox::Ok,
+                        window());
+        box.exec();
+        return;
+    }
+    if (cds1.rowCount() > 0)
+        showNewestRow(static_cast<int>(cds1.rowCount() - 1));
+    QMessageBox::information(window(), QString(),
+                             QStringLiteral("save table to specified file: ") + name +
+                                 QStringLiteral(" Scuss!"));
+}
+
+void RecordingRegion::SpeedButton2Click() {
+    if (!OpenDialog1)
+        OpenDialog1 = ui::fileDialog(this, QStringLiteral("OpenDialog1"), QString(), false,
+                                     {QStringLiteral("Exel File(*.xls)"), QStringLiteral("XML (*.xml)"),
+                                      QStringLiteral("Txt File(*.txt)")});
+    if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())
+        return;
+    LoadTableFile(OpenDialog1->selectedFiles().constFirst(), false);
+}
+
+void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
+    // Loading leaves the recording counters alone: new readings continue
+    // with the next record number after the loaded rows.
+    const auto result = datafiles::loadTableFile(name, cds1, emptyFirst);
+    if (result.replaced || emptyFirst) {
+        Data1->tableReset();
+    } else if (result.rowsAdded > 0) {
+        Data1->rowsAppended();
+        Data1->flush();
+    }
+    if (!result.ok) {
+        QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
+                        QStringLiteral("Failed to Load File!"), QMessageBox::Ok, window());
+        box.exec();
+    }
+}
+
+void RecordingRegion::BtPrintClick() {
+    report::preview(window(), cds1);
+}
+
+} // namespace voltaro

@@ -1,0 +1,104 @@
+#pragma once
+
+#include "recording/ReadingTable.h"
+#include "recording/Recorder.h"
+
+#include <QWidget>
+
+class QAction;
+class QCheckBox;
+class QFileDialog;
+class QLineEdit;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace voltaro {
+
+class ReadingTableModel;
+struct EvaluationSettings;
+
+// The recording region: the record bar, the grid over the reading table, the
+// recording rules with their sampling timer and record limit, the data files
+// and the printed report.
+class RecordingRegion : public QWidget {
+    Q_OBJECT
+public:
+    // The record-limit items of the Record menu; the window builds them.
+    struct LimitItems {
+        QAction* N10001 = nullptr;
+        QAction* N50001 = nullptr;
+        QAction* N100001 = nullptr;
+        QAction* N500001 = nullptr;
+        QAction* N1000001 = nullptr;
+        QAction* limitess = nullptr;
+    };
+
+    RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits,
+                    EvaluationSettings& settings);
+    ~RecordingRegion() override;
+
+    ReadingTable& table() { return cds1; }
+    ReadingTableModel& model() { return *Data1; }
+    Recorder& recorder() { return recorder_; }
+
+    // Start-up: an empty table, numbering from 1, the stored record limit.
+    void openEmptyTable(int recordLimit);
+
+    // Records `r` if the recording rules allow it; true when the reading
+    // also goes to the chart (it does unless the record limit stopped it).
+    bool INDataToTable(const Reading& r);
+
+    // Writes the text table and tells the outcome; reads either format into
+    // the table (appending text rows, replacing it with an XML packet).
+    void SaveTableAsText(const QString& name);
+    void LoadTableFile(const QString& name, bool emptyFirst);
+
+public slots:
+    void RecordNewClick();
+    void saveasClick();
+    void SpeedButton2Click();
+    void BtPrintClick();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void TrecordTimer();
+    void RecordSITimeChange();
+
+signals:
+    // "Close Data" emptied the table: the chart starts over.
+    void dataClosed();
+    // "Repeat" or "Continue Record" was clicked; the stored layout runs the
+    // chart's fill handler for both.
+    void optionClicked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setRecordLimit(int limit, QAction* item);
+    void showNewestRow(int row);
+
+    ReadingTable cds1;
+    Recorder recorder_{cds1};
+    LimitItems limits_;
+
+    QCheckBox* RepeatSet;
+    QCheckBox* RecordSI;
+    QLineEdit* RecordSITime;
+    QToolButton* RecordNew;
+    QToolButton* OpenDataFiles;
+    QToolButton* saveas;
+    QToolButton* BtPrint;
+    QTableView* DBGrid1;
+    ReadingTableModel* Data1;
+    QCheckBox* multirange;
+    QTimer* Trecord;
+    QFileDialog* SaveDialog2 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+};
+
+} // namespace voltaro

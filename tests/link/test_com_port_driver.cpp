@@ -41,11 +41,6 @@ struct Received {
     }
 };
 
-// Runs the event loop for a while, for checks that something does not happen.
-void runEventsFor(int ms) {
-    (void)support::waitUntil([] { return false; }, ms);
-}
-
 class ComPortDriverTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -310,7 +305,10 @@ TEST_F(ComPortDriverTest, HandlerMayBeSwappedOrRemovedAndMayDisconnect) {
     });
     ASSERT_TRUE(pty.send("bye"));
     ASSERT_TRUE(support::waitUntil([&] { return calls > 0; }));
-    runEventsFor(200);
+    const auto polls = driver.pollCount();
+    ASSERT_TRUE(pty.send("more"));
+    ASSERT_TRUE(support::runTicks(driver.pollingInterval(), 4));
+    EXPECT_EQ(driver.pollCount(), polls);
     EXPECT_EQ(calls, 1);
     EXPECT_FALSE(driver.Connected());
     EXPECT_FALSE(driver.isPolling());
@@ -404,7 +402,7 @@ TEST_F(ComPortDriverTest, ConnectWhileOpenChangesNothingAndDisconnectStopsPollin
     ASSERT_TRUE(pty.send("later"));
     ASSERT_TRUE(support::waitForQueued(pty.slave(), 5));
     const int ticksBefore = ticks;
-    runEventsFor(200);
+    ASSERT_TRUE(support::runTicks(driver.pollingInterval(), 4));
     EXPECT_EQ(ticks, ticksBefore);
     EXPECT_EQ(support::pendingBytes(pty.slave()), 5);
     EXPECT_EQ(rx.bytes, "queued");
@@ -477,7 +475,9 @@ TEST_F(ComPortDriverTest, APortThatGoesAwayIsClosedAndReportedOnce) {
 
     pty.close();
     ASSERT_TRUE(support::waitUntil([&] { return failures > 0; }));
-    runEventsFor(200);
+    const auto polls = driver.pollCount();
+    ASSERT_TRUE(support::runTicks(driver.pollingInterval(), 4));
+    EXPECT_EQ(driver.pollCount(), polls);
     EXPECT_EQ(failures, 1);
     EXPECT_TRUE(closedWhenReported);
     EXPECT_FALSE(reason.isEmpty());

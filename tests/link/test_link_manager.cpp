@@ -161,6 +161,24 @@ TEST_F(LinkManager, ConnectAndDisconnectThroughButtonAndMenu) {
     EXPECT_TRUE(idle());
 }
 
+TEST_F(LinkManager, UsbConnectClosesAPortOpenedFromTheMenu) {
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    PortOverride com1(1, pty.path());
+    START1->trigger();
+    ASSERT_TRUE(COMM2->Connected());
+    ASSERT_FALSE(USBCon->isHidden());
+    // No cable is listed here, so the cable link cannot start; the port is closed all the same.
+    MessageBoxAnswer box(QMessageBox::Ok);
+    USBCon->click();
+    EXPECT_EQ(box.text(), "USB interface cable is not securely connected, please check and re-try.");
+    EXPECT_FALSE(COMM2->Connected());
+    EXPECT_TRUE(idle());
+    EXPECT_FALSE(USBCon->isChecked());
+    EXPECT_EQ(USBCon->text(), "USB Connection");
+    EXPECT_TRUE(STOP1->isChecked());
+}
+
 TEST_F(LinkManager, PortThatCannotOpenIsReportedAndNotShownConnected) {
     PortOverride com1(1, "/dev/voltaro-no-such-port");
     MessageBoxAnswer box(QMessageBox::Ok);

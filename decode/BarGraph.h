@@ -10,8 +10,9 @@ public:
     static constexpr int kWidth = 334;
     // Room left unlit at either end.
     static constexpr int kMargin = 6;
-    // The segment distance aimed for when the steps are too narrow for a whole
-    // number of segments each.
+    // The segment distance aimed for: each step gets the whole number of
+    // segments nearest to it, and steps too narrow for one get segments about
+    // that far apart instead.
     static constexpr double kPreferredPitch = 5;
     static constexpr double kUsableWidth = kWidth - 2 * kMargin;
 

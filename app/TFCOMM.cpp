@@ -1,6 +1,7 @@
 #include "app/TFCOMM.h"
 
 #include "chart/ChartRegion.h"
+#include "chart/TChartControl.h"
 #include "decode/LcdPanel.h"
 #include "recording/LimitsPanel.h"
 #include "ui/ClickPanel.h"
@@ -33,11 +34,11 @@ TFCOMM::~TFCOMM() {
 }
 
 void TFCOMM::FormCreate() {
-    chart_->createControl(100);
+    chart_->createControl(kDefaultPageWidth);
     pipeline_.setDecimalSepSource(&readDecimalSep);
     pipeline_.DecimalSep = readDecimalSep();
-    pipeline_.evaluator.LastUnitText = "113";
-    recording_->openEmptyTable(10000);
+    pipeline_.evaluator.LastUnitText = kNoUnitYet;
+    recording_->openEmptyTable(kDefaultRecordLimit);
     chart_->ShowSeries(0);
     chart_->ShowSeries(chart_->fillChecked() ? 0 : 1);
 

@@ -1,7 +1,10 @@
 #include "chart/ChartRegion.h"
 
+#include "chart/ChartGeometry.h"
+#include "chart/ChartPictureName.h"
 #include "chart/PlotSurface.h"
 #include "chart/TChartControl.h"
+#include "decode/IntegerText.h"
 #include "decode/ReadingEvaluator.h"
 #include "recording/InputRules.h"
 #include "ui/ClickPanel.h"
@@ -11,7 +14,6 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
-#include <QFileInfo>
 #include <QImageWriter>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -31,7 +33,7 @@ using ui::uiFont;
 namespace {
 
 // The stored places of the bar and the chart in the client area.
-const QRect kBarPlace(341, 166, 372, 38);
+const QRect kBarPlace(kChartBarRestoredPos, QSize(372, 38));
 const QRect kChartPlace(336, 204, 376, 269);
 
 QCustomPlot* makePlot(QWidget* parent) {
@@ -91,7 +93,7 @@ ChartRegion::ChartRegion(QWidget* parent, QWidget* outside, QAction* fillItem, E
     connect(BtFill, &QCheckBox::clicked, this, &ChartRegion::btFillClick);
     settings_.btFill = BtFill->isChecked();
     connect(BtFill, &QCheckBox::toggled, this, [this](bool on) { settings_.btFill = on; });
-    Maxrecord = place(new QLineEdit(QStringLiteral("100"), Panel5), "Maxrecord", 91, 2, 49, 21);
+    Maxrecord = place(new QLineEdit(QString::number(kDefaultPageWidth), Panel5), "Maxrecord", 91, 2, 49, 21);
     Maxrecord->installEventFilter(this);
     connect(Maxrecord, &QLineEdit::textChanged, this, &ChartRegion::MaxrecordChange);
 
@@ -228,14 +230,12 @@ void ChartRegion::MaxrecordChange() {
 
 void ChartRegion::Timer2Timer() {
     Timer2->stop();
-    bool ok = false;
-    const int size = Maxrecord->text().toInt(&ok);
-    if (!ok) {
-        QMessageBox::critical(window(), QString(),
-                              QStringLiteral("'%1' is not a valid integer value").arg(Maxrecord->text()));
+    const auto size = parseInteger(Maxrecord->text());
+    if (!size) {
+        QMessageBox::critical(window(), QString(), notAnIntegerMessage(Maxrecord->text()));
         return;
     }
-    if (!ChartControl->SetWindowSize(size)) {
+    if (!ChartControl->SetWindowSize(*size)) {
         // A page cannot hold no record positions: keep the width and show it again.
         const QSignalBlocker quiet(Maxrecord);
         Maxrecord->setText(QString::number(ChartControl->WindowSize));
@@ -270,13 +270,7 @@ void ChartRegion::BtSaveClick() {
                            {QStringLiteral("Bitmaps (*.bmp)")}, QStringLiteral("bmp"));
     if (SavePictureDialog1->exec() != QDialog::Accepted || SavePictureDialog1->selectedFiles().isEmpty())
         return;
-    QString name = SavePictureDialog1->selectedFiles().constFirst();
-    const QFileInfo info(name);
-    if (info.suffix() != QLatin1String("bmp")) {
-        const QString base =
-            info.suffix().isEmpty() ? name : name.left(name.size() - info.suffix().size() - 1);
-        name = base + QStringLiteral(".bmp");
-    }
+    const QString name = chartPictureFileName(SavePictureDialog1->selectedFiles().constFirst());
     // Draw the chart as it is on screen, at its size, and write it through a
     // temporary file so a failed write leaves any earlier picture intact.
     auto* plot = ChartPlot->plot();

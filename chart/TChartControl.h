@@ -4,6 +4,9 @@
 
 namespace voltaro {
 
+// Record positions on one chart page until the user sets another width.
+constexpr int kDefaultPageWidth = 100;
+
 // The chart's paging: which page of record positions the chart shows,
 // following the newest page while recording unless the user paged away.
 class TChartControl {

@@ -42,9 +42,7 @@ constexpr std::array<int, 5> kCellLeft{40, 88, 136, 184, 232};
 constexpr std::array<LcdElement, 5> kDigitElements{LcdElement::LcdD0, LcdElement::LcdDa, LcdElement::LcdDb,
                                                    LcdElement::LcdDc, LcdElement::LcdDd};
 
-constexpr QRect kBarRect(0, 164, 334, 17);
-constexpr int kBarMargin = 6;
-constexpr double kBarPitch = 5; // preferred distance between two bar segments
+constexpr QRect kBarRect(0, 164, BarGraph::kWidth, 17);
 
 constexpr int idx(LcdElement e) {
     return static_cast<int>(e);
@@ -255,16 +253,6 @@ bool hasGhost(LcdElement e) {
     }
 }
 
-// The bar has a whole number of segments per step when the steps are wide
-// enough, so a position always ends on a scale tick.
-int barSegmentCount(int maximum) {
-    const double usable = kBarRect.width() - 2 * kBarMargin;
-    const int perStep = static_cast<int>(std::lround(usable / (maximum * kBarPitch)));
-    if (perStep >= 1)
-        return maximum * perStep;
-    return static_cast<int>(usable / kBarPitch);
-}
-
 } // namespace
 
 LcdPanel::LcdPanel(QWidget* parent) : QFrame(parent) {
@@ -311,16 +299,16 @@ QString LcdPanel::digitText(int i) const {
 }
 
 void LcdPanel::setBarMaximum(int max) {
-    max = std::max(max, 1);
-    if (max == barMaximum_)
+    const BarGraph bar(max);
+    if (bar.maximum() == bar_.maximum())
         return;
-    barMaximum_ = max;
-    barPosition_ = std::min(barPosition_, barMaximum_);
+    bar_ = bar;
+    barPosition_ = bar_.clampPosition(barPosition_);
     update();
 }
 
 void LcdPanel::setBarPosition(int pos) {
-    pos = std::clamp(pos, 0, barMaximum_);
+    pos = bar_.clampPosition(pos);
     if (pos == barPosition_)
         return;
     barPosition_ = pos;
@@ -383,7 +371,7 @@ void LcdPanel::paintEvent(QPaintEvent* /*event*/) {
     // The unlit picture (white face, ghost segments, the bar's empty scale)
     // changes only with the bar's maximum; everything lit is blitted on top.
     if (background_.isNull() || background_.devicePixelRatio() != dpr ||
-        backgroundBarMaximum_ != barMaximum_) {
+        backgroundBarMaximum_ != bar_.maximum()) {
         background_ = QPixmap(size() * dpr);
         background_.setDevicePixelRatio(dpr);
         background_.fill(Qt::white);
@@ -403,8 +391,8 @@ void LcdPanel::paintEvent(QPaintEvent* /*event*/) {
         litBar_.fill(Qt::transparent);
         QPainter lp(&litBar_);
         lp.translate(-kBarRect.topLeft());
-        paintBar(lp, barMaximum_, false);
-        backgroundBarMaximum_ = barMaximum_;
+        paintBar(lp, bar_.maximum(), false);
+        backgroundBarMaximum_ = bar_.maximum();
     }
 
     QPainter p(this);
@@ -419,50 +407,28 @@ void LcdPanel::paintEvent(QPaintEvent* /*event*/) {
     for (int e = idx(LcdElement::LcdDd) + 1; e < kLcdElementCount; ++e)
         if (lit_.isLit(static_cast<LcdElement>(e)))
             p.drawPixmap(sp.shapes[e].at, sp.shapes[e].pixmap);
-    const int litWidth = barLitWidth();
+    const int litWidth = bar_.litWidth(barPosition_);
     if (litWidth > 0)
         p.drawPixmap(QRectF(kBarRect.topLeft(), QSizeF(litWidth, kBarRect.height())), litBar_,
                      QRectF(0, 0, litWidth * dpr, kBarRect.height() * dpr));
     drawFrame(&p);
 }
 
-int LcdPanel::barLitWidth() const {
-    const double left = kBarMargin;
-    const double usable = kBarRect.width() - 2 * kBarMargin;
-    const int segments = barSegmentCount(barMaximum_);
-    const int lit = static_cast<int>(static_cast<long long>(barPosition_) * segments / barMaximum_);
-    if (lit <= 0)
-        return 0;
-    const double pitch = usable / segments;
-    // Up to the gap after the last lit segment.
-    return static_cast<int>(std::ceil(left + (lit - 1) * pitch + pitch * 0.8));
-}
-
 void LcdPanel::paintBar(QPainter& p, int litPosition, bool withScale) const {
-    const double left = kBarRect.left() + kBarMargin;
-    const double usable = kBarRect.width() - 2 * kBarMargin;
-    const int segments = barSegmentCount(barMaximum_);
-    const int lit = static_cast<int>(static_cast<long long>(litPosition) * segments / barMaximum_);
-    const double pitch = usable / segments;
+    const int lit = bar_.litSegments(litPosition);
     const double segTop = kBarRect.top() + 1;
-    for (int i = 0; i < segments; ++i) {
-        const QRectF seg(left + i * pitch + pitch * 0.2, segTop, pitch * 0.6, 8.5);
+    for (int i = 0; i < bar_.segmentCount(); ++i) {
+        const QRectF seg(kBarRect.left() + bar_.segmentLeft(i), segTop, bar_.segmentWidth(), 8.5);
         p.fillRect(seg, i < lit ? kLitColor : kGhostColor);
     }
     if (!withScale)
         return;
 
-    // Ticks as dense as can still be told apart, a longer one every few.
-    const double step = usable / barMaximum_;
-    static constexpr std::array<std::pair<int, int>, 6> kScales{
-        {{1, 5}, {5, 10}, {10, 50}, {50, 100}, {100, 500}, {500, 1000}}};
-    const auto scale =
-        std::find_if(kScales.begin(), kScales.end() - 1, [step](auto s) { return step * s.first >= 4; });
-    const auto [every, majorEvery] = *scale;
+    const auto [every, majorEvery] = bar_.ticks();
     const double tickTop = segTop + 10;
-    for (int i = 0; i <= barMaximum_; i += every) {
+    for (int i = 0; i <= bar_.maximum(); i += every) {
         const bool major = i % majorEvery == 0;
-        const double x = left + i * step;
+        const double x = kBarRect.left() + bar_.tickX(i);
         p.fillRect(QRectF(x - 0.6, tickTop, 1.2, major ? 4.5 : 2.5), kScaleColor);
     }
 }

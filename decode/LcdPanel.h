@@ -1,5 +1,6 @@
 #pragma once
 
+#include "decode/BarGraph.h"
 #include "decode/LcdElement.h"
 #include "decode/Reading.h"
 
@@ -40,7 +41,7 @@ public:
     void setBarMaximum(int max);
     void setBarPosition(int pos);
     int barPosition() const { return barPosition_; }
-    int barMaximum() const { return barMaximum_; }
+    int barMaximum() const { return bar_.maximum(); }
 
     // Where an element is drawn, in panel coordinates. A digit's rectangle
     // holds all of its segments; elements that share a place on the real
@@ -55,12 +56,10 @@ protected:
 private:
     // Draws the bar's segments, lit up to `litPosition`, and its scale.
     void paintBar(QPainter& p, int litPosition, bool withScale = true) const;
-    // Width from the bar's left edge that the lit segments take.
-    int barLitWidth() const;
 
     LcdSet lit_;
     std::array<char, 5> digits_{'2', '2', '0', '0', '0'};
-    int barMaximum_ = 40;
+    BarGraph bar_{40};
     int barPosition_ = 20;
     QPixmap background_;
     QPixmap litBar_;

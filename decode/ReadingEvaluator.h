@@ -7,6 +7,10 @@
 
 namespace voltaro {
 
+// The last unit text before any frame: "113" is no unit text a frame can
+// carry, so the first frame always counts as a change of unit.
+constexpr std::string_view kNoUnitYet = "113";
+
 // The user's settings the evaluation reads: the judgement limits as typed,
 // the alarm band in display counts, and the chart and recording check boxes.
 struct EvaluationSettings {
@@ -52,8 +56,7 @@ public:
     float MinCount = 0;
     std::string MaxValueText;
     std::string MinValueText;
-    // "113" is a unit no frame carries, so the first frame is a change.
-    std::string LastUnitText = "113";
+    std::string LastUnitText{kNoUnitYet};
     std::string LastFuncText;
     int LastPointIndex = 0;
 };

@@ -1,5 +1,6 @@
 #include "recording/InputRules.h"
 
+#include "decode/IntegerText.h"
 #include "decode/NumberFormat.h"
 
 namespace voltaro {
@@ -37,9 +38,7 @@ std::optional<TextRepair> repairLimitText(const QString& text, const QString& de
 }
 
 std::optional<TextRepair> repairIntervalText(const QString& text) {
-    bool ok = false;
-    text.toInt(&ok);
-    if (ok)
+    if (parseInteger(text))
         return std::nullopt;
     return TextRepair{QStringLiteral("1"), 0, 1};
 }
@@ -47,13 +46,12 @@ std::optional<TextRepair> repairIntervalText(const QString& text) {
 std::optional<float> alarmLimitValue(const QString& text, QString& error) {
     if (text.isEmpty() || text == QLatin1String("-") || text == QLatin1String("+"))
         return 0.0f;
-    bool ok = false;
-    const int v = text.toInt(&ok);
-    if (!ok) {
-        error = QStringLiteral("'%1' is not a valid integer value").arg(text);
+    const std::optional<int> v = parseInteger(text);
+    if (!v) {
+        error = notAnIntegerMessage(text);
         return std::nullopt;
     }
-    return static_cast<float>(v);
+    return static_cast<float>(*v);
 }
 
 } // namespace voltaro

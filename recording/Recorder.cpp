@@ -1,5 +1,7 @@
 #include "recording/Recorder.h"
 
+#include "decode/IntegerText.h"
+
 #include <QLocale>
 
 namespace voltaro {
@@ -30,7 +32,7 @@ Recorder::Outcome Recorder::INDataToTable(const Reading& r, bool recordSI, bool 
     if (interval.isEmpty() || interval == QLatin1String("-") || interval == QLatin1String("+"))
         SampleCountdown = 0;
     else
-        SampleCountdown = interval.toInt();
+        SampleCountdown = parseInteger(interval).value_or(0);
     ++RecordedCount;
     const qsizetype row = table_.appendRow();
     table_.setText(row, ReadingTable::Value, value);

@@ -8,6 +8,9 @@
 
 namespace voltaro {
 
+// Rows recorded between two clearings until the user picks another limit.
+constexpr int kDefaultRecordLimit = 10000;
+
 // The recording rules: record limit, sampling gate and repeat filter, the
 // row a reading becomes, and the counters they keep.
 class Recorder {
@@ -32,7 +35,7 @@ public:
 
     int NextRecordNo = 1;
     int RecordedCount = 0;
-    int RecordLimit = 10000;
+    int RecordLimit = kDefaultRecordLimit;
     int SampleCountdown = 0;
     QString LastRecordKey;
 

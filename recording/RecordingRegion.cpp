@@ -168,7 +168,7 @@ void RecordingRegion::N50001Click() {
     setRecordLimit(5000, limits_.N50001);
 }
 void RecordingRegion::N100001Click() {
-    setRecordLimit(10000, limits_.N100001);
+    setRecordLimit(kDefaultRecordLimit, limits_.N100001);
 }
 void RecordingRegion::N500001Click() {
     setRecordLimit(50000, limits_.N500001);

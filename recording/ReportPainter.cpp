@@ -7,8 +7,6 @@
 #include <QPagedPaintDevice>
 #include <QPainter>
 
-#include <algorithm>
-#include <cmath>
 #include <iterator>
 
 namespace voltaro::report {
@@ -16,9 +14,6 @@ namespace voltaro::report {
 namespace {
 
 constexpr qreal kFontPoints = 10.0;
-// A hair of tolerance, so a band that fits exactly is not pushed to the next
-// page by rounding in the millimetre arithmetic.
-constexpr qreal kFitSlack = 1e-6;
 
 QFont textFont() {
     QFont f(QStringLiteral("Liberation Sans"));
@@ -84,19 +79,6 @@ private:
 
 } // namespace
 
-int rowsPerPage(qreal printableHeightMm) {
-    const qreal room = printableHeightMm - kPageHeadingHeight - kColumnHeadingHeight - kFooterHeight;
-    const int rows = static_cast<int>(std::floor(room / kDetailHeight + kFitSlack));
-    return rows < 1 ? 1 : rows;
-}
-
-int pageCount(qsizetype rows, qreal printableHeightMm) {
-    if (rows <= 0)
-        return 0;
-    const qsizetype perPage = rowsPerPage(printableHeightMm);
-    return static_cast<int>((rows + perPage - 1) / perPage);
-}
-
 bool paint(const ReadingTable& table, QPagedPaintDevice& device, const Progress& progress) {
     // Rows recorded while the report is painted belong to the next one: the
     // count is taken once, so the pages agree with pageCount().
@@ -105,8 +87,6 @@ bool paint(const ReadingTable& table, QPagedPaintDevice& device, const Progress&
         return false;
 
     const qreal pageHeight = device.pageLayout().paintRect(QPageLayout::Millimeter).height();
-    const int perPage = rowsPerPage(pageHeight);
-    const qreal footerTop = pageHeight - kFooterHeight;
     const int pages = pageCount(rows, pageHeight);
 
     int columns[std::size(kDetails)];
@@ -120,17 +100,17 @@ bool paint(const ReadingTable& table, QPagedPaintDevice& device, const Progress&
     const QFont plain = textFont();
     const QFont symbol = symbolFont();
 
-    for (qsizetype first = 0; first < rows; first += perPage) {
-        if (first > 0)
+    for (int page = 0; page < pages; ++page) {
+        if (page > 0)
             device.newPage();
         mm.centred(kBandWidth, kTitleTop, QStringLiteral("Data Report"), symbol);
-        const qreal headingTop = kPageHeadingHeight + kHeadingTop;
         for (const Label& h : kHeadings)
-            mm.text(h.left, headingTop, QLatin1String(h.field), h.symbol ? symbol : plain);
+            mm.text(h.left, kColumnHeadingTop + kHeadingTop, QLatin1String(h.field),
+                    h.symbol ? symbol : plain);
 
-        qreal bandTop = kPageHeadingHeight + kColumnHeadingHeight;
-        const qsizetype last = std::min<qsizetype>(rows, first + perPage);
-        for (qsizetype row = first; row < last; ++row, bandTop += kDetailHeight) {
+        const PageRows span = pageRows(page, rows, pageHeight);
+        for (qsizetype row = span.first; row < span.end; ++row) {
+            const qreal bandTop = detailBandTop(static_cast<int>(row - span.first));
             for (std::size_t i = 0; i < std::size(kDetails); ++i) {
                 if (columns[i] < 0)
                     continue;
@@ -140,8 +120,8 @@ bool paint(const ReadingTable& table, QPagedPaintDevice& device, const Progress&
                 mm.text(kDetails[i].left, bandTop + kDetailTop, s, kDetails[i].symbol ? symbol : plain);
             }
         }
-        mm.text(kFooterLeft, footerTop + kFooterTop, QStringLiteral("Test Data"), symbol);
-        if (progress && !progress(static_cast<int>(first / perPage) + 1, pages)) {
+        mm.text(kFooterLeft, footerBandTop(pageHeight) + kFooterTop, QStringLiteral("Test Data"), symbol);
+        if (progress && !progress(page + 1, pages)) {
             painter.end();
             return false;
         }

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "recording/ReportLayout.h"
+
 #include <QtGlobal>
 
 #include <functional>
@@ -12,20 +14,8 @@ class ReadingTable;
 
 // The printed report of the reading table: a title and column headings at the
 // top of every page, one line per row, and a footer at the foot of every page.
-// Positions are millimetres within a 190 mm band on A4 with 10 mm margins.
+// Where each line goes is worked out in ReportLayout.h; this paints them.
 namespace report {
-
-constexpr qreal kBandWidth = 190.0;
-constexpr qreal kPageHeadingHeight = 13.2;
-constexpr qreal kColumnHeadingHeight = 13.2;
-constexpr qreal kDetailHeight = 6.6;
-constexpr qreal kFooterHeight = 13.2;
-
-// Detail lines that fit on a page whose printable area is that many
-// millimetres high; at least 1, so a page always makes progress.
-int rowsPerPage(qreal printableHeightMm);
-// Pages the report of `rows` rows takes; 0 for none.
-int pageCount(qsizetype rows, qreal printableHeightMm);
 
 // Told after each page how many of how many pages are done; returning false
 // stops the report there.

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <vector>
 
+using voltaro::kDefaultPageWidth;
 using voltaro::TChartControl;
 using voltaro::testing::FakeChartSurface;
 using voltaro::testing::Paging;
@@ -28,7 +29,7 @@ protected:
     }
 
     FakeChartSurface chart;
-    TChartControl control{chart, 100};
+    TChartControl control{chart, kDefaultPageWidth};
 };
 
 } // namespace
@@ -139,7 +140,7 @@ TEST_F(ChartControl, PagesStepOneAtATimeAndFollowOnTheLastPage) {
 TEST_F(ChartControl, PagingDoesNothingWithFewerThanTwoPages) {
     for (int points : {0, 1, 100}) {
         FakeChartSurface fake;
-        TChartControl c(fake, 100);
+        TChartControl c(fake, kDefaultPageWidth);
         for (int i = 0; i < points; ++i)
             c.AddPoint(2);
         const Paging start = pagingOf(c);
@@ -186,7 +187,7 @@ TEST_F(ChartControl, AnotherWindowSizeRestartsAndEndsOnTheNewestPage) {
     };
     for (const auto& c : cases) {
         FakeChartSurface fake;
-        TChartControl ctl(fake, 100);
+        TChartControl ctl(fake, kDefaultPageWidth);
         for (int i = 0; i < c.points; ++i)
             ctl.AddPoint(0);
         if (c.before == OnFirstPage)

@@ -96,7 +96,7 @@ TEST(ReadingEvaluator, MinMaxRestartsOnAChangeWhichEntersNeither) {
     ReadingEvaluator ev;
     const EvaluationSettings s;
     auto c = ev.updateMinMax(reading(1234, "01.234"), s, 22000);
-    EXPECT_TRUE(c.changed); // the start unit "113" never matches
+    EXPECT_TRUE(c.changed); // the start unit kNoUnitYet never matches
     EXPECT_FALSE(c.runNew);
     EXPECT_EQ(ev.MaxCount, -22000);
     EXPECT_EQ(ev.MinCount, 22000);

@@ -72,12 +72,12 @@ public:
 };
 
 int runLatency(int count) {
-    std::string path, error;
-    int slave = -1;
-    const int master = voltaro::sim::openMeterPty(path, slave, error);
-    if (master < 0)
+    std::string error;
+    const auto pty = voltaro::sim::openMeterPty(error);
+    if (!pty)
         return 1;
-    qputenv("VOLTARO_COM1", QByteArray::fromStdString(path));
+    const int master = pty->master.get();
+    qputenv("VOLTARO_COM1", QByteArray::fromStdString(pty->slavePath));
     voltaro::TFCOMM w;
     w.show();
     w.findChild<QPushButton*>(QStringLiteral("COMCon"))->click();
@@ -118,8 +118,6 @@ int runLatency(int count) {
     };
     QTimer::singleShot(200, sendNext);
     QApplication::exec();
-    ::close(master);
-    ::close(slave);
     std::sort(ms.begin(), ms.end());
     if (ms.empty())
         return 1;

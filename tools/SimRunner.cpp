@@ -147,20 +147,21 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
     return o;
 }
 
-int openMeterPty(std::string& slavePath, int& slaveFd, std::string& error) {
+std::optional<MeterPty> openMeterPty(std::string& error) {
     int master = -1;
+    int slave = -1;
     termios raw{};
     ::cfmakeraw(&raw);
     raw.c_cflag |= CREAD | CLOCAL;
-    if (::openpty(&master, &slaveFd, nullptr, &raw, nullptr) != 0) {
+    if (::openpty(&master, &slave, nullptr, &raw, nullptr) != 0) {
         error = std::string("meter-sim: cannot open a pseudo-terminal: ") + std::strerror(errno);
-        return -1;
+        return std::nullopt;
     }
-    slavePath = ::ptsname(master);
+    MeterPty pty{UniqueFd(master), UniqueFd(slave), ::ptsname(master)};
     ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
     ::fcntl(master, F_SETFD, FD_CLOEXEC);
-    ::fcntl(slaveFd, F_SETFD, FD_CLOEXEC);
-    return master;
+    ::fcntl(slave, F_SETFD, FD_CLOEXEC);
+    return pty;
 }
 
 std::string hidReportLine(const std::vector<std::uint8_t>& report) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/UniqueFd.h"
+
 #include <atomic>
 #include <cstdint>
 #include <optional>
@@ -33,11 +35,16 @@ std::string simUsage();
 // a meter's are when nobody listens, instead of waiting.
 std::uint64_t runSimulator(const SimOptions& options, int fd, const std::atomic<bool>* stop = nullptr);
 
-// Opens a pseudo-terminal in raw mode. Returns the master's descriptor and
-// sets `slavePath`, or returns -1 and sets `error`. The slave stays open in
-// this process (`slaveFd`), so the terminal keeps its settings between the
-// programs that open it.
-int openMeterPty(std::string& slavePath, int& slaveFd, std::string& error);
+// A pseudo-terminal in raw mode. The slave stays open in this process, so the
+// terminal keeps its settings between the programs that open it.
+struct MeterPty {
+    UniqueFd master;
+    UniqueFd slave;
+    std::string slavePath;
+};
+
+// Opens one; nothing, with `error` set, when that fails.
+std::optional<MeterPty> openMeterPty(std::string& error);
 
 // One report as a text line: hexadecimal bytes separated by blanks.
 std::string hidReportLine(const std::vector<std::uint8_t>& report);

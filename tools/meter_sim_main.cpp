@@ -21,28 +21,26 @@ int main(int argc, char** argv) {
     // A reader that goes away ends the run quietly.
     std::signal(SIGPIPE, SIG_IGN);
     int fd = STDOUT_FILENO;
-    int ptySlave = -1;
+    std::optional<voltaro::sim::MeterPty> pty;
+    voltaro::UniqueFd file;
     if (options->pty) {
-        std::string path;
-        fd = voltaro::sim::openMeterPty(path, ptySlave, error);
-        if (fd < 0) {
+        pty = voltaro::sim::openMeterPty(error);
+        if (!pty) {
             std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
         }
-        std::printf("%s\n", path.c_str());
+        fd = pty->master.get();
+        std::printf("%s\n", pty->slavePath.c_str());
         std::fflush(stdout);
     } else if (!options->outPath.empty()) {
-        fd = ::open(options->outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (fd < 0) {
+        file.reset(::open(options->outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        if (!file) {
             std::fprintf(stderr, "meter-sim: cannot write %s: %s\n", options->outPath.c_str(),
                          std::strerror(errno));
             return 2;
         }
+        fd = file.get();
     }
     voltaro::sim::runSimulator(*options, fd);
-    if (fd != STDOUT_FILENO)
-        ::close(fd);
-    if (ptySlave >= 0)
-        ::close(ptySlave);
     return 0;
 }

@@ -78,15 +78,15 @@ bool TComPortDriver::Connect() {
         return false;
     }
     const QByteArray native = path.toLocal8Bit();
-    const int fd = ::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) {
+    UniqueFd port(::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+    const int fd = port.get();
+    if (!port) {
         lastError_ = describeOpenError(errno, path, permissionDenied_);
         return false;
     }
     termios probe{};
     if (::tcgetattr(fd, &probe) != 0) {
         const int err = errno;
-        ::close(fd);
         lastError_ = QStringLiteral("%1 is not a serial port (%2).")
                          .arg(path, QString::fromLocal8Bit(std::strerror(err)));
         return false;
@@ -95,12 +95,11 @@ bool TComPortDriver::Connect() {
     // that honours the advisory lock.
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int err = errno;
-        ::close(fd);
         lastError_ = describeOpenError(err, path, permissionDenied_);
         return false;
     }
     ::ioctl(fd, TIOCEXCL);
-    fd_ = fd;
+    device_ = std::move(port);
     openPath_ = path;
     lastError_.clear();
     applyCount_ = 0;
@@ -113,25 +112,24 @@ void TComPortDriver::Disconnect() {
     if (!Connected())
         return;
     timer_->stop();
-    ::ioctl(fd_, TIOCNXCL);
-    ::close(fd_);
-    fd_ = -1;
+    ::ioctl(device_.get(), TIOCNXCL);
+    device_.reset();
 }
 
 void TComPortDriver::FlushBuffers(bool input, bool output) {
     if (!Connected())
         return;
     if (input && output)
-        ::tcflush(fd_, TCIOFLUSH);
+        ::tcflush(device_.get(), TCIOFLUSH);
     else if (input)
-        ::tcflush(fd_, TCIFLUSH);
+        ::tcflush(device_.get(), TCIFLUSH);
     else if (output)
-        ::tcflush(fd_, TCOFLUSH);
+        ::tcflush(device_.get(), TCOFLUSH);
 }
 
 void TComPortDriver::applyLineSettings() {
     termios t{};
-    ::tcgetattr(fd_, &t);
+    ::tcgetattr(device_.get(), &t);
     // Raw bytes in both directions; the receiver is on and ignores the modem
     // status lines, so a meter without handshake lines is read at once.
     ::cfmakeraw(&t);
@@ -166,16 +164,16 @@ void TComPortDriver::applyLineSettings() {
     const speed_t code = s.code ? s.code : B38400;
     ::cfsetispeed(&t, code);
     ::cfsetospeed(&t, code);
-    ::tcsetattr(fd_, TCSANOW, &t);
+    ::tcsetattr(device_.get(), TCSANOW, &t);
     if (!s.code)
-        setCustomBaudRate(fd_, s.value);
+        setCustomBaudRate(device_.get(), s.value);
 
     // Modem lines: DTR as configured, RTS low unless the handshake drives it.
     int dtr = TIOCM_DTR;
-    ::ioctl(fd_, enableDtr_ ? TIOCMBIS : TIOCMBIC, &dtr);
+    ::ioctl(device_.get(), enableDtr_ ? TIOCMBIS : TIOCMBIC, &dtr);
     if (hw_ != TComPortHwHandshaking::hhRTSCTS) {
         int rts = TIOCM_RTS;
-        ::ioctl(fd_, TIOCMBIC, &rts);
+        ::ioctl(device_.get(), TIOCMBIC, &rts);
     }
     FlushBuffers(true, true);
     ++applyCount_;
@@ -185,7 +183,7 @@ void TComPortDriver::poll() {
     if (!Connected())
         return;
     ++polls_;
-    const ssize_t n = ::read(fd_, buffer_.data(), buffer_.size());
+    const ssize_t n = ::read(device_.get(), buffer_.data(), buffer_.size());
     if (n > 0) {
         if (onReceiveData_)
             onReceiveData_(this, buffer_.data(), static_cast<std::int32_t>(n));

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/UniqueFd.h"
+
 #include <QObject>
 #include <QString>
 
@@ -58,7 +60,7 @@ public:
 
     bool Connect();
     void Disconnect();
-    bool Connected() const { return fd_ >= 0; }
+    bool Connected() const { return device_.valid(); }
     void FlushBuffers(bool input, bool output);
 
     TComPortNumber ComPort() const { return port_; }
@@ -86,7 +88,7 @@ public:
     void setOnReceiveData(TComPortReceiveDataEvent handler) { onReceiveData_ = std::move(handler); }
 
     // The open file descriptor, or -1 while closed.
-    int handle() const { return fd_; }
+    int handle() const { return device_.get(); }
     // The device file the chosen port opens (or opened, while open).
     QString devicePath() const;
     // The device file a port choice opens, as the port map has it now.
@@ -132,7 +134,7 @@ private:
     bool enableDtr_ = true;
     TComPortReceiveDataEvent onReceiveData_;
 
-    int fd_ = -1;
+    UniqueFd device_;
     QString openPath_;
     QString lastError_;
     bool permissionDenied_ = false;

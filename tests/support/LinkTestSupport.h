@@ -24,27 +24,26 @@ namespace voltaro::testing {
 class Pty {
 public:
     Pty() {
-        std::string path;
         std::string error;
-        master_ = sim::openMeterPty(path, slave_, error);
-        path_ = QString::fromStdString(path);
+        if (auto pty = sim::openMeterPty(error))
+            pty_ = std::move(*pty);
+        path_ = QString::fromStdString(pty_.slavePath);
         error_ = QString::fromStdString(error);
     }
-    ~Pty() { close(); }
     Pty(const Pty&) = delete;
     Pty& operator=(const Pty&) = delete;
 
-    bool ok() const { return master_ >= 0; }
+    bool ok() const { return pty_.master.valid(); }
     QString path() const { return path_; }
     QString error() const { return error_; }
-    int slave() const { return slave_; }
+    int slave() const { return pty_.slave.get(); }
 
     // Writes all of `bytes` into the master side; false when that failed or
     // the terminal stayed full for seconds (nobody reads while this waits).
     bool send(std::string_view bytes) const {
         const QDeadlineTimer deadline(3000);
         while (!bytes.empty()) {
-            const ssize_t n = ::write(master_, bytes.data(), bytes.size());
+            const ssize_t n = ::write(pty_.master.get(), bytes.data(), bytes.size());
             if ((n < 0 && errno != EAGAIN && errno != EINTR) || deadline.hasExpired())
                 return false;
             if (n > 0)
@@ -55,16 +54,12 @@ public:
 
     // Closes both sides: to whoever still has the slave open, the device is gone.
     void close() {
-        if (master_ >= 0)
-            ::close(master_);
-        if (slave_ >= 0)
-            ::close(slave_);
-        master_ = slave_ = -1;
+        pty_.master.reset();
+        pty_.slave.reset();
     }
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    sim::MeterPty pty_;
     QString path_;
     QString error_;
 };

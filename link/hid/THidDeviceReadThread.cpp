@@ -2,8 +2,6 @@
 
 #include "link/hid/THidDevice.h"
 
-#include <QMetaObject>
-
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
@@ -13,7 +11,14 @@ namespace voltaro {
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, std::size_t reportLength, bool numbered)
     : device_(device), report_(reportLength < 2 ? 2 : reportLength), numbered_(numbered),
-      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), handOverFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      handOverNotifier_(handOverFd_.get(), QSocketNotifier::Read) {
+    QObject::connect(&handOverNotifier_, &QSocketNotifier::activated, [this] {
+        std::uint64_t count = 0;
+        [[maybe_unused]] const ssize_t n = ::read(handOverFd_.get(), &count, sizeof count);
+        deliverPending();
+    });
+}
 
 THidDeviceReadThread::~THidDeviceReadThread() {
     stop();
@@ -83,10 +88,8 @@ void THidDeviceReadThread::handOver(Pending what) {
     (what == Pending::Data ? reports_ : errors_).fetch_add(1);
     std::unique_lock lock(mutex_);
     pending_ = what;
-    // Queued to the device, which lives on the user-interface thread; a
-    // stop delivers it earlier, and then this call finds nothing to do.
-    QMetaObject::invokeMethod(
-        &device_, [this] { deliverPending(); }, Qt::QueuedConnection);
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = ::write(handOverFd_.get(), &one, sizeof one);
     changed_.notify_all();
     changed_.wait(lock, [this] { return pending_ == Pending::None; });
 }

@@ -2,6 +2,8 @@
 
 #include "link/hid/UniqueFd.h"
 
+#include <QSocketNotifier>
+
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
@@ -68,6 +70,12 @@ private:
     std::vector<std::uint8_t> report_;
     const bool numbered_;
     UniqueFd wake_;
+    // The thread signals a waiting hand-over through this descriptor, which
+    // the user-interface thread watches. Nothing but the signal crosses over
+    // it: what is handed over sits under `mutex_`, so a signal that a stop
+    // has already served finds nothing to do, and none outlives this object.
+    UniqueFd handOverFd_;
+    QSocketNotifier handOverNotifier_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 

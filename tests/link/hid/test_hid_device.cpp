@@ -313,7 +313,11 @@ TEST(HidDevice, DestroyingADeviceWhileAReportIsHandedOverDeliversItFirst) {
     ASSERT_TRUE(HidRig::sendAll(*cable, {0xF1, 0x42}));
     // The thread is now blocked handing the report over; the event loop has not run it.
     const THidDeviceReadThread* thread = device->readThread();
-    ASSERT_TRUE(waitUntil([&] { return thread->reportsHanded() == 1; }));
+    // Waited for without running the event loop, which would deliver it.
+    const QDeadlineTimer deadline(3000);
+    while (thread->reportsHanded() == 0 && !deadline.hasExpired())
+        QThread::msleep(1);
+    ASSERT_EQ(thread->reportsHanded(), 1u);
     EXPECT_TRUE(rig.reports.empty());
     device.reset();
     ASSERT_EQ(rig.reports.size(), 1u);

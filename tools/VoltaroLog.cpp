@@ -57,6 +57,9 @@ public:
         : printer_(out, false), out_(out), count_(count), loop_(loop) {}
 
     void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override {
+        // One read may carry several frames: those past the count are not printed.
+        if (count_ && printer_.linesDone() >= count_)
+            return;
         printer_.frameDone(frameText, r, d);
         printer_.flush();
         std::fflush(out_);

@@ -96,20 +96,20 @@ UmockdevHid::~UmockdevHid() {
         g_object_unref(testbed_);
 }
 
-int UmockdevHid::add(const Spec& spec) {
+int UmockdevHid::add(const Setup& setup) {
     auto d = std::make_unique<Device>();
     const int index = static_cast<int>(devices_.size());
     const std::string n = std::to_string(index);
     std::string parent;
-    if (spec.usb) {
+    if (setup.usb) {
         gchar* usb = umockdev_testbed_add_device(
-            testbed_, "usb", ("1-" + n).c_str(), nullptr, "idVendor", hex(spec.vendor, 4).c_str(),
-            "idProduct", hex(spec.product, 4).c_str(), "bcdDevice", hex(spec.release, 4).c_str(), nullptr,
+            testbed_, "usb", ("1-" + n).c_str(), nullptr, "idVendor", hex(setup.vendor, 4).c_str(),
+            "idProduct", hex(setup.product, 4).c_str(), "bcdDevice", hex(setup.release, 4).c_str(), nullptr,
             "DEVTYPE", "usb_device", nullptr);
-        if (!spec.productName.empty())
-            umockdev_testbed_set_attribute(testbed_, usb, "product", spec.productName.c_str());
-        if (!spec.serial.empty())
-            umockdev_testbed_set_attribute(testbed_, usb, "serial", spec.serial.c_str());
+        if (!setup.productName.empty())
+            umockdev_testbed_set_attribute(testbed_, usb, "product", setup.productName.c_str());
+        if (!setup.serial.empty())
+            umockdev_testbed_set_attribute(testbed_, usb, "serial", setup.serial.c_str());
         gchar* iface = umockdev_testbed_add_device(testbed_, "usb", ("1-" + n + ":1.0").c_str(), usb, nullptr,
                                                    "DEVTYPE", "usb_interface", nullptr);
         d->paths = {usb, iface};
@@ -117,13 +117,13 @@ int UmockdevHid::add(const Spec& spec) {
         g_free(usb);
         g_free(iface);
     }
-    const std::string hidId = "0003:0000" + hex(spec.vendor, 4) + ":0000" + hex(spec.product, 4);
+    const std::string hidId = "0003:0000" + hex(setup.vendor, 4) + ":0000" + hex(setup.product, 4);
     const std::string hidDevice =
-        "0003:" + hex(spec.vendor, 4) + ":" + hex(spec.product, 4) + "." + hex(index + 1, 4);
+        "0003:" + hex(setup.vendor, 4) + ":" + hex(setup.product, 4) + "." + hex(index + 1, 4);
     gchar* hid = umockdev_testbed_add_device(
         testbed_, "hid", hidDevice.c_str(), parent.empty() ? nullptr : parent.c_str(), nullptr, "HID_ID",
-        hidId.c_str(), "HID_NAME", spec.hidName.c_str(), "HID_UNIQ", spec.hidUniq.c_str(), nullptr);
-    std::vector<std::uint8_t> descriptor = spec.descriptor;
+        hidId.c_str(), "HID_NAME", setup.hidName.c_str(), "HID_UNIQ", setup.hidUniq.c_str(), nullptr);
+    std::vector<std::uint8_t> descriptor = setup.descriptor;
     umockdev_testbed_set_attribute_binary(testbed_, hid, "report_descriptor", descriptor.data(),
                                           static_cast<gint>(descriptor.size()));
     d->node = "/dev/hidraw" + n;

@@ -22,7 +22,7 @@ namespace voltaro::testing {
 
 class UmockdevHid {
 public:
-    struct Spec {
+    struct Setup {
         std::uint16_t vendor = 0x1A86;
         std::uint16_t product = 0xE008;
         std::uint16_t release = 0x0120; // bcdDevice
@@ -47,7 +47,7 @@ public:
     std::string root() const { return root_; }
 
     // Adds a device (an "add" uevent for each level); returns its index.
-    int add(const Spec& spec);
+    int add(const Setup& setup);
     // Queues one report as hidraw would hand it over (no report ID for a
     // device that numbers none); false when the node is full.
     bool push(int index, const std::vector<std::uint8_t>& report);

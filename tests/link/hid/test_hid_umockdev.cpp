@@ -36,8 +36,8 @@ protected:
         return std::make_unique<THidDeviceController>(nullptr, std::make_shared<LinuxHidPlatform>());
     }
 
-    static UmockdevHid::Spec cable() {
-        UmockdevHid::Spec s;
+    static UmockdevHid::Setup cable() {
+        UmockdevHid::Setup s;
         s.descriptor = testing::kCableDescriptor;
         return s;
     }
@@ -53,7 +53,7 @@ std::unique_ptr<THidDevice> checkOut(THidDeviceController& c, int index) {
 
 TEST_F(HidUmockdev, ListsDevicesWithTheirAttributesStringsAndCaps) {
     bed->add(cable());
-    UmockdevHid::Spec bluetooth;
+    UmockdevHid::Setup bluetooth;
     bluetooth.usb = false;
     bluetooth.vendor = 0x046D;
     bluetooth.product = 0xB01A;
@@ -91,7 +91,7 @@ TEST_F(HidUmockdev, ListsDevicesWithTheirAttributesStringsAndCaps) {
 
 TEST_F(HidUmockdev, TheCableGetsTheExactConfigurationBytesAndReportsOneAtATime) {
     const int c = bed->add(cable());
-    UmockdevHid::Spec numbered = cable();
+    UmockdevHid::Setup numbered = cable();
     numbered.productName = "Numbered";
     numbered.descriptor = testing::kNumberedDescriptor;
     const int n = bed->add(numbered);
@@ -177,7 +177,7 @@ LogRun runLog(const QStringList& args, bool dropDac,
 
 TEST_F(HidUmockdev, VoltaroLogListsTheCableWithItsAccess) {
     const int c = bed->add(cable());
-    UmockdevHid::Spec mouse;
+    UmockdevHid::Setup mouse;
     mouse.vendor = 0x046D;
     mouse.product = 0xC077;
     mouse.productName = "USB Optical Mouse";

@@ -10,6 +10,7 @@ VOLTARO_PACKAGES=(
     qt6-base-dev libqcustomplot-dev libudev-dev
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core fonts-liberation2 poppler-utils
+    umockdev libumockdev-dev
 )
 
 voltaro_install_packages() {

@@ -1,7 +1,7 @@
 #include "tools/FrameReplay.h"
 
 #include "decode/MeterPipeline.h"
-#include "decode/NumberFormat.h"
+#include "tools/FrameLinePrinter.h"
 
 #include <cerrno>
 #include <cstring>
@@ -69,51 +69,6 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
     return true;
 }
 
-// Prints each decoded frame as one tab-separated line.
-class LinePrinter : public PipelineHooks {
-public:
-    LinePrinter(std::FILE* out, bool quiet) : out_(out), quiet_(quiet) {}
-    ~LinePrinter() override { flush(); }
-
-    void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override {
-        if (quiet_)
-            return;
-        line_.assign(frameText);
-        tab(r.ValueText);
-        tab(r.FuncText);
-        tab(r.UnitText);
-        tab(r.RangeText);
-        tab(std::to_string(static_cast<long long>(r.Count)));
-        tab(formatShortest(r.ScaledValue));
-        tab(std::to_string(r.PointIndex));
-        tab(r.JudgeText);
-        tab(std::to_string(d.barPosition));
-        tab(d.lit.names());
-        tab(d.digitTexts());
-        line_ += '\n';
-        buffer_ += line_;
-        if (buffer_.size() >= 64 * 1024)
-            flush();
-    }
-
-    void flush() {
-        if (!buffer_.empty())
-            std::fwrite(buffer_.data(), 1, buffer_.size(), out_);
-        buffer_.clear();
-    }
-
-private:
-    void tab(std::string_view s) {
-        line_ += '\t';
-        line_ += s;
-    }
-
-    std::FILE* out_;
-    bool quiet_;
-    std::string line_;
-    std::string buffer_;
-};
-
 int hexDigit(char c) {
     if (c >= '0' && c <= '9')
         return c - '0';
@@ -170,7 +125,7 @@ int runFrameReplay(const std::vector<std::string>& args, std::FILE* in, std::FIL
         in = file.get();
     }
 
-    LinePrinter printer(out, o.quiet);
+    FrameLinePrinter printer(out, o.quiet);
     MeterPipeline pipeline(&printer);
     pipeline.DecimalSep = o.decimalSep;
     pipeline.settings.hiText = o.hi;

@@ -1,0 +1,70 @@
+#pragma once
+
+// Emulated HID devices for the real Linux platform, under umockdev: a
+// usb -> usb_interface -> hid -> hidraw chain in a testbed (or hid -> hidraw
+// for a device that is not on USB), a packet-mode FIFO as the node, and an
+// ioctl handler that records the feature reports the program sends.
+//
+// The test binary must run with libumockdev-preload.so.0 in LD_PRELOAD.
+
+#include "link/UniqueFd.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
+typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
+
+namespace voltaro::testing {
+
+class UmockdevHid {
+public:
+    struct Setup {
+        std::uint16_t vendor = 0x5A5A;
+        std::uint16_t product = 0xCAB1;
+        std::uint16_t release = 0x0120; // bcdDevice
+        bool usb = true;
+        std::string productName = "USB to Serial"; // empty: the device has none
+        std::string serial;
+        std::string hidName; // HID_NAME / HID_UNIQ of the hid device
+        std::string hidUniq;
+        std::vector<std::uint8_t> descriptor;
+    };
+
+    // Why umockdev cannot run here, or empty when it can.
+    static std::string unavailableReason();
+
+    UmockdevHid();
+    ~UmockdevHid();
+    UmockdevHid(const UmockdevHid&) = delete;
+    UmockdevHid& operator=(const UmockdevHid&) = delete;
+
+    bool ok() const { return error_.empty(); }
+    const std::string& error() const { return error_; }
+    std::string root() const { return root_; }
+
+    // Adds a device (an "add" uevent for each level); returns its index.
+    int add(const Setup& setup);
+    // Queues one report as hidraw would hand it over (no report ID for a
+    // device that numbers none); false when the node is full.
+    bool push(int index, const std::vector<std::uint8_t>& report);
+    // Sends "remove" uevents children first, then removes the device.
+    void unplug(int index);
+    // Makes the node unopenable for a user without DAC override.
+    void setNodeMode(int index, unsigned mode);
+    std::string node(int index) const;
+    std::vector<std::vector<std::uint8_t>> features(int index) const;
+
+    struct Device;
+
+private:
+    UMockdevTestbed* testbed_ = nullptr;
+    std::string root_;
+    std::string error_;
+    std::vector<std::unique_ptr<Device>> devices_;
+};
+
+} // namespace voltaro::testing

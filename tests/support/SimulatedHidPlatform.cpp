@@ -66,7 +66,7 @@ std::shared_ptr<SimulatedHidDevice> SimulatedHidDevice::cable(const QString& ser
 std::shared_ptr<SimulatedHidDevice> SimulatedHidDevice::mouse() {
     Script s;
     s.attributes.VendorID = 0x5A5B;
-    s.attributes.ProductID = 0x0E05;
+    s.attributes.ProductID = 0x1E05;
     s.product = QStringLiteral("USB Optical Mouse");
     s.descriptor = kMouseDescriptor;
     // Mice are not the user's to read on a desktop.

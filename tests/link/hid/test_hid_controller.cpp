@@ -19,7 +19,7 @@ QString pid(THidDevice* d) {
 }
 
 // Records the controller's events as lines, in the order they came; devices
-// by product id (mouse 0e05, cable cab1).
+// by product id (mouse 1e05, cable cab1).
 struct EventLog {
     QStringList lines;
     THidPlugEvent arrival = [this](THidDevice* d) { lines << "arrival " + pid(d); };
@@ -149,7 +149,7 @@ TEST(HidController, PlugAndUnplugEventsComeThroughTheWatchInOrder) {
 
     rig.platform->unplug(mouse);
     ASSERT_TRUE(waitUntil([&] { return log.lines.size() >= 3; }));
-    EXPECT_EQ(log.lines, QStringList({"unplug 0e05", "removal 0e05", "change"}));
+    EXPECT_EQ(log.lines, QStringList({"unplug 1e05", "removal 1e05", "change"}));
     ASSERT_EQ(rig.controller->DeviceCount(), 1);
     EXPECT_EQ(rig.controller->DeviceAt(0)->PnPInfo().DeviceInstance, 2u);
 }

@@ -179,7 +179,7 @@ TEST_F(HidUmockdev, VoltaroLogListsTheCableWithItsAccess) {
     const int c = bed->add(cable());
     UmockdevHid::Setup mouse;
     mouse.vendor = 0x5A5B;
-    mouse.product = 0x0E05;
+    mouse.product = 0x1E05;
     mouse.productName = "USB Optical Mouse";
     mouse.descriptor = testing::kMouseDescriptor;
     const int m = bed->add(mouse);
@@ -190,7 +190,7 @@ TEST_F(HidUmockdev, VoltaroLogListsTheCableWithItsAccess) {
     EXPECT_TRUE(run.out.contains("COM1\t/dev/")) << run.out.toStdString();
     EXPECT_TRUE(run.out.contains("HID\t/dev/hidraw0\t5A5A:CAB1\tread-write\tUSB to Serial\t<- the USB cable"))
         << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("HID\t/dev/hidraw1\t5A5B:0E05\tquery only\tUSB Optical Mouse\n"))
+    EXPECT_TRUE(run.out.contains("HID\t/dev/hidraw1\t5A5B:1E05\tquery only\tUSB Optical Mouse\n"))
         << run.out.toStdString();
 
     bed->setNodeMode(c, 0);

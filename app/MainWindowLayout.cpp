@@ -31,7 +31,9 @@ void TFCOMM::buildWindow() {
     outside->hide();
 
     buildMenu();
-    linkBar_ = new LinkBar(client, outside, menus_.link);
+    pipeline_.assembler().setTrace(&trace_);
+    linkBar_ = new LinkBar(client, outside, menus_.link,
+                           {hid_, &pipeline_.assembler().UsbIdleReports, &trace_.HistoryListBox});
     BitBtn1 =
         place(new QPushButton(pictures::quit(), QStringLiteral("QUIT"), linkBar_), "BitBtn1", 605, 5, 89, 25);
     connect(BitBtn1, &QPushButton::clicked, this, &TFCOMM::BitBtn1Click);
@@ -48,6 +50,8 @@ void TFCOMM::buildWindow() {
         Panel1->setVisible(!enlarged);
         linkBar_->setVisible(!enlarged);
     });
+    connect(linkBar_, &LinkBar::usbReading, this,
+            [this](bool on) { Panel1->setElementLit(LcdElement::LCDsend, on); });
     connect(recording_, &RecordingRegion::dataClosed, chart_, &ChartRegion::clearRecords);
     connect(recording_, &RecordingRegion::optionClicked, chart_, &ChartRegion::btFillClick);
     linkBar_->raise();

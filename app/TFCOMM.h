@@ -8,6 +8,7 @@
 #include <QMainWindow>
 
 #include <cstdint>
+#include <memory>
 
 class QCheckBox;
 class QLabel;
@@ -27,7 +28,9 @@ class LimitsPanel;
 class TFCOMM : public QMainWindow, private PipelineHooks {
     Q_OBJECT
 public:
-    explicit TFCOMM(QWidget* parent = nullptr);
+    // `hid` is the HID platform the USB cable link lists devices on; the
+    // system's when empty (tests give a simulated one).
+    explicit TFCOMM(QWidget* parent = nullptr, std::shared_ptr<HidPlatform> hid = {});
     ~TFCOMM() override;
 
     // The serial driver's data handler and the USB cable's report handler.
@@ -101,6 +104,8 @@ private:
     // What start-up owns; the regions use it, so it outlives them (the
     // destructor takes the widgets down first).
     MeterPipeline pipeline_{static_cast<PipelineHooks*>(this)};
+    AssemblyTrace trace_;
+    std::shared_ptr<HidPlatform> hid_;
     MeterProfile profile_;
     ModelSwitches switches_;
 

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <deque>
 #include <string>
 #include <string_view>
@@ -16,6 +17,7 @@ public:
     void add(std::string_view line) {
         if (capacity_ == 0)
             return;
+        ++added_;
         if (lines_.size() == capacity_)
             lines_.pop_front();
         lines_.emplace_back(line);
@@ -24,9 +26,12 @@ public:
 
     const std::deque<std::string>& lines() const { return lines_; }
     std::size_t capacity() const { return capacity_; }
+    // Lines ever added, so a view can tell which of the kept ones it has not shown.
+    std::uint64_t added() const { return added_; }
 
 private:
     std::size_t capacity_;
+    std::uint64_t added_ = 0;
     std::deque<std::string> lines_;
 };
 

@@ -17,7 +17,8 @@ namespace voltaro {
 
 using ui::place;
 
-LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu) : QFrame(parent), menu_(menu) {
+LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const UsbSetup& usb)
+    : QFrame(parent), menu_(menu) {
     place(this, "Panel6", 5, -4, 707, 34);
     COMM2.setObjectName(QStringLiteral("COMM2"));
     COMM2.setComPort(TComPortNumber::pnCOM1);
@@ -54,16 +55,12 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu) : QFr
     connect(BTCon, &ClickPanel::clicked, this, &LinkBar::BTCon1Click);
     connect(BtDiscon, &ClickPanel::clicked, this, &LinkBar::BtDiscon1Click);
 
-    DevListBox = place(new QListWidget(outside), "DevListBox", 730, 230, 360, 60);
-    HistoryListBox = place(new QListWidget(outside), "HistoryListBox", 730, 295, 360, 60);
-    place(new QPushButton(QStringLiteral("Read"), outside), "ReadBtn", 730, 360, 75, 25);
-    place(new QPushButton(QStringLiteral("SetFeature"), outside), "SetFeature", 810, 360, 75, 25);
-    place(new QPushButton(QStringLiteral("Clear"), outside), "ClearBtn", 890, 360, 75, 25);
-
-    ConTimer = new QTimer(this);
-    ConTimer->setObjectName(QStringLiteral("ConTimer"));
-    ConTimer->setInterval(300);
-    connect(ConTimer, &QTimer::timeout, this, &LinkBar::ConTimerTimer);
+    usb_ = new UsbCableLink(this, outside, usb.platform, *usb.idleReports, *usb.history);
+    connect(usb_, &UsbCableLink::cableLost, this, [this] { link_.cableLost(); });
+    connect(usb_, &UsbCableLink::cableBack, this, [this] { link_.cableBack(); });
+    connect(usb_, &UsbCableLink::cableCheckFired, this, [this] { link_.cableCheckFired(); });
+    // A cable that went away is told about once the list is rebuilt, not from inside it.
+    connect(usb_, &UsbCableLink::cableLost, this, [this] { QTimer::singleShot(0, this, [this] { reportFailure(); }); });
 
     render();
 }
@@ -146,24 +143,19 @@ void LinkBar::closeSerial() {
 
 bool LinkBar::startUsb() {
     usbUsed_ = true;
-    // No cable is listed: the cable link cannot start.
-    failure_ = [](QWidget* parent) {
-        QMessageBox::information(
-            parent, QString(),
-            QStringLiteral("USB interface cable is not securely connected, please check and re-try."),
-            QMessageBox::Ok);
-    };
-    return false;
+    return usb_->start();
+}
+
+void LinkBar::stopUsb() {
+    usbUsed_ = true;
+    usb_->stop();
 }
 
 void LinkBar::reportFailure() {
     // Told after the bar shows the state the failure left, never in between.
     if (const auto tell = std::exchange(failure_, {}))
         tell(window());
-}
-
-void LinkBar::stopUsb() {
-    usbUsed_ = true;
+    usb_->reportPending(window());
 }
 
 void LinkBar::BTCon1Click() {
@@ -202,12 +194,11 @@ void LinkBar::onSerialPortFailed(const QString& reason) {
         QMessageBox::Ok);
 }
 
-void LinkBar::ConTimerTimer() {}
-
 void LinkBar::render() {
     using S = LinkState::State;
     const S s = link_.state();
     const bool serial = s == S::SerialOpen;
+    // A cable the check has stopped shows as idle: the serial controls are back.
     const bool usb = link_.usbActive();
 
     menu_.ComSetup1->menuAction()->setEnabled(!serial);
@@ -228,12 +219,23 @@ void LinkBar::render() {
 
     COMCon->setChecked(serial);
     COMCon->setVisible(!usb);
-    USBCon->setChecked(s == S::UsbRunning);
+    USBCon->setChecked(usb);
     USBCon->setVisible(!(serial && !link_.serialFromMenu()));
-    if (usb)
-        USBCon->setText(QStringLiteral("USB Disconnect"));
-    else
-        USBCon->setText(usbUsed_ ? QStringLiteral("USB Connection") : QStringLiteral("USB Connect"));
+    if (s == S::UsbWaiting) {
+        USBCon->setText(QStringLiteral("Waiting for cable"));
+        USBCon->setToolTip(QStringLiteral("The USB cable is unplugged: reading goes on when it is back. "
+                                          "Release to stop waiting."));
+    } else {
+        USBCon->setText(usb       ? QStringLiteral("USB Disconnect")
+                        : usbUsed_ ? QStringLiteral("USB Connection")
+                                   : QStringLiteral("USB Connect"));
+        USBCon->setToolTip(QStringLiteral("USB Connect"));
+    }
+    const bool reading = s == S::UsbRunning;
+    if (reading != shownReading_) {
+        shownReading_ = reading;
+        emit usbReading(reading);
+    }
 }
 
 } // namespace voltaro

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/LinkState.h"
+#include "link/UsbCableLink.h"
 #include "link/serial/TComPortDriver.h"
 
 #include <QFrame>
@@ -8,10 +9,8 @@
 #include <functional>
 
 class QAction;
-class QListWidget;
 class QMenu;
 class QPushButton;
-class QTimer;
 
 namespace voltaro {
 
@@ -35,17 +34,27 @@ public:
         QAction* STOP1 = nullptr;
     };
 
-    LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu);
+    // What the USB side works with: the HID platform (the system's when
+    // empty), the frame assembler's count of reports without data, and the
+    // trace its report lines go to.
+    struct UsbSetup {
+        std::shared_ptr<HidPlatform> platform;
+        std::int32_t* idleReports = nullptr;
+        TraceLog* history = nullptr;
+    };
+
+    LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const UsbSetup& usb);
     ~LinkBar() override;
 
     TComPortDriver& driver() { return COMM2; }
     const TComPortDriver& driver() const { return COMM2; }
+    UsbCableLink& usb() { return *usb_; }
     const LinkState& state() const { return link_; }
 
     // Every decoded frame: the cable check starts counting again.
-    void frameArrived() { LinkIdleCount = 0; }
-    int linkIdleCount() const { return LinkIdleCount; }
-    void setLinkIdleCount(int n) { LinkIdleCount = n; }
+    void frameArrived() { usb_->frameArrived(); }
+    int linkIdleCount() const { return usb_->linkIdleCount(); }
+    void setLinkIdleCount(int n) { usb_->setLinkIdleCount(n); }
 
     // The hidden connect panels follow the window's outer width, out of sight below it.
     void placeHiddenPanels(int outerWidth);
@@ -61,7 +70,11 @@ public slots:
     void BtDiscon1Click();
     void COMConClick();
     void USBConClick();
-    void ConTimerTimer();
+
+signals:
+    // The cable link started reading (true) or ended (false): the LCD shows
+    // its link picture while it runs.
+    void usbReading(bool on);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -84,10 +97,9 @@ private:
     MenuItems menu_;
     // What to tell the user once a failed connect has left its state.
     std::function<void(QWidget* parent)> failure_;
-    // The cable check's count of timer ticks without a decoded frame.
-    int LinkIdleCount = 0;
     // "USB Connect" is captioned "USB Connection" once the cable link was used.
     bool usbUsed_ = false;
+    bool shownReading_ = false;
 
     ClickPanel* BtCOM1;
     ClickPanel* BtCOM2;
@@ -97,9 +109,7 @@ private:
     QPushButton* USBCon;
     ClickPanel* BTCon;
     ClickPanel* BtDiscon;
-    QListWidget* DevListBox;
-    QListWidget* HistoryListBox;
-    QTimer* ConTimer;
+    UsbCableLink* usb_;
 };
 
 } // namespace voltaro

@@ -64,4 +64,14 @@ void LinkState::cableCheckFired() {
         enter(State::UsbStopped);
 }
 
+void LinkState::cableLost() {
+    if (state_ == State::UsbRunning)
+        enter(State::UsbWaiting);
+}
+
+void LinkState::cableBack() {
+    if (state_ == State::UsbWaiting)
+        enter(State::UsbRunning);
+}
+
 } // namespace voltaro

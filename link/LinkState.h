@@ -13,7 +13,8 @@ public:
         Idle,
         SerialOpen,
         UsbRunning,
-        UsbStopped, // stopped by the cable check: the button is up, the USB controls stay
+        UsbWaiting, // the cable went away while running: the link goes on when it comes back
+        UsbStopped, // stopped by the cable check: nothing runs, a press starts the cable again
     };
 
     // The two links, as their owner opens and closes them.
@@ -37,7 +38,8 @@ public:
     // which leaves "USB Connect" in view.
     bool serialFromMenu() const { return serialFromMenu_; }
     bool serialOpen() const { return state_ == State::SerialOpen; }
-    bool usbActive() const { return state_ == State::UsbRunning || state_ == State::UsbStopped; }
+    // The cable link holds the button down: running, or waiting for its cable.
+    bool usbActive() const { return state_ == State::UsbRunning || state_ == State::UsbWaiting; }
 
     // Each of these ends in a consistent state and then tells `onChanged`.
     // Opening the serial link closes a running cable first; true when the port opened.
@@ -51,6 +53,9 @@ public:
     void disconnectUsb();
     // The cable delivered only empty reports: reading has stopped.
     void cableCheckFired();
+    // The running cable was unplugged, and is back (its owner has it reading again).
+    void cableLost();
+    void cableBack();
 
     std::function<void()> onChanged;
 

@@ -101,9 +101,18 @@ TEST_F(LinkStateTest, SerialStopsARunningOrCheckedCableFirst) {
     EXPECT_EQ(links.log, "stop-usb open-serial ");
     EXPECT_EQ(state.state(), S::SerialOpen);
 
+    // A cable the check has stopped, or one that is waiting for its cable, holds nothing open
+    // and still lets the port open; only the waiting one has something to stop.
     state.disconnectSerial();
     state.connectUsb();
+    links.usbIsRunning = false; // the check stops the reading itself
     state.cableCheckFired();
+    links.log.clear();
+    EXPECT_TRUE(state.connectSerial(false));
+    EXPECT_EQ(links.log, "open-serial ");
+    state.disconnectSerial();
+    state.connectUsb();
+    state.cableLost();
     links.log.clear();
     EXPECT_TRUE(state.connectSerial(false));
     EXPECT_EQ(links.log, "stop-usb open-serial ");
@@ -118,7 +127,7 @@ TEST_F(LinkStateTest, CableCheckStopsOnlyARunningCableAndAPressStartsItAgain) {
     state.connectUsb();
     state.cableCheckFired();
     EXPECT_EQ(state.state(), S::UsbStopped);
-    EXPECT_TRUE(state.usbActive());
+    EXPECT_FALSE(state.usbActive());
     links.log.clear();
     EXPECT_TRUE(state.connectUsb());
     EXPECT_EQ(links.log, "start-usb ");
@@ -126,6 +135,26 @@ TEST_F(LinkStateTest, CableCheckStopsOnlyARunningCableAndAPressStartsItAgain) {
     state.disconnectUsb();
     EXPECT_EQ(state.state(), S::Idle);
     EXPECT_FALSE(links.usbIsRunning);
+}
+
+TEST_F(LinkStateTest, ALostCableWaitsUntilItIsBackOrTheButtonIsReleased) {
+    state.cableLost();
+    EXPECT_EQ(state.state(), S::Idle);
+    state.connectUsb();
+    state.cableLost();
+    EXPECT_EQ(state.state(), S::UsbWaiting);
+    EXPECT_TRUE(state.usbActive());
+    state.cableCheckFired(); // nothing arrives while waiting, and that is no reason to stop
+    EXPECT_EQ(state.state(), S::UsbWaiting);
+    state.cableBack();
+    EXPECT_EQ(state.state(), S::UsbRunning);
+    state.cableLost();
+    links.log.clear();
+    state.disconnectUsb();
+    EXPECT_EQ(links.log, "stop-usb ");
+    EXPECT_EQ(state.state(), S::Idle);
+    state.cableBack(); // too late: released
+    EXPECT_EQ(state.state(), S::Idle);
 }
 
 TEST_F(LinkStateTest, StopFromTheMenuLeavesTheCableAloneAndALostPortEndsIdle) {

@@ -32,7 +32,8 @@ UsbCableLink::UsbCableLink(QWidget* parent, QWidget* outside, std::shared_ptr<Hi
     HistoryListBox = place(new QListWidget(outside), "HistoryListBox", 730, 295, 360, 60);
     ReadBtn = place(new QPushButton(QStringLiteral("Read"), outside), "ReadBtn", 730, 360, 75, 25);
     ReadBtn->setCheckable(true);
-    SetFeature = place(new QPushButton(QStringLiteral("SetFeature"), outside), "SetFeature", 810, 360, 75, 25);
+    SetFeature =
+        place(new QPushButton(QStringLiteral("SetFeature"), outside), "SetFeature", 810, 360, 75, 25);
     ClearBtn = place(new QPushButton(QStringLiteral("Clear"), outside), "ClearBtn", 890, 360, 75, 25);
     connect(ReadBtn, &QPushButton::clicked, this, &UsbCableLink::ReadBtnClick);
     connect(SetFeature, &QPushButton::clicked, this, &UsbCableLink::SetFeatureClick);
@@ -64,7 +65,8 @@ void UsbCableLink::setReportHandler(ReportHandler handler) {
         onData_ = {};
         return;
     }
-    onData_ = [handler = std::move(handler)](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
+    onData_ = [handler = std::move(handler)](THidDevice*, std::uint8_t id, const void* data,
+                                             std::uint16_t size) {
         handler(id, static_cast<const std::uint8_t*>(data), size);
     };
 }
@@ -162,7 +164,8 @@ bool UsbCableLink::SetFeatureClick() {
     // Bytes 1 to 10 of the report buffer, the last one beyond the report.
     QString line;
     for (std::size_t i = 1; i <= report.size(); ++i)
-        line += QStringLiteral("%1 ").arg(i < report.size() ? report[i] : 0, 2, 16, QLatin1Char('0')).toUpper();
+        line +=
+            QStringLiteral("%1 ").arg(i < report.size() ? report[i] : 0, 2, 16, QLatin1Char('0')).toUpper();
     addHistory(line);
     return true;
 }

@@ -28,7 +28,8 @@ class TraceLog;
 class UsbCableLink : public QObject {
     Q_OBJECT
 public:
-    using ReportHandler = std::function<void(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size)>;
+    using ReportHandler =
+        std::function<void(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size)>;
 
     // `idleReports` is the frame assembler's count of reports without data;
     // `history` the trace the assembler also writes its report lines into.

@@ -1,0 +1,291 @@
+// The window's USB cable link, driven through its real handlers, over the
+// simulated HID platform: the cable list, its configuration, reading into the
+// LCD, grid and chart, the cable check, the history, and a cable that goes
+// away and comes back.
+#include "app/TFCOMM.h"
+#include "chart/PlotSurface.h"
+#include "decode/LcdPanel.h"
+#include "recording/ReadingTableModel.h"
+#include "support/LinkTestSupport.h"
+#include "support/SimulatedHidPlatform.h"
+#include "support/WindowTestSupport.h"
+#include "ui/ClickPanel.h"
+
+#include <QListWidget>
+#include <QMenu>
+#include <QPushButton>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <memory>
+
+using namespace voltaro;
+using voltaro::testing::control;
+using voltaro::testing::Expect;
+using voltaro::testing::MessageBoxAnswer;
+using voltaro::testing::SimulatedHidDevice;
+using voltaro::testing::SimulatedHidPlatform;
+using voltaro::testing::waitUntil;
+using S = LinkState::State;
+
+namespace {
+
+const std::vector<std::uint8_t> kConfiguration = {0x00, 0x00, 0x4B, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0x00};
+const std::vector<std::uint8_t> kEmpty = {0xF0, 0, 0, 0, 0, 0, 0, 0};
+
+class UsbLink : public ::testing::Test {
+protected:
+    void open() {
+        w = std::make_unique<TFCOMM>(nullptr, platform);
+        w->show();
+        USBCon = control<QPushButton>(*w, "USBCon");
+        COMCon = control<QPushButton>(*w, "COMCon");
+        devices = control<QListWidget>(*w, "DevListBox");
+        history = control<QListWidget>(*w, "HistoryListBox");
+    }
+    QStringList items() const {
+        QStringList out;
+        for (int i = 0; i < devices->count(); ++i)
+            out << devices->item(i)->text();
+        return out;
+    }
+    S state() const { return w->linkBar().state().state(); }
+    bool historyHas(const QString& line) const {
+        return !history->findItems(line, Qt::MatchExactly).isEmpty();
+    }
+    std::uint64_t decoded() const { return w->pipeline().stats().decoded; }
+
+    // Sends `frames` frames the way the cable carries them: two data reports
+    // each, then a report without data that ends the burst.
+    void sendFrames(SimulatedHidDevice& cable, int frames, int value = 1234) {
+        for (int i = 0; i < frames; ++i) {
+            const auto bytes = voltaro::testing::meterFrame(11, 1, "01234").withCount(value + i).wireBytes();
+            for (int part = 0; part < 2; ++part) {
+                std::vector<std::uint8_t> r(8, 0xF7);
+                std::copy_n(bytes.begin() + part * 7, 7, r.begin() + 1);
+                ASSERT_TRUE(waitUntil([&] { return cable.send(r); }));
+            }
+            ASSERT_TRUE(waitUntil([&] { return cable.send(kEmpty); }));
+        }
+    }
+    // A press that connects: the feature report is sent and the link runs,
+    // its read thread with a node of its own beside the one for feature reports.
+    void connect(SimulatedHidDevice& cable) {
+        USBCon->click();
+        ASSERT_EQ(state(), S::UsbRunning);
+        ASSERT_TRUE(waitUntil([&] { return cable.openNodes() == 2; }));
+    }
+    bool reading() const {
+        const THidDevice* d = w->linkBar().usb().activeDevice();
+        return d && d->readThread();
+    }
+
+    std::shared_ptr<SimulatedHidPlatform> platform = std::make_shared<SimulatedHidPlatform>();
+    std::unique_ptr<TFCOMM> w;
+    QPushButton* USBCon = nullptr;
+    QPushButton* COMCon = nullptr;
+    QListWidget* devices = nullptr;
+    QListWidget* history = nullptr;
+};
+
+} // namespace
+
+TEST_F(UsbLink, TheListAtStartUpPreselectsTheLastCableWithoutASerialNumber) {
+    platform->plug(SimulatedHidDevice::mouse());
+    platform->plug(SimulatedHidDevice::cable());
+    platform->plug(SimulatedHidDevice::cable());
+    platform->plug(SimulatedHidDevice::cable("A7"));
+    open();
+    EXPECT_EQ(items(), QStringList({"USB Optical Mouse", "USB to Serial", "USB to Serial",
+                                    "USB to Serial (Serial=A7)"}));
+    EXPECT_EQ(devices->currentRow(), 2);
+    EXPECT_EQ(USBCon->text(), "USB Connect");
+}
+
+TEST_F(UsbLink, PressConfiguresAndReadsReleaseConfiguresAgainAndStops) {
+    auto cable = SimulatedHidDevice::cable();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    EXPECT_EQ(cable->features(), std::vector<std::vector<std::uint8_t>>({kConfiguration}));
+    EXPECT_TRUE(historyHas("00 4B 00 00 03 00 00 00 00 00 "));
+    EXPECT_EQ(USBCon->text(), "USB Disconnect");
+    EXPECT_TRUE(COMCon->isHidden());
+    EXPECT_TRUE(control<ClickPanel>(*w, "BtCOM1")->isHidden());
+    EXPECT_TRUE(w->lcd().isLit(LcdElement::LCDsend));
+
+    sendFrames(*cable, 5);
+    ASSERT_TRUE(waitUntil([&] { return decoded() >= 5; }));
+    EXPECT_TRUE(w->lcd().isLit(LcdElement::LcdV));
+    EXPECT_EQ(w->recording().table().rowCount(), 5);
+    EXPECT_GE(w->chart().plot().pointCount(0), 6); // the placeholder and a point per frame
+
+    USBCon->click();
+    EXPECT_EQ(state(), S::Idle);
+    EXPECT_EQ(cable->features().size(), 2u);
+    EXPECT_EQ(cable->features().back(), kConfiguration);
+    EXPECT_EQ(USBCon->text(), "USB Connection");
+    EXPECT_FALSE(COMCon->isHidden());
+    EXPECT_FALSE(w->lcd().isLit(LcdElement::LCDsend));
+    // Nobody reads any more: the read thread is gone.
+    EXPECT_FALSE(reading());
+}
+
+TEST_F(UsbLink, APressWithoutACableOrWithoutAccessSaysWhyAndGoesBackUp) {
+    open();
+    {
+        MessageBoxAnswer box(QMessageBox::Ok);
+        USBCon->click();
+        EXPECT_EQ(box.text(), "USB interface cable is not securely connected, please check and re-try.");
+    }
+    EXPECT_FALSE(USBCon->isChecked());
+    EXPECT_EQ(USBCon->text(), "USB Connection");
+
+    auto cable = SimulatedHidDevice::queryOnlyCable();
+    platform->plug(cable);
+    ASSERT_TRUE(waitUntil([&] { return devices->count() == 1; }));
+    MessageBoxAnswer box(QMessageBox::Ok);
+    USBCon->click();
+    EXPECT_TRUE(box.text().contains(cable->path)) << box.text().toStdString();
+    EXPECT_TRUE(box.text().contains("70-voltaro-usb-cable.rules"));
+    EXPECT_EQ(state(), S::Idle);
+    EXPECT_FALSE(USBCon->isChecked());
+}
+
+TEST_F(UsbLink, TheCableCheckFiresOnlyAfter1900ReportsWithoutData) {
+    auto cable = SimulatedHidDevice::cable();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    auto* timer = control<QTimer>(*w, "ConTimer");
+    int ticks = 0;
+    QObject::connect(timer, &QTimer::timeout, [&] { ++ticks; });
+    for (int i = 0; i < 1899; ++i)
+        ASSERT_TRUE(waitUntil([&] { return cable->send(kEmpty); }));
+    ASSERT_TRUE(waitUntil([&] { return w->pipeline().assembler().UsbIdleReports == 1899; }));
+    // Six ticks: the check has run at least once, and found too few.
+    const int from = ticks;
+    ASSERT_TRUE(waitUntil([&] { return ticks >= from + 6; }, 5000));
+    EXPECT_EQ(state(), S::UsbRunning);
+
+    MessageBoxAnswer box(QMessageBox::Ok);
+    ASSERT_TRUE(waitUntil([&] { return cable->send(kEmpty); }));
+    ASSERT_TRUE(waitUntil([&] { return box.answered() > 0; }, 5000));
+    EXPECT_EQ(box.text(), "USB interface cable is securely connected, please check if the meter is ready.");
+    EXPECT_EQ(state(), S::UsbStopped);
+    // Stopped, the window shows the idle state whole.
+    EXPECT_FALSE(USBCon->isChecked());
+    EXPECT_EQ(USBCon->text(), "USB Connection");
+    EXPECT_FALSE(COMCon->isHidden());
+    EXPECT_EQ(w->pipeline().assembler().UsbIdleReports, 0);
+    // A press starts it again.
+    USBCon->click();
+    EXPECT_EQ(state(), S::UsbRunning);
+}
+
+TEST_F(UsbLink, ReadErrorsGoToTheHistory) {
+    auto cable = SimulatedHidDevice::cable();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    cable->failReads(EIO);
+    EXPECT_TRUE(waitUntil([&] { return historyHas("READ ERROR: Input/output error (5)"); }));
+    control<QPushButton>(*w, "ClearBtn")->click();
+    EXPECT_EQ(history->count(), 0);
+}
+
+TEST_F(UsbLink, AnotherDeviceComingOrGoingLeavesTheReadingsFlowing) {
+    auto cable = SimulatedHidDevice::cable();
+    auto mouse = SimulatedHidDevice::mouse();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    sendFrames(*cable, 2);
+    ASSERT_TRUE(waitUntil([&] { return decoded() >= 2; }));
+
+    platform->plug(mouse);
+    ASSERT_TRUE(waitUntil([&] { return devices->count() == 2; }));
+    EXPECT_TRUE(historyHas("Arrival of USB Optical Mouse"));
+    sendFrames(*cable, 2, 2000);
+    EXPECT_TRUE(waitUntil([&] { return decoded() >= 4; }));
+    platform->unplug(mouse);
+    ASSERT_TRUE(waitUntil([&] { return devices->count() == 1; }));
+    sendFrames(*cable, 2, 3000);
+    EXPECT_TRUE(waitUntil([&] { return decoded() >= 6; }));
+    EXPECT_EQ(state(), S::UsbRunning);
+    EXPECT_EQ(USBCon->text(), "USB Disconnect");
+    // The cable stayed plugged in: it keeps its configuration.
+    EXPECT_EQ(cable->features().size(), 1u);
+}
+
+TEST_F(UsbLink, AnUnpluggedCableIsWaitedForAndTakenUpAgain) {
+    auto cable = SimulatedHidDevice::cable("W1");
+    platform->plug(SimulatedHidDevice::cable("OTHER"));
+    platform->plug(cable);
+    open();
+    devices->setCurrentRow(1);
+    connect(*cable);
+    control<QTimer>(*w, "Trecord")->stop();
+    control<QCheckBox>(*w, "RepeatSet")->setChecked(false);
+    sendFrames(*cable, 2);
+    ASSERT_TRUE(waitUntil([&] { return decoded() >= 2; }));
+    const auto rows = w->recording().table().rowCount();
+
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        platform->unplug(cable);
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+        EXPECT_EQ(told.text(), "USB interface cable is not securely connected, please check and re-try.");
+    }
+    EXPECT_EQ(state(), S::UsbWaiting);
+    EXPECT_TRUE(USBCon->isChecked());
+    EXPECT_EQ(USBCon->text(), "Waiting for cable");
+    EXPECT_TRUE(historyHas("Removal of USB to Serial (Serial=W1)"));
+
+    // The other cable is not the one that went away; the same one, back, is.
+    auto back = SimulatedHidDevice::cable("W1");
+    platform->plug(back);
+    ASSERT_TRUE(waitUntil([&] { return state() == S::UsbRunning; }));
+    EXPECT_EQ(back->features(), std::vector<std::vector<std::uint8_t>>({kConfiguration}));
+    ASSERT_TRUE(waitUntil([&] { return back->openNodes() > 0; }));
+    sendFrames(*back, 2, 4000);
+    ASSERT_TRUE(waitUntil([&] { return decoded() >= 4; }));
+    EXPECT_EQ(w->recording().table().rowCount(), rows + 2);
+    EXPECT_EQ(USBCon->text(), "USB Disconnect");
+}
+
+TEST_F(UsbLink, ReleasingWhileWaitingReturnsToIdleAndServesTheSerialLinkFirstRule) {
+    auto cable = SimulatedHidDevice::cable();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        platform->unplug(cable);
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+    }
+    {
+        MessageBoxAnswer none(QMessageBox::Ok, Expect::Optional);
+        USBCon->click();
+        EXPECT_EQ(none.answered(), 0);
+    }
+    EXPECT_EQ(state(), S::Idle);
+    EXPECT_EQ(USBCon->text(), "USB Connection");
+    EXPECT_FALSE(COMCon->isHidden());
+
+    // A running cable stops before the port opens from the menu.
+    auto again = SimulatedHidDevice::cable();
+    platform->plug(again);
+    ASSERT_TRUE(waitUntil([&] { return devices->count() == 1; }));
+    connect(*again);
+    voltaro::testing::Pty pty;
+    ASSERT_TRUE(pty.ok());
+    qputenv("VOLTARO_COM1", pty.path().toLocal8Bit());
+    control<QAction>(*w, "START1")->trigger();
+    qunsetenv("VOLTARO_COM1");
+    EXPECT_EQ(state(), S::SerialOpen);
+    EXPECT_TRUE(w->linkBar().driver().Connected());
+    EXPECT_EQ(again->features().size(), 2u);
+    EXPECT_FALSE(reading());
+}

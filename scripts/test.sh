@@ -5,4 +5,4 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 voltaro_install_packages
 voltaro_build
 export QT_QPA_PLATFORM=offscreen
-ctest --test-dir "$VOLTARO_BUILD" --output-on-failure -j2
+ctest --test-dir "$VOLTARO_BUILD" --output-on-failure -j2 --timeout 300

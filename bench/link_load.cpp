@@ -5,23 +5,37 @@
 //   link_load latency N     writes N frames one at a time and prints how long
 //                           each took from its last byte written to the LCD
 //                           panel painting it (median, 95th percentile, max).
+//   link_load usb-cpu SECONDS
+//                           a simulated USB cable sending 1000 reports/s, the
+//                           meter's frames at the line's limit among them,
+//                           "USB Connect" pressed, every frame recorded; prints
+//                           the window's CPU time (the simulated cable's own
+//                           thread left out) as a share of one core.
+//   link_load usb-latency N the same cable sends N frames one at a time; prints
+//                           how long each took from the report that ends it to
+//                           the LCD panel painting it.
 #include "app/TFCOMM.h"
 #include "chart/ChartRegion.h"
 #include "decode/LcdPanel.h"
 #include "link/serial/TComPortDriver.h"
+#include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
 #include "tools/SimRunner.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QThread>
 #include <QTimer>
 
 #include <algorithm>
 #include <cstdio>
 #include <random>
+#include <atomic>
+#include <ctime>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -126,6 +140,145 @@ int runLatency(int count) {
     return 0;
 }
 
+double threadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+const std::vector<std::uint8_t> kEmptyReport = {0xF0, 0, 0, 0, 0, 0, 0, 0};
+
+// The meter's frame as the cable carries it: two data reports, then one
+// without data that ends the burst.
+std::vector<std::vector<std::uint8_t>> cableReports(const voltaro::sim::MeterFrame& f) {
+    const auto bytes = f.wireBytes();
+    std::vector<std::vector<std::uint8_t>> reports;
+    for (int part = 0; part < 2; ++part) {
+        std::vector<std::uint8_t> r(8, 0xF7);
+        std::copy_n(bytes.begin() + part * 7, 7, r.begin() + 1);
+        reports.push_back(std::move(r));
+    }
+    reports.push_back(kEmptyReport);
+    return reports;
+}
+
+struct UsbWindow {
+    std::shared_ptr<voltaro::testing::SimulatedHidPlatform> platform =
+        std::make_shared<voltaro::testing::SimulatedHidPlatform>();
+    std::shared_ptr<voltaro::testing::SimulatedHidDevice> cable = voltaro::testing::SimulatedHidDevice::cable();
+    std::unique_ptr<voltaro::TFCOMM> w;
+
+    bool start() {
+        platform->plug(cable);
+        w = std::make_unique<voltaro::TFCOMM>(nullptr, platform);
+        w->show();
+        w->findChild<QAction*>(QStringLiteral("limitess"))->trigger();
+        w->findChild<QPushButton*>(QStringLiteral("USBCon"))->click();
+        // Reading once the read thread has its node beside the one for feature reports.
+        QElapsedTimer t;
+        t.start();
+        while (cable->openNodes() < 2 && t.elapsed() < 3000)
+            QApplication::processEvents(QEventLoop::AllEvents, 10);
+        return cable->openNodes() == 2;
+    }
+};
+
+int runUsbCpu(int seconds) {
+    UsbWindow u;
+    if (!u.start())
+        return 1;
+    // 1000 report slots a second; a frame every 1000/137 slots, as fast as
+    // the meter's serial line carries them.
+    voltaro::sim::MeterSimulator meter("dcv", 3);
+    std::vector<std::vector<std::uint8_t>> frame;
+    std::uint64_t nextFrameSlot = 0, framesSent = 0;
+    std::size_t inFrame = 0;
+    std::atomic<double> senderCpu{0};
+    u.cable->startStreaming(1000, [&](std::uint64_t slot) {
+        senderCpu = threadCpuSeconds();
+        if (inFrame == frame.size() && slot >= nextFrameSlot) {
+            frame = cableReports(meter.nextFrame());
+            inFrame = 0;
+            ++framesSent;
+            nextFrameSlot = framesSent * 1000 / 137;
+        }
+        if (inFrame < frame.size())
+            return frame[inFrame++];
+        return kEmptyReport;
+    });
+    QElapsedTimer wall;
+    const double cpu0 = cpuSeconds();
+    const double sender0 = senderCpu;
+    const auto decoded0 = u.w->pipeline().stats().decoded;
+    const auto rows0 = u.w->recording().table().rowCount();
+    const auto offered0 = u.cable->offered();
+    wall.start();
+    QTimer::singleShot(seconds * 1000, qApp, &QCoreApplication::quit);
+    QApplication::exec();
+    const double cpu = cpuSeconds() - cpu0 - (senderCpu - sender0);
+    const double elapsed = wall.nsecsElapsed() / 1e9;
+    const auto frames = u.w->pipeline().stats().decoded - decoded0;
+    const auto rows = u.w->recording().table().rowCount() - rows0;
+    const auto reports = u.cable->offered() - offered0;
+    u.cable->stopStreaming();
+    std::printf("wall %.1f s, reports %llu (%.0f/s), frames decoded %llu (%.1f/s), rows recorded %lld, "
+                "CPU %.3f s = %.2f %% of one core\n",
+                elapsed, static_cast<unsigned long long>(reports), reports / elapsed,
+                static_cast<unsigned long long>(frames), frames / elapsed, static_cast<long long>(rows), cpu,
+                100.0 * cpu / elapsed);
+    return 0;
+}
+
+int runUsbLatency(int count) {
+    UsbWindow u;
+    if (!u.start())
+        return 1;
+    auto* lcd = u.w->findChild<voltaro::LcdPanel*>("Panel1");
+    PaintWatch watch;
+    lcd->installEventFilter(&watch);
+    std::vector<double> ms;
+    std::mt19937 rng(5);
+    std::uniform_int_distribution<int> phase(0, 60);
+    QElapsedTimer sinceEnd;
+    QString expected;
+    int sent = 0;
+    std::function<void()> sendNext = [&] {
+        if (sent == count) {
+            QApplication::quit();
+            return;
+        }
+        voltaro::sim::MeterFrame f;
+        f.function = 11;
+        f.range = 1;
+        f.option3 = 10;
+        f.withCount(10000 + sent);
+        expected = QString::number(10000 + sent).right(1);
+        const auto reports = cableReports(f);
+        for (const auto& r : reports) {
+            if (&r == &reports.back())
+                sinceEnd.start();
+            while (!u.cable->send(r))
+                QThread::usleep(100);
+        }
+        ++sent;
+    };
+    watch.onPaint = [&] {
+        if (!sinceEnd.isValid() || lcd->digitText(4) != expected)
+            return;
+        ms.push_back(sinceEnd.nsecsElapsed() / 1e6);
+        sinceEnd.invalidate();
+        QTimer::singleShot(40 + phase(rng), sendNext);
+    };
+    QTimer::singleShot(200, sendNext);
+    QApplication::exec();
+    std::sort(ms.begin(), ms.end());
+    if (ms.empty())
+        return 1;
+    std::printf("frames %zu: latency median %.1f ms, 95th percentile %.1f ms, max %.1f ms\n", ms.size(),
+                ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -136,6 +289,10 @@ int main(int argc, char** argv) {
         return runCpu(n);
     if (mode == "latency" && n > 0)
         return runLatency(n);
-    std::fprintf(stderr, "usage: link_load cpu SECONDS | link_load latency FRAMES\n");
+    if (mode == "usb-cpu" && n > 0)
+        return runUsbCpu(n);
+    if (mode == "usb-latency" && n > 0)
+        return runUsbLatency(n);
+    std::fprintf(stderr, "usage: link_load cpu|usb-cpu SECONDS | link_load latency|usb-latency FRAMES\n");
     return 2;
 }

@@ -2,10 +2,15 @@
 // serial data handler, and saves a picture of it. Used for the README and to
 // look at the window as a user sees it (run under Xvfb for a real window).
 //   window_screenshot OUT.png [SCENARIO] [FRAMES] [CHART_POINTS PAGE_WIDTH]
+// A scenario written usb:NAME sends the frames through a simulated USB cable
+// instead, with "USB Connect" pressed.
 #include "app/TFCOMM.h"
 #include "chart/ChartRegion.h"
 #include "chart/TChartControl.h"
+#include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
+
+#include <QPushButton>
 
 #include <QApplication>
 #include <QScreen>
@@ -20,10 +25,16 @@ int main(int argc, char** argv) {
         return 2;
     }
     const QString out = QString::fromLocal8Bit(argv[1]);
-    const std::string scenario = argc > 2 ? argv[2] : "dcv";
+    std::string scenario = argc > 2 ? argv[2] : "dcv";
+    const bool usb = scenario.rfind("usb:", 0) == 0;
+    if (usb)
+        scenario = scenario.substr(4);
+    auto platform = std::make_shared<voltaro::testing::SimulatedHidPlatform>();
+    auto cable = voltaro::testing::SimulatedHidDevice::cable();
+    platform->plug(cable);
     const int frames = argc > 3 ? std::atoi(argv[3]) : 12;
 
-    voltaro::TFCOMM window;
+    voltaro::TFCOMM window(nullptr, platform);
     window.show();
     // Optionally a long recording's worth of chart points (a random walk) on
     // pages of the given width, to look at a dense page.
@@ -46,7 +57,17 @@ int main(int argc, char** argv) {
         const auto b = sim.nextSerialBytes();
         bytes.insert(bytes.end(), b.begin(), b.end());
     }
-    QTimer::singleShot(300, [&] { window.DX22KDATA(bytes.data(), static_cast<int>(bytes.size())); });
+    if (usb) {
+        window.findChild<QPushButton*>(QStringLiteral("USBCon"))->click();
+        QTimer::singleShot(300, [&] {
+            for (int i = 0; i < frames; ++i)
+                for (const auto& r : sim.nextHidReports())
+                    while (!cable->send({r.begin() + 1, r.end()}))
+                        QApplication::processEvents();
+        });
+    } else {
+        QTimer::singleShot(300, [&] { window.DX22KDATA(bytes.data(), static_cast<int>(bytes.size())); });
+    }
     QTimer::singleShot(1200, [&] {
         const bool ok = window.grab().save(out);
         std::fprintf(stderr, "%s %s\n", ok ? "saved" : "could not save", qPrintable(out));

@@ -15,7 +15,8 @@
 
 namespace voltaro {
 
-TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid) : QMainWindow(parent), hid_(std::move(hid)) {
+TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid)
+    : QMainWindow(parent), hid_(std::move(hid)) {
     setObjectName(QStringLiteral("FCOMM"));
     // A fixed window: a minimise button, no maximise button, no resizing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -53,8 +54,8 @@ void TFCOMM::FormCreate() {
     }
     // The cable's reports go to the USB frame assembler of the same meter, or nowhere.
     if (switches_.IFDX22K)
-        linkBar_->usb().setReportHandler(
-            [this](std::uint8_t id, const std::uint8_t* data, std::uint16_t size) { HidDataDX22K(id, data, size); });
+        linkBar_->usb().setReportHandler([this](std::uint8_t id, const std::uint8_t* data,
+                                                std::uint16_t size) { HidDataDX22K(id, data, size); });
     linkBar_->refreshPortHints();
     applyProfile(MeterProfile::forCode(code));
     setChartYRange(profile_.FullScaleCount, -profile_.FullScaleCount);

@@ -32,10 +32,10 @@
 #include <QTimer>
 
 #include <algorithm>
-#include <cstdio>
-#include <random>
 #include <atomic>
+#include <cstdio>
 #include <ctime>
+#include <random>
 #include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
@@ -85,28 +85,20 @@ public:
     }
 };
 
-int runLatency(int count) {
-    std::string error;
-    const auto pty = voltaro::sim::openMeterPty(error);
-    if (!pty)
-        return 1;
-    const int master = pty->master.get();
-    qputenv("VOLTARO_COM1", QByteArray::fromStdString(pty->slavePath));
-    voltaro::TFCOMM w;
-    w.show();
-    w.findChild<QPushButton*>(QStringLiteral("COMCon"))->click();
+// Sends `count` frames one at a time, each a random moment after the LCD
+// painted the one before, and prints how long each took from `send`
+// returning to the panel painting its last digit.
+int measureLatency(voltaro::TFCOMM& w, int count, int seed,
+                   const std::function<void(const voltaro::sim::MeterFrame&)>& send) {
     auto* lcd = w.findChild<voltaro::LcdPanel*>("Panel1");
     PaintWatch watch;
     lcd->installEventFilter(&watch);
-
     std::vector<double> ms;
-    std::mt19937 rng(3);
+    std::mt19937 rng(seed);
     std::uniform_int_distribution<int> phase(0, 60);
-    QElapsedTimer sinceWrite;
+    QElapsedTimer sinceSent;
     QString expected;
     int sent = 0;
-    const std::uint8_t lf = 0x0A;
-    (void)::write(master, &lf, 1);
     std::function<void()> sendNext = [&] {
         if (sent == count) {
             QApplication::quit();
@@ -118,16 +110,15 @@ int runLatency(int count) {
         f.option3 = 10;
         f.withCount(10000 + sent);
         expected = QString::number(10000 + sent).right(1);
-        const auto bytes = f.wireBytes();
-        (void)::write(master, bytes.data(), bytes.size());
-        sinceWrite.start();
+        send(f);
+        sinceSent.start();
         ++sent;
     };
     watch.onPaint = [&] {
-        if (!sinceWrite.isValid() || lcd->digitText(4) != expected)
+        if (!sinceSent.isValid() || lcd->digitText(4) != expected)
             return;
-        ms.push_back(sinceWrite.nsecsElapsed() / 1e6);
-        sinceWrite.invalidate();
+        ms.push_back(sinceSent.nsecsElapsed() / 1e6);
+        sinceSent.invalidate();
         QTimer::singleShot(40 + phase(rng), sendNext);
     };
     QTimer::singleShot(200, sendNext);
@@ -138,6 +129,24 @@ int runLatency(int count) {
     std::printf("frames %zu: latency median %.1f ms, 95th percentile %.1f ms, max %.1f ms\n", ms.size(),
                 ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back());
     return 0;
+}
+
+int runLatency(int count) {
+    std::string error;
+    const auto pty = voltaro::sim::openMeterPty(error);
+    if (!pty)
+        return 1;
+    const int master = pty->master.get();
+    qputenv("VOLTARO_COM1", QByteArray::fromStdString(pty->slavePath));
+    voltaro::TFCOMM w;
+    w.show();
+    w.findChild<QPushButton*>(QStringLiteral("COMCon"))->click();
+    const std::uint8_t lf = 0x0A;
+    (void)::write(master, &lf, 1);
+    return measureLatency(w, count, 3, [&](const voltaro::sim::MeterFrame& f) {
+        const auto bytes = f.wireBytes();
+        (void)::write(master, bytes.data(), bytes.size());
+    });
 }
 
 double threadCpuSeconds() {
@@ -165,7 +174,8 @@ std::vector<std::vector<std::uint8_t>> cableReports(const voltaro::sim::MeterFra
 struct UsbWindow {
     std::shared_ptr<voltaro::testing::SimulatedHidPlatform> platform =
         std::make_shared<voltaro::testing::SimulatedHidPlatform>();
-    std::shared_ptr<voltaro::testing::SimulatedHidDevice> cable = voltaro::testing::SimulatedHidDevice::cable();
+    std::shared_ptr<voltaro::testing::SimulatedHidDevice> cable =
+        voltaro::testing::SimulatedHidDevice::cable();
     std::unique_ptr<voltaro::TFCOMM> w;
 
     bool start() {
@@ -233,50 +243,12 @@ int runUsbLatency(int count) {
     UsbWindow u;
     if (!u.start())
         return 1;
-    auto* lcd = u.w->findChild<voltaro::LcdPanel*>("Panel1");
-    PaintWatch watch;
-    lcd->installEventFilter(&watch);
-    std::vector<double> ms;
-    std::mt19937 rng(5);
-    std::uniform_int_distribution<int> phase(0, 60);
-    QElapsedTimer sinceEnd;
-    QString expected;
-    int sent = 0;
-    std::function<void()> sendNext = [&] {
-        if (sent == count) {
-            QApplication::quit();
-            return;
-        }
-        voltaro::sim::MeterFrame f;
-        f.function = 11;
-        f.range = 1;
-        f.option3 = 10;
-        f.withCount(10000 + sent);
-        expected = QString::number(10000 + sent).right(1);
-        const auto reports = cableReports(f);
-        for (const auto& r : reports) {
-            if (&r == &reports.back())
-                sinceEnd.start();
+    // Timed from the report that ends the frame: the frame is decoded when it arrives.
+    return measureLatency(*u.w, count, 5, [&](const voltaro::sim::MeterFrame& f) {
+        for (const auto& r : cableReports(f))
             while (!u.cable->send(r))
                 QThread::usleep(100);
-        }
-        ++sent;
-    };
-    watch.onPaint = [&] {
-        if (!sinceEnd.isValid() || lcd->digitText(4) != expected)
-            return;
-        ms.push_back(sinceEnd.nsecsElapsed() / 1e6);
-        sinceEnd.invalidate();
-        QTimer::singleShot(40 + phase(rng), sendNext);
-    };
-    QTimer::singleShot(200, sendNext);
-    QApplication::exec();
-    std::sort(ms.begin(), ms.end());
-    if (ms.empty())
-        return 1;
-    std::printf("frames %zu: latency median %.1f ms, 95th percentile %.1f ms, max %.1f ms\n", ms.size(),
-                ms[ms.size() / 2], ms[ms.size() * 95 / 100], ms.back());
-    return 0;
+    });
 }
 
 } // namespace

@@ -60,7 +60,8 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const
     connect(usb_, &UsbCableLink::cableBack, this, [this] { link_.cableBack(); });
     connect(usb_, &UsbCableLink::cableCheckFired, this, [this] { link_.cableCheckFired(); });
     // A cable that went away is told about once the list is rebuilt, not from inside it.
-    connect(usb_, &UsbCableLink::cableLost, this, [this] { QTimer::singleShot(0, this, [this] { reportFailure(); }); });
+    connect(usb_, &UsbCableLink::cableLost, this,
+            [this] { QTimer::singleShot(0, this, [this] { reportFailure(); }); });
 
     render();
 }
@@ -226,7 +227,7 @@ void LinkBar::render() {
         USBCon->setToolTip(QStringLiteral("The USB cable is unplugged: reading goes on when it is back. "
                                           "Release to stop waiting."));
     } else {
-        USBCon->setText(usb       ? QStringLiteral("USB Disconnect")
+        USBCon->setText(usb        ? QStringLiteral("USB Disconnect")
                         : usbUsed_ ? QStringLiteral("USB Connection")
                                    : QStringLiteral("USB Connect"));
         USBCon->setToolTip(QStringLiteral("USB Connect"));

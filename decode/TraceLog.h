@@ -18,9 +18,15 @@ public:
         if (capacity_ == 0)
             return;
         ++added_;
-        if (lines_.size() == capacity_)
-            lines_.pop_front();
-        lines_.emplace_back(line);
+        if (lines_.size() < capacity_) {
+            lines_.emplace_back(line);
+            return;
+        }
+        // Full: the oldest line's storage takes the newest, so a long run allocates nothing.
+        std::string recycled = std::move(lines_.front());
+        lines_.pop_front();
+        recycled.assign(line);
+        lines_.push_back(std::move(recycled));
     }
     void clear() { lines_.clear(); }
 

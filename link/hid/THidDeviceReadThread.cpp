@@ -10,7 +10,10 @@
 namespace voltaro {
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, std::size_t reportLength, bool numbered)
-    : device_(device), report_(reportLength < 2 ? 2 : reportLength), numbered_(numbered),
+    : device_(device),
+      buffers_{std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength),
+               std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength)},
+      numbered_(numbered),
       wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), handOverFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       handOverNotifier_(handOverFd_.get(), QSocketNotifier::Read) {
     QObject::connect(&handOverNotifier_, &QSocketNotifier::activated, [this] {
@@ -65,17 +68,24 @@ void THidDeviceReadThread::stop() {
 
 void THidDeviceReadThread::deliverPending() {
     Pending what;
+    std::uint32_t value = 0;
+    const std::uint8_t* report = nullptr;
     {
         std::lock_guard lock(mutex_);
         what = pending_;
+        value = pendingValue_;
+        report = buffers_[pendingBuffer_].data();
     }
     if (what == Pending::None || delivering_)
         return;
     delivering_ = true;
-    if (what == Pending::Data)
-        device_.deliverData(report_.data(), NumBytesRead);
-    else
-        device_.deliverError(ErrorCode);
+    if (what == Pending::Data) {
+        NumBytesRead = value;
+        device_.deliverData(report, value);
+    } else {
+        ErrorCode = value;
+        device_.deliverError(value);
+    }
     delivering_ = false;
     {
         std::lock_guard lock(mutex_);
@@ -84,14 +94,17 @@ void THidDeviceReadThread::deliverPending() {
     changed_.notify_all();
 }
 
-void THidDeviceReadThread::handOver(Pending what) {
-    (what == Pending::Data ? reports_ : errors_).fetch_add(1);
+void THidDeviceReadThread::handOver(Pending what, std::uint32_t value) {
     std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pending_ == Pending::None; });
+    (what == Pending::Data ? reports_ : errors_).fetch_add(1);
     pending_ = what;
+    pendingValue_ = value;
+    pendingBuffer_ = filling_;
+    filling_ ^= 1;
     const std::uint64_t one = 1;
     [[maybe_unused]] const ssize_t n = ::write(handOverFd_.get(), &one, sizeof one);
     changed_.notify_all();
-    changed_.wait(lock, [this] { return pending_ == Pending::None; });
 }
 
 bool THidDeviceReadThread::pause() {
@@ -108,15 +121,14 @@ bool THidDeviceReadThread::pause() {
 void THidDeviceReadThread::run() {
     // A device that numbers no reports gets them from hidraw without an ID:
     // they are read in behind byte 0, which stays 0.
-    std::uint8_t* const target = numbered_ ? report_.data() : report_.data() + 1;
-    const std::size_t length = numbered_ ? report_.size() : report_.size() - 1;
+    const std::size_t offset = numbered_ ? 0 : 1;
+    const std::size_t length = buffers_[0].size() - offset;
 
     while (!stop_) {
         int error = 0;
         const std::shared_ptr<HidNode> node = device_.readNode(error);
         if (!node) {
-            ErrorCode = static_cast<std::uint32_t>(error);
-            handOver(Pending::Error);
+            handOver(Pending::Error, static_cast<std::uint32_t>(error));
             // Retrying at once would hand over an error per microsecond
             // until the device list is rebuilt.
             if (!stop_)
@@ -127,8 +139,7 @@ void THidDeviceReadThread::run() {
         waits_.fetch_add(1);
         const int r = ::poll(fds, 2, device_.ThreadSleepTime());
         if (r < 0 && errno != EINTR) {
-            ErrorCode = static_cast<std::uint32_t>(errno);
-            handOver(Pending::Error);
+            handOver(Pending::Error, static_cast<std::uint32_t>(errno));
             pause();
             continue;
         }
@@ -140,22 +151,25 @@ void THidDeviceReadThread::run() {
         }
         if (!fds[0].revents)
             continue;
-        std::memset(report_.data(), 0, report_.size());
+        // The buffer being filled is never the one being delivered.
+        std::vector<std::uint8_t>& report = buffers_[filling_];
+        std::memset(report.data(), 0, report.size());
         reads_.fetch_add(1);
-        const long n = node->readReport(target, length, error);
+        const long n = node->readReport(report.data() + offset, length, error);
         const bool hungUp = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
         if (n > 0) {
-            NumBytesRead = static_cast<std::uint32_t>(numbered_ ? n : n + 1);
-            handOver(Pending::Data);
+            handOver(Pending::Data, static_cast<std::uint32_t>(n + static_cast<long>(offset)));
         } else if (n < 0 || hungUp) {
             // A node that hung up reads nothing for ever: the device is gone.
-            ErrorCode = static_cast<std::uint32_t>(n < 0 ? error : ENODEV);
-            handOver(Pending::Error);
+            handOver(Pending::Error, static_cast<std::uint32_t>(n < 0 ? error : ENODEV));
             if (!stop_)
                 pause();
         }
     }
-    std::lock_guard lock(mutex_);
+    // The last hand-over is delivered before the thread counts as ended;
+    // a stopping user-interface thread delivers it itself.
+    std::unique_lock lock(mutex_);
+    changed_.wait(lock, [this] { return pending_ == Pending::None; });
     finished_ = true;
     changed_.notify_all();
 }

@@ -16,10 +16,13 @@ namespace voltaro {
 class THidDevice;
 
 // Reads a checked-out device's input reports and hands each one, or each
-// failed read, to the user-interface thread, blocking until the handler has
-// returned. It waits in poll on the node and on a wake-up descriptor, so a
-// stop or a closed node is noticed at once; `ThreadSleepTime` only bounds
-// one wait and sets the pause after a failed read.
+// failed read, to the user-interface thread, one at a time and in order: a
+// hand-over waits until the handler of the one before has returned. The
+// thread reads the next report into a second buffer meanwhile, so a handler
+// that returns before the next report arrives costs the thread no wake-up of
+// its own. It waits in poll on the node and on a wake-up descriptor, so a
+// stop or a closed node is noticed at once; `ThreadSleepTime` only bounds one
+// wait and sets the pause after a failed read.
 //
 // Created and stopped by the device on the user-interface thread.
 class THidDeviceReadThread {
@@ -54,6 +57,7 @@ public:
     std::uint64_t reportsHanded() const { return reports_.load(); }
     std::uint64_t errorsHanded() const { return errors_.load(); }
 
+    // The report or error handed over last (its bytes with the report-ID byte).
     std::uint32_t NumBytesRead = 0;
     std::uint32_t ErrorCode = 0;
 
@@ -61,13 +65,18 @@ private:
     enum class Pending { None, Data, Error };
 
     void run();
-    void handOver(Pending what);
+    // Waits until the hand-over before has been delivered, then hands this
+    // one over and returns at once: data from the buffer just filled.
+    void handOver(Pending what, std::uint32_t value);
     // Waits one sleep slice unless woken; true when woken.
     bool pause();
     void drainWake();
 
     THidDevice& device_;
-    std::vector<std::uint8_t> report_;
+    // The thread fills one buffer while the other may be being delivered.
+    std::vector<std::uint8_t> buffers_[2];
+    int filling_ = 0; // the read thread's
+    int pendingBuffer_ = 0;
     const bool numbered_;
     UniqueFd wake_;
     // The thread signals a waiting hand-over through this descriptor, which
@@ -82,6 +91,7 @@ private:
     std::mutex mutex_;
     std::condition_variable changed_;
     Pending pending_ = Pending::None;
+    std::uint32_t pendingValue_ = 0;
     bool finished_ = false;
     bool delivering_ = false; // user-interface thread only
 

@@ -177,8 +177,10 @@ void THidDevice::deliverError(std::uint32_t error) {
 }
 
 void THidDevice::Unplug() {
-    CloseHandles();
+    // No longer plugged in first: a read thread that looks for its node
+    // between the two would otherwise open a fresh one nobody closes.
     pluggedIn_ = false;
+    CloseHandles();
     const THidPlugEvent handler = std::exchange(onUnplug_, THidPlugEvent{});
     handler(this);
 }

@@ -1,6 +1,7 @@
 #include "tools/MeterSimulator.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 namespace voltaro::sim {
@@ -249,6 +250,35 @@ std::vector<std::vector<std::uint8_t>> MeterSimulator::nextHidReports() {
     }
     reports.push_back({0x00, 0xF0, 0, 0, 0, 0, 0, 0, 0});
     return reports;
+}
+
+CableReportClock::CableReportClock(MeterSimulator& sim, double framesPerSecond, double reportsPerSecond)
+    : sim_(sim),
+      slotsPerFrame_(std::max(reportsPerSecond / framesPerSecond, static_cast<double>(kMinSlotsPerFrame))) {}
+
+std::uint64_t CableReportClock::startSlot(std::uint64_t frame) const {
+    return static_cast<std::uint64_t>(std::ceil(static_cast<double>(frame) * slotsPerFrame_));
+}
+
+const std::vector<std::uint8_t>& CableReportClock::next() {
+    const std::uint64_t slot = slot_++;
+    if (slot == nextStart_) {
+        frame_ = sim_.nextHidReports();
+        ++started_;
+        // Rounding must never squeeze a frame into fewer slots than its
+        // reports and the empty report after them.
+        nextStart_ = std::max(startSlot(started_), slot + kMinSlotsPerFrame);
+        kind_ = Kind::FirstHalf;
+        return frame_[0];
+    }
+    if (kind_ == Kind::FirstHalf) {
+        kind_ = Kind::SecondHalf;
+        return frame_[1];
+    }
+    if (kind_ == Kind::SecondHalf)
+        ++ended_;
+    kind_ = Kind::Empty;
+    return frame_[2];
 }
 
 } // namespace voltaro::sim

@@ -64,4 +64,43 @@ private:
     int walk_ = 12345;
 };
 
+// The USB cable's report clock: the cable sends one input report per slot,
+// most of them empty. A frame starts in the first free slot at or after its
+// time at `framesPerSecond`; its two data reports go out in consecutive slots
+// and at least one empty report follows, which is what ends the burst for the
+// receiver. A frame takes at least three slots (see fitsSlots).
+class CableReportClock {
+public:
+    enum class Kind { FirstHalf, SecondHalf, Empty };
+
+    static constexpr std::uint64_t kMinSlotsPerFrame = 3;
+    static bool fitsSlots(double framesPerSecond, double reportsPerSecond) {
+        return framesPerSecond > 0 &&
+               reportsPerSecond >= static_cast<double>(kMinSlotsPerFrame) * framesPerSecond;
+    }
+
+    CableReportClock(MeterSimulator& sim, double framesPerSecond, double reportsPerSecond);
+
+    // The report of the next slot, report ID first; valid until the next call.
+    const std::vector<std::uint8_t>& next();
+    Kind lastKind() const { return kind_; }
+
+    // Frames whose first data report has gone out.
+    std::uint64_t framesStarted() const { return started_; }
+    // Frames followed by their empty report.
+    std::uint64_t framesEnded() const { return ended_; }
+
+private:
+    std::uint64_t startSlot(std::uint64_t frame) const;
+
+    MeterSimulator& sim_;
+    double slotsPerFrame_;
+    std::uint64_t slot_ = 0;
+    std::uint64_t nextStart_ = 0;
+    std::uint64_t started_ = 0;
+    std::uint64_t ended_ = 0;
+    Kind kind_ = Kind::Empty;
+    std::vector<std::vector<std::uint8_t>> frame_; // the frame in progress: two data reports, one empty
+};
+
 } // namespace voltaro::sim

@@ -5,10 +5,12 @@
 #include <cerrno>
 #include <charconv>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <pty.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -44,11 +46,53 @@ bool writeAll(int fd, const std::uint8_t* data, std::size_t size, bool dropWhenF
     return true;
 }
 
+// One report as one write, as hidraw hands it over for a device that numbers
+// no reports: without the report ID. A packet that finds a non-blocking
+// descriptor full is dropped, as the cable's reports are when nobody reads;
+// false when the reader is gone or the write failed.
+bool writePacket(int fd, const std::vector<std::uint8_t>& report) {
+    for (;;) {
+        const ssize_t n = ::write(fd, report.data() + 1, report.size() - 1);
+        if (n >= 0)
+            return true;
+        if (errno == EINTR)
+            continue;
+        return errno == EAGAIN;
+    }
+}
+
+bool writeLine(int fd, const std::vector<std::uint8_t>& report, bool dropWhenFull) {
+    const auto line = hidReportLine(report);
+    return writeAll(fd, reinterpret_cast<const std::uint8_t*>(line.data()), line.size(), dropWhenFull);
+}
+
+// The USB cable at its own pace: one report per slot of the report clock.
+std::uint64_t runCable(const SimOptions& o, MeterSimulator& sim, int fd, const std::atomic<bool>* stop) {
+    using Clock = std::chrono::steady_clock;
+    CableReportClock cable(sim, o.rate, o.reportRate);
+    const std::chrono::duration<double> slotPeriod(1.0 / o.reportRate);
+    const auto start = Clock::now();
+    std::uint64_t slots = 0;
+    while (o.count == 0 || cable.framesEnded() < o.count) {
+        if (stop && stop->load())
+            break;
+        const auto& report = cable.next();
+        if (!(o.packets ? writePacket(fd, report) : writeLine(fd, report, o.pty)))
+            break;
+        ++slots;
+        // Slots are timed from the start, so a late wake-up is caught up
+        // instead of slowing the clock down.
+        std::this_thread::sleep_until(
+            start + std::chrono::duration_cast<Clock::duration>(slotPeriod * static_cast<double>(slots)));
+    }
+    return cable.framesStarted();
+}
+
 } // namespace
 
 std::string simUsage() {
     std::string u = "usage: meter-sim [--out FILE | --pty] [--count N] [--rate R|max] [--scenario NAME] "
-                    "[--hid] [--seed S]\n"
+                    "[--hid [--report-rate N] [--packets]] [--seed S]\n"
                     "Writes meter frames (12 data bytes, CR, LF) to FILE or standard output.\n"
                     "  --pty            open a pseudo-terminal, print its device path on the first line\n"
                     "                   of standard output, and write the frames into it\n"
@@ -58,7 +102,16 @@ std::string simUsage() {
                     "                   0 = as fast as possible, max = the serial line's limit (137/s)\n"
                     "  --scenario NAME  what the meter shows (default tour)\n"
                     "  --hid            write the USB cable's input reports, one per line in hexadecimal,\n"
-                    "                   report ID first, instead of serial bytes\n"
+                    "                   report ID first, instead of serial bytes: one report per slot of\n"
+                    "                   the cable's report clock, a frame's two data reports in consecutive\n"
+                    "                   slots, empty reports in all others; with --rate 0, two data\n"
+                    "                   reports and one empty report per frame, as fast as possible\n"
+                    "  --report-rate N  with --hid: report slots per second (default 1000, the cable's\n"
+                    "                   pace); at least 3 per frame\n"
+                    "  --packets        with --hid: each report one binary write of the bytes after the\n"
+                    "                   report ID, as hidraw delivers them; a FIFO named by --out is opened\n"
+                    "                   without waiting for a reader and put in packet mode, and a report\n"
+                    "                   that finds it full is dropped\n"
                     "  --seed S         seed of the random walks (default 1)\n"
                     "scenarios:\n";
     for (const auto& s : MeterSimulator::scenarios()) {
@@ -73,6 +126,7 @@ std::string simUsage() {
 
 std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std::string& error) {
     SimOptions o;
+    bool reportRateSet = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& a = args[i];
         auto value = [&]() -> const std::string* {
@@ -86,6 +140,20 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
             o.help = true;
         } else if (a == "--hid") {
             o.hid = true;
+        } else if (a == "--packets") {
+            o.packets = true;
+        } else if (a == "--report-rate") {
+            const auto* v = value();
+            if (!v)
+                return std::nullopt;
+            double r = 0;
+            auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), r);
+            if (ec != std::errc() || end != v->data() + v->size() || !(r > 0)) {
+                error = "meter-sim: --report-rate wants reports per second (more than 0), not '" + *v + "'";
+                return std::nullopt;
+            }
+            o.reportRate = r;
+            reportRateSet = true;
         } else if (a == "--pty") {
             o.pty = true;
         } else if (a == "--out") {
@@ -144,6 +212,20 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
         error = "meter-sim: --pty serves the serial line; it goes with neither --hid nor --out";
         return std::nullopt;
     }
+    if (!o.hid && (o.packets || reportRateSet)) {
+        error = "meter-sim: --packets and --report-rate shape the USB cable's reports; they go with --hid";
+        return std::nullopt;
+    }
+    if (o.hid && o.rate > 0 && !CableReportClock::fitsSlots(o.rate, o.reportRate)) {
+        char text[160];
+        std::snprintf(
+            text, sizeof text,
+            "meter-sim: a frame takes 3 report slots, so --report-rate %g carries at most %g frames "
+            "a second",
+            o.reportRate, o.reportRate / 3);
+        error = text;
+        return std::nullopt;
+    }
     return o;
 }
 
@@ -177,8 +259,30 @@ std::string hidReportLine(const std::vector<std::uint8_t>& report) {
     return line;
 }
 
+UniqueFd openSimOutput(const SimOptions& o, std::string& error) {
+    const char* path = o.outPath.c_str();
+    struct stat st {};
+    UniqueFd fd;
+    if (o.packets && ::stat(path, &st) == 0 && S_ISFIFO(st.st_mode)) {
+        fd.reset(::open(path, O_RDWR | O_NONBLOCK | O_CLOEXEC));
+        // A FIFO refuses O_DIRECT at open; set afterwards it makes each write one packet.
+        if (fd && ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) | O_DIRECT) != 0) {
+            error =
+                "meter-sim: cannot put the FIFO " + o.outPath + " in packet mode: " + std::strerror(errno);
+            return {};
+        }
+    } else {
+        fd.reset(::open(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    }
+    if (!fd)
+        error = "meter-sim: cannot write " + o.outPath + ": " + std::strerror(errno);
+    return fd;
+}
+
 std::uint64_t runSimulator(const SimOptions& o, int fd, const std::atomic<bool>* stop) {
     MeterSimulator sim(o.scenario, o.seed);
+    if (o.hid && o.rate > 0)
+        return runCable(o, sim, fd, stop);
     using Clock = std::chrono::steady_clock;
     const bool paced = o.rate > 0;
     const auto period =
@@ -197,7 +301,11 @@ std::uint64_t runSimulator(const SimOptions& o, int fd, const std::atomic<bool>*
     while (o.count == 0 || written < o.count) {
         if (stop && stop->load())
             break;
-        if (o.hid) {
+        if (o.hid && o.packets) {
+            for (const auto& r : sim.nextHidReports())
+                if (!writePacket(fd, r))
+                    return written;
+        } else if (o.hid) {
             for (const auto& r : sim.nextHidReports()) {
                 const auto line = hidReportLine(r);
                 buffer.insert(buffer.end(), line.begin(), line.end());

@@ -80,12 +80,6 @@ std::string hex4(std::uint16_t v) {
     return text;
 }
 
-std::string lower4(std::uint16_t v) {
-    char text[8];
-    std::snprintf(text, sizeof text, "%04x", v);
-    return text;
-}
-
 bool parseCount(const std::string& text, std::uint64_t& count) {
     if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
         return false;
@@ -206,11 +200,9 @@ int VoltaroLog::usb(const Options& o) {
     const std::string node = cable.PnPInfo().DevicePath.toStdString();
     const std::string permission =
         "the USB cable is " + node +
-        ", which this user may not open: give it a udev rule, for example the line SUBSYSTEM==\"hidraw\", "
-        "ATTRS{idVendor}==\"" +
-        lower4(cable.Attributes().VendorID) + "\", ATTRS{idProduct}==\"" +
-        lower4(cable.Attributes().ProductID) +
-        "\", TAG+=\"uaccess\" in /etc/udev/rules.d/70-voltaro-cable.rules, then plug the cable in again";
+        ", which this user may not open: install the udev rule packaging/70-voltaro-usb-cable.rules "
+        "(sudo install -m 644 packaging/70-voltaro-usb-cable.rules /etc/udev/rules.d/, then sudo udevadm "
+        "control --reload) and plug the cable in again";
     if (!cable.HasReadWriteAccess())
         return fail(kCablePermission, permission);
     const auto report = usbcable::kConfigurationReport;

@@ -2,8 +2,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <cstring>
-#include <fcntl.h>
 #include <unistd.h>
 
 int main(int argc, char** argv) {
@@ -33,10 +31,9 @@ int main(int argc, char** argv) {
         std::printf("%s\n", pty->slavePath.c_str());
         std::fflush(stdout);
     } else if (!options->outPath.empty()) {
-        file.reset(::open(options->outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+        file = voltaro::sim::openSimOutput(*options, error);
         if (!file) {
-            std::fprintf(stderr, "meter-sim: cannot write %s: %s\n", options->outPath.c_str(),
-                         std::strerror(errno));
+            std::fprintf(stderr, "%s\n", error.c_str());
             return 2;
         }
         fd = file.get();

@@ -197,7 +197,8 @@ TEST_F(HidUmockdev, VoltaroLogListsTheCableWithItsAccess) {
     const LogRun denied = runLog({"--usb"}, true);
     EXPECT_EQ(denied.status, 4);
     EXPECT_TRUE(denied.err.contains("/dev/hidraw0")) << denied.err.toStdString();
-    EXPECT_TRUE(denied.err.contains("udev rule")) << denied.err.toStdString();
+    EXPECT_TRUE(denied.err.contains("packaging/70-voltaro-usb-cable.rules")) << denied.err.toStdString();
+    EXPECT_TRUE(denied.err.contains("plug the cable in again")) << denied.err.toStdString();
     EXPECT_TRUE(bed->features(c).empty());
 }
 

@@ -11,6 +11,7 @@
 #include "tools/MeterSimulator.h"
 
 #include <QListWidget>
+#include <QProcess>
 #include <QPushButton>
 #include <QTemporaryDir>
 
@@ -57,18 +58,24 @@ protected:
         return s;
     }
 
-    // Pushes `frames` frames of the simulated meter into the cable's node,
-    // as the cable carries them, and decodes them for the expected values.
-    void feed(int cableIndex, int frames) {
+    // Runs meter-sim into the cable's node: `frames` frames as the cable
+    // carries them, one report per packet. The same scenario and seed,
+    // decoded here, give the values the window must record.
+    void feed(int cableIndex, int frames, int seed) {
+        QProcess sim;
+        sim.start(QStringLiteral(METER_SIM_PATH),
+                  {"--hid", "--packets", "--rate", "0", "--scenario", "dcv", "--seed", QString::number(seed),
+                   "--count", QString::number(frames), "--out",
+                   QString::fromStdString(bed->root() + bed->node(cableIndex))});
+        ASSERT_TRUE(sim.waitForFinished(10000));
+        ASSERT_EQ(sim.exitCode(), 0) << sim.readAllStandardError().toStdString();
+        sim::MeterSimulator meter("dcv", static_cast<std::uint32_t>(seed));
         for (int i = 0; i < frames; ++i)
-            for (const auto& r : meter.nextHidReports()) {
-                ASSERT_TRUE(waitUntil([&] { return bed->push(cableIndex, {r.begin() + 1, r.end()}); }));
+            for (const auto& r : meter.nextHidReports())
                 expected.HidDataDX22K(r[0], r.data() + 1, static_cast<std::uint16_t>(r.size() - 1));
-            }
     }
 
     std::unique_ptr<UmockdevHid> bed;
-    sim::MeterSimulator meter{"dcv", 7};
     Expected sink;
     MeterPipeline expected{&sink};
 };
@@ -93,12 +100,12 @@ TEST_F(UsbWindowUmockdev, ReadingsFlowRecordAndSurviveAMouseAndTheCableComingBac
                                                      0x03, 0x00, 0x00, 0x00, 0x00};
     EXPECT_EQ(bed->features(cableIndex), std::vector<std::vector<std::uint8_t>>({configuration}));
 
-    feed(cableIndex, 20);
+    feed(cableIndex, 20, 7);
     ASSERT_TRUE(waitUntil([&] { return w.pipeline().stats().decoded == 20; }, 5000));
 
     bed->unplug(mouseIndex);
     ASSERT_TRUE(waitUntil([&] { return devices->count() == 1; }));
-    feed(cableIndex, 10);
+    feed(cableIndex, 10, 8);
     ASSERT_TRUE(waitUntil([&] { return w.pipeline().stats().decoded == 30; }, 5000));
     EXPECT_EQ(w.linkBar().state().state(), S::UsbRunning);
 
@@ -114,7 +121,7 @@ TEST_F(UsbWindowUmockdev, ReadingsFlowRecordAndSurviveAMouseAndTheCableComingBac
     cableIndex = bed->add(cable());
     ASSERT_TRUE(waitUntil([&] { return w.linkBar().state().state() == S::UsbRunning; }, 5000));
     EXPECT_EQ(bed->features(cableIndex), std::vector<std::vector<std::uint8_t>>({configuration}));
-    feed(cableIndex, 10);
+    feed(cableIndex, 10, 9);
     ASSERT_TRUE(waitUntil([&] { return w.pipeline().stats().decoded == 40; }, 5000));
 
     // Every reading was recorded, and the saved file holds exactly what was sent.

@@ -93,9 +93,11 @@ bool UsbCableLink::start() {
         tellLater([node](QWidget* parent) {
             QMessageBox::warning(parent, QStringLiteral("USB cable"),
                                  QStringLiteral("The USB cable is %1, which this user may not open.\n\n"
-                                                "Install the program's udev rule for the cable "
-                                                "(70-voltaro-usb-cable.rules, see the README), "
-                                                "then plug the cable in again.")
+                                                "Install the program's udev rule for the cable, "
+                                                "packaging/70-voltaro-usb-cable.rules (sudo install -m 644 "
+                                                "packaging/70-voltaro-usb-cable.rules /etc/udev/rules.d/, "
+                                                "then sudo udevadm control --reload), and plug the cable "
+                                                "in again.")
                                      .arg(node),
                                  QMessageBox::Ok);
         });

@@ -56,12 +56,13 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const
     connect(BtDiscon, &ClickPanel::clicked, this, &LinkBar::BtDiscon1Click);
 
     usb_ = new UsbCableLink(this, outside, usb.platform, *usb.idleReports, *usb.history);
-    connect(usb_, &UsbCableLink::cableLost, this, [this] { link_.cableLost(); });
+    connect(usb_, &UsbCableLink::cableLost, this, [this] {
+        link_.cableLost();
+        // Told once the device list is rebuilt, not from inside the rebuild.
+        QTimer::singleShot(0, this, [this] { reportFailure(); });
+    });
     connect(usb_, &UsbCableLink::cableBack, this, [this] { link_.cableBack(); });
     connect(usb_, &UsbCableLink::cableCheckFired, this, [this] { link_.cableCheckFired(); });
-    // A cable that went away is told about once the list is rebuilt, not from inside it.
-    connect(usb_, &UsbCableLink::cableLost, this,
-            [this] { QTimer::singleShot(0, this, [this] { reportFailure(); }); });
 
     render();
 }

@@ -10,11 +10,10 @@
 namespace voltaro {
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, std::size_t reportLength, bool numbered)
-    : device_(device),
-      buffers_{std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength),
-               std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength)},
-      numbered_(numbered),
-      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), handOverFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+    : device_(device), buffers_{std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength),
+                                std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength)},
+      numbered_(numbered), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      handOverFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
       handOverNotifier_(handOverFd_.get(), QSocketNotifier::Read) {
     QObject::connect(&handOverNotifier_, &QSocketNotifier::activated, [this] {
         std::uint64_t count = 0;

@@ -5,7 +5,6 @@
 #include "ui/Pictures.h"
 
 #include <QEvent>
-#include <QListWidget>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -129,6 +128,8 @@ bool LinkBar::openSerial() {
     menu_.STOP1->setChecked(false);
     if (COMM2.Connect())
         return true;
+    // Back to idle as a disconnect leaves it, STOP's mark included.
+    menu_.STOP1->setChecked(true);
     // A port that did not open is not shown as connected: say which and why,
     // once the bar is back in the idle state.
     failure_ = [text = QStringLiteral("Cannot open %1.\n\n%2").arg(portLabel(), COMM2.lastError())](

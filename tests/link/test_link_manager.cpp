@@ -92,12 +92,13 @@ protected:
 } // namespace
 
 TEST_F(LinkManager, PortPanelCyclesThroughTheFourChoices) {
+    const char* itemNames[] = {"COM11", "COM21", "COM31", "COM41"};
+    const char* panelNames[] = {"BtCOM1", "BtCOM2", "BtCOM3", "BtCOM4"};
     QAction* items[4];
     ClickPanel* panels[4];
     for (int i = 0; i < 4; ++i) {
-        items[i] =
-            control<QAction>(*w, QStringLiteral("COM%1").arg(i + 1).append('1').toLatin1().constData());
-        panels[i] = control<ClickPanel>(*w, QStringLiteral("BtCOM%1").arg(i + 1).toLatin1().constData());
+        items[i] = control<QAction>(*w, itemNames[i]);
+        panels[i] = control<ClickPanel>(*w, panelNames[i]);
     }
     for (int step = 1; step <= 4; ++step) {
         const int before = (step - 1) % 4;
@@ -189,6 +190,7 @@ TEST_F(LinkManager, PortThatCannotOpenIsReportedAndNotShownConnected) {
     EXPECT_TRUE(text.contains("No such file")) << text.toStdString();
     EXPECT_EQ(box.icon(), QMessageBox::Critical);
     EXPECT_TRUE(idle());
+    EXPECT_TRUE(STOP1->isChecked()); // as a disconnect leaves it
 }
 
 TEST_F(LinkManager, PortThatFailsWhileOpenIsClosedAndReported) {

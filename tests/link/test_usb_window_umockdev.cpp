@@ -35,12 +35,10 @@ struct Expected : PipelineHooks {
 class UsbWindowUmockdev : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string reason = UmockdevHid::unavailableReason();
-        if (!reason.empty())
-            GTEST_SKIP() << "umockdev cannot run: " << reason;
-        bed = std::make_unique<UmockdevHid>();
-        if (!bed->ok())
-            GTEST_SKIP() << "umockdev cannot run: " << bed->error();
+        std::string whyNot;
+        bed = UmockdevHid::make(whyNot);
+        if (!bed)
+            GTEST_SKIP() << "umockdev cannot run: " << whyNot;
     }
 
     static UmockdevHid::Setup cable() {

@@ -68,6 +68,18 @@ std::string UmockdevHid::unavailableReason() {
     return {};
 }
 
+std::unique_ptr<UmockdevHid> UmockdevHid::make(std::string& whyNot) {
+    whyNot = unavailableReason();
+    if (!whyNot.empty())
+        return nullptr;
+    auto bed = std::make_unique<UmockdevHid>();
+    if (!bed->ok()) {
+        whyNot = bed->error();
+        return nullptr;
+    }
+    return bed;
+}
+
 UmockdevHid::UmockdevHid() {
     error_ = unavailableReason();
     if (!ok())

@@ -36,6 +36,8 @@ public:
 
     // Why umockdev cannot run here, or empty when it can.
     static std::string unavailableReason();
+    // A fresh testbed, or none with `whyNot` set when umockdev cannot run.
+    static std::unique_ptr<UmockdevHid> make(std::string& whyNot);
 
     UmockdevHid();
     ~UmockdevHid();

@@ -5,7 +5,6 @@
 
 #include "app/TFCOMM.h"
 #include "chart/ChartRegion.h"
-#include "recording/LimitsPanel.h"
 #include "support/DialogAnswer.h"
 #include "support/Wait.h"
 #include "tools/MeterSimulator.h"

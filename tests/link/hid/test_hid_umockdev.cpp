@@ -23,12 +23,10 @@ using testing::waitUntil;
 class HidUmockdev : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string reason = UmockdevHid::unavailableReason();
-        if (!reason.empty())
-            GTEST_SKIP() << "umockdev cannot run: " << reason;
-        bed = std::make_unique<UmockdevHid>();
-        if (!bed->ok())
-            GTEST_SKIP() << "umockdev cannot run: " << bed->error();
+        std::string whyNot;
+        bed = UmockdevHid::make(whyNot);
+        if (!bed)
+            GTEST_SKIP() << "umockdev cannot run: " << whyNot;
     }
 
     // The testbed exists before anything touches udev.

@@ -30,6 +30,8 @@ TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid)
 }
 
 TFCOMM::~TFCOMM() {
+    // Reports the cable still delivers while its link is taken down find no window.
+    linkBar_->usb().setReportHandler({});
     // The regions go first, while the pipeline they write into still lives.
     delete takeCentralWidget();
 }

@@ -11,9 +11,10 @@
 //                           "USB Connect" pressed, every frame recorded; prints
 //                           the window's CPU time (the simulated cable's own
 //                           thread left out) as a share of one core.
-//   link_load usb-latency N the same cable sends N frames one at a time; prints
-//                           how long each took from the report that ends it to
-//                           the LCD panel painting it.
+//   link_load usb-latency N the same cable, streaming empty reports at 1000/s,
+//                           sends N frames one at a time among them; prints how
+//                           long each took from the report that ends it to the
+//                           LCD panel painting it.
 #include "app/TFCOMM.h"
 #include "chart/ChartRegion.h"
 #include "decode/LcdPanel.h"
@@ -35,6 +36,8 @@
 #include <atomic>
 #include <cstdio>
 #include <ctime>
+#include <deque>
+#include <mutex>
 #include <random>
 #include <sys/resource.h>
 #include <unistd.h>
@@ -243,12 +246,26 @@ int runUsbLatency(int count) {
     UsbWindow u;
     if (!u.start())
         return 1;
-    // Timed from the report that ends the frame: the frame is decoded when it arrives.
-    return measureLatency(*u.w, count, 5, [&](const voltaro::sim::MeterFrame& f) {
-        for (const auto& r : cableReports(f))
-            while (!u.cable->send(r))
-                QThread::usleep(100);
+    // The cable streams empty reports at its pace, as it does between the
+    // meter's frames; a frame goes out in the next report slots. Timed from
+    // handing the frame over, at most a slot before its last report leaves.
+    std::mutex queued;
+    std::deque<std::vector<std::uint8_t>> outgoing;
+    u.cable->startStreaming(1000, [&](std::uint64_t) {
+        std::lock_guard lock(queued);
+        if (outgoing.empty())
+            return kEmptyReport;
+        auto r = std::move(outgoing.front());
+        outgoing.pop_front();
+        return r;
     });
+    const int result = measureLatency(*u.w, count, 5, [&](const voltaro::sim::MeterFrame& f) {
+        std::lock_guard lock(queued);
+        for (auto& r : cableReports(f))
+            outgoing.push_back(std::move(r));
+    });
+    u.cable->stopStreaming();
+    return result;
 }
 
 } // namespace

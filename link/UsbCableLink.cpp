@@ -45,6 +45,11 @@ UsbCableLink::UsbCableLink(QWidget* parent, QWidget* outside, std::shared_ptr<Hi
     connect(ConTimer, &QTimer::timeout, this, &UsbCableLink::ConTimerTimer);
     ConTimer->start();
 
+    onData_ = [this](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
+        if (handler_)
+            handler_(id, static_cast<const std::uint8_t*>(data), size);
+    };
+
     HidCtl = std::make_unique<THidDeviceController>(nullptr, std::move(platform));
     HidCtl->setObjectName(QStringLiteral("HidCtl"));
     HidCtl->setOnEnumerate([this](THidDevice* d, std::int32_t i) { return HidCtlEnumerate(d, i); });
@@ -61,14 +66,9 @@ UsbCableLink::~UsbCableLink() {
 }
 
 void UsbCableLink::setReportHandler(ReportHandler handler) {
-    if (!handler) {
-        onData_ = {};
-        return;
-    }
-    onData_ = [handler = std::move(handler)](THidDevice*, std::uint8_t id, const void* data,
-                                             std::uint16_t size) {
-        handler(id, static_cast<const std::uint8_t*>(data), size);
-    };
+    // The devices keep calling through this link; an empty handler drops
+    // what they still deliver, as a window being taken down needs.
+    handler_ = std::move(handler);
 }
 
 THidDevice* UsbCableLink::selectedDevice() const {
@@ -125,8 +125,9 @@ void UsbCableLink::stop() {
 }
 
 void UsbCableLink::attachReading(THidDevice* device) {
-    // Setting the handler starts the device's read thread.
-    device->setOnData(onData_);
+    // Setting the handler starts the device's read thread; with nothing to
+    // take the reports, no thread reads them.
+    device->setOnData(handler_ ? onData_ : THidDataEvent{});
 }
 
 void UsbCableLink::tellLater(std::function<void(QWidget*)> message) {

@@ -93,6 +93,7 @@ private:
     TraceLog& history_;
     std::uint64_t historyShown_ = 0;
     THidDataEvent onData_;
+    ReportHandler handler_;
     std::function<void(QWidget*)> pending_;
 
     // The cable the link follows, known by its product and serial strings;

@@ -2,24 +2,28 @@
 
 #include "link/hid/THidDevice.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <utility>
 
 namespace voltaro {
 
 THidDeviceReadThread::THidDeviceReadThread(THidDevice& device, std::size_t reportLength, bool numbered)
-    : device_(device), buffers_{std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength),
-                                std::vector<std::uint8_t>(reportLength < 2 ? 2 : reportLength)},
-      numbered_(numbered), wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      handOverFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
-      handOverNotifier_(handOverFd_.get(), QSocketNotifier::Read) {
+    : device_(device), buffer_(reportLength < 2 ? 2 : reportLength), numbered_(numbered),
+      wake_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)), handOverFd_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)),
+      handOverNotifier_(handOverFd_.get(), QSocketNotifier::Read), queue_(kQueueLength) {
+    for (HandOver& h : queue_)
+        h.report.resize(buffer_.size());
     QObject::connect(&handOverNotifier_, &QSocketNotifier::activated, [this] {
         std::uint64_t count = 0;
         [[maybe_unused]] const ssize_t n = ::read(handOverFd_.get(), &count, sizeof count);
-        deliverPending();
+        signalled();
     });
+    paceTimer_.setSingleShot(true);
+    QObject::connect(&paceTimer_, &QTimer::timeout, [this] { deliverQueued(); });
 }
 
 THidDeviceReadThread::~THidDeviceReadThread() {
@@ -51,58 +55,90 @@ void THidDeviceReadThread::stop() {
     if (!thread_.joinable())
         return;
     requestStop();
+    paceTimer_.stop();
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return finished_ || pending_ != Pending::None; });
-        if (finished_)
+        changed_.wait(lock, [this] { return finished_ || count_ > 0; });
+        if (count_ == 0)
             break;
-        // The thread is blocked handing a report over: deliver it here.
+        // The thread may be waiting for room: deliver what is queued here.
         lock.unlock();
-        deliverPending();
+        deliverQueued();
         lock.lock();
     }
     lock.unlock();
     thread_.join();
 }
 
-void THidDeviceReadThread::deliverPending() {
-    Pending what;
-    std::uint32_t value = 0;
-    const std::uint8_t* report = nullptr;
+void THidDeviceReadThread::signalled() {
+    if (paceTimer_.isActive() || delivering_)
+        return;
+    const qint64 since = lastDelivery_.isValid() ? lastDelivery_.elapsed() : kDeliveryPaceMs;
+    if (since >= kDeliveryPaceMs)
+        deliverQueued();
+    else
+        paceTimer_.start(static_cast<int>(kDeliveryPaceMs - since));
+}
+
+void THidDeviceReadThread::deliverQueued() {
+    if (delivering_)
+        return;
+    std::size_t batch = 0;
     {
         std::lock_guard lock(mutex_);
-        what = pending_;
-        value = pendingValue_;
-        report = buffers_[pendingBuffer_].data();
+        batch = count_;
+        if (batch == 0)
+            woken_ = false;
     }
-    if (what == Pending::None || delivering_)
+    if (batch == 0)
         return;
     delivering_ = true;
-    if (what == Pending::Data) {
-        NumBytesRead = value;
-        device_.deliverData(report, value);
-    } else {
-        ErrorCode = value;
-        device_.deliverError(value);
+    lastDelivery_.start();
+    // What was queued when the batch began: reports that keep arriving
+    // meanwhile wait for the next one, so the window gets to repaint.
+    for (std::size_t i = 0; i < batch; ++i) {
+        const HandOver* h = nullptr;
+        {
+            std::lock_guard lock(mutex_);
+            h = &queue_[head_];
+        }
+        if (h->what == Pending::Data) {
+            NumBytesRead = h->value;
+            device_.deliverData(h->report.data(), h->value);
+        } else {
+            ErrorCode = h->value;
+            device_.deliverError(h->value);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            head_ = (head_ + 1) % queue_.size();
+            --count_;
+        }
+        changed_.notify_all();
     }
     delivering_ = false;
-    {
-        std::lock_guard lock(mutex_);
-        pending_ = Pending::None;
-    }
-    changed_.notify_all();
+    // While reports stream in, the next batch is taken when the pace allows,
+    // without a wake-up for each report that arrives meanwhile; a timer that
+    // finds nothing queued ends that, and the next report wakes this thread.
+    if (!stop_)
+        paceTimer_.start(kDeliveryPaceMs);
 }
 
 void THidDeviceReadThread::handOver(Pending what, std::uint32_t value) {
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pending_ == Pending::None; });
+    changed_.wait(lock, [this] { return count_ < queue_.size(); });
     (what == Pending::Data ? reports_ : errors_).fetch_add(1);
-    pending_ = what;
-    pendingValue_ = value;
-    pendingBuffer_ = filling_;
-    filling_ ^= 1;
-    const std::uint64_t one = 1;
-    [[maybe_unused]] const ssize_t n = ::write(handOverFd_.get(), &one, sizeof one);
+    HandOver& h = queue_[(head_ + count_) % queue_.size()];
+    h.what = what;
+    h.value = value;
+    if (what == Pending::Data)
+        std::memcpy(h.report.data(), buffer_.data(), std::min<std::size_t>(value, buffer_.size()));
+    ++count_;
+    if (!std::exchange(woken_, true)) {
+        wakeUps_.fetch_add(1);
+        const std::uint64_t one = 1;
+        [[maybe_unused]] const ssize_t n = ::write(handOverFd_.get(), &one, sizeof one);
+    }
     changed_.notify_all();
 }
 
@@ -121,7 +157,7 @@ void THidDeviceReadThread::run() {
     // A device that numbers no reports gets them from hidraw without an ID:
     // they are read in behind byte 0, which stays 0.
     const std::size_t offset = numbered_ ? 0 : 1;
-    const std::size_t length = buffers_[0].size() - offset;
+    const std::size_t length = buffer_.size() - offset;
 
     while (!stop_) {
         int error = 0;
@@ -150,11 +186,9 @@ void THidDeviceReadThread::run() {
         }
         if (!fds[0].revents)
             continue;
-        // The buffer being filled is never the one being delivered.
-        std::vector<std::uint8_t>& report = buffers_[filling_];
-        std::memset(report.data(), 0, report.size());
+        std::memset(buffer_.data(), 0, buffer_.size());
         reads_.fetch_add(1);
-        const long n = node->readReport(report.data() + offset, length, error);
+        const long n = node->readReport(buffer_.data() + offset, length, error);
         const bool hungUp = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
         if (n > 0) {
             handOver(Pending::Data, static_cast<std::uint32_t>(n + static_cast<long>(offset)));
@@ -165,10 +199,10 @@ void THidDeviceReadThread::run() {
                 pause();
         }
     }
-    // The last hand-over is delivered before the thread counts as ended;
-    // a stopping user-interface thread delivers it itself.
+    // What is queued is delivered before the thread counts as ended; a
+    // stopping user-interface thread delivers it itself.
     std::unique_lock lock(mutex_);
-    changed_.wait(lock, [this] { return pending_ == Pending::None; });
+    changed_.wait(lock, [this] { return count_ == 0; });
     finished_ = true;
     changed_.notify_all();
 }

@@ -2,7 +2,9 @@
 
 #include "link/UniqueFd.h"
 
+#include <QElapsedTimer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <atomic>
 #include <condition_variable>
@@ -16,17 +18,23 @@ namespace voltaro {
 class THidDevice;
 
 // Reads a checked-out device's input reports and hands each one, or each
-// failed read, to the user-interface thread, one at a time and in order: a
-// hand-over waits until the handler of the one before has returned. The
-// thread reads the next report into a second buffer meanwhile, so a handler
-// that returns before the next report arrives costs the thread no wake-up of
-// its own. It waits in poll on the node and on a wake-up descriptor, so a
-// stop or a closed node is noticed at once; `ThreadSleepTime` only bounds one
-// wait and sets the pause after a failed read.
+// failed read, to the user-interface thread, one at a time and in order. The
+// thread queues up to `kQueueLength` hand-overs; only a full queue makes it
+// wait for the handlers. The user-interface thread takes the queue at most
+// once every `kDeliveryPaceMs`: a cable sends a report every millisecond,
+// and delivering them in small batches lets the window repaint once for
+// several frames instead of once for each, as it does for the serial line's
+// polled reads. The thread waits in poll on the node and on a wake-up
+// descriptor, so a stop or a closed node is noticed at once;
+// `ThreadSleepTime` only bounds one wait and sets the pause after a failed
+// read.
 //
 // Created and stopped by the device on the user-interface thread.
 class THidDeviceReadThread {
 public:
+    static constexpr std::size_t kQueueLength = 64;
+    static constexpr int kDeliveryPaceMs = 40;
+
     // `reportLength`: the input report length with its report-ID byte;
     // `numbered`: the device puts report IDs in front of its reports.
     THidDeviceReadThread(THidDevice& device, std::size_t reportLength, bool numbered);
@@ -35,9 +43,9 @@ public:
     THidDeviceReadThread& operator=(const THidDeviceReadThread&) = delete;
 
     void start();
-    // Returns once the thread has ended. While it waits, the report or error
-    // the thread is handing over is delivered here, so neither side waits
-    // for the other for ever.
+    // Returns once the thread has ended. While it waits, the reports and
+    // errors still queued are delivered here, so neither side waits for the
+    // other for ever.
     void stop();
     // Asks the thread to end without waiting for it (used from inside a
     // handler of this thread, where waiting could never finish).
@@ -46,16 +54,17 @@ public:
     // The device's handles changed: the thread looks at them again now.
     void wake();
 
-    // Delivers the hand-over that is waiting, if any (user-interface thread).
-    void deliverPending();
+    // Delivers the hand-overs queued now, in order (user-interface thread).
+    void deliverQueued();
     bool delivering() const { return delivering_; }
 
     // Counters for tests and benchmarks: waits begun, reads made, reports and
-    // errors handed over.
+    // errors handed over, wake-ups of the user-interface thread.
     std::uint64_t waits() const { return waits_.load(); }
     std::uint64_t reads() const { return reads_.load(); }
     std::uint64_t reportsHanded() const { return reports_.load(); }
     std::uint64_t errorsHanded() const { return errors_.load(); }
+    std::uint64_t wakeUps() const { return wakeUps_.load(); }
 
     // The report or error handed over last (its bytes with the report-ID byte).
     std::uint32_t NumBytesRead = 0;
@@ -63,20 +72,26 @@ public:
 
 private:
     enum class Pending { None, Data, Error };
+    struct HandOver {
+        Pending what = Pending::None;
+        std::uint32_t value = 0;
+        std::vector<std::uint8_t> report;
+    };
 
     void run();
-    // Waits until the hand-over before has been delivered, then hands this
-    // one over and returns at once: data from the buffer just filled.
+    // Queues a report (the bytes just read) or an error, waiting only while
+    // the queue is full, and wakes the user-interface thread if it has not
+    // been woken for what is queued already.
     void handOver(Pending what, std::uint32_t value);
+    // The user-interface thread was woken: it delivers now, or once the
+    // pace allows.
+    void signalled();
     // Waits one sleep slice unless woken; true when woken.
     bool pause();
     void drainWake();
 
     THidDevice& device_;
-    // The thread fills one buffer while the other may be being delivered.
-    std::vector<std::uint8_t> buffers_[2];
-    int filling_ = 0; // the read thread's
-    int pendingBuffer_ = 0;
+    std::vector<std::uint8_t> buffer_; // the read thread's
     const bool numbered_;
     UniqueFd wake_;
     // The thread signals a waiting hand-over through this descriptor, which
@@ -85,13 +100,20 @@ private:
     // has already served finds nothing to do, and none outlives this object.
     UniqueFd handOverFd_;
     QSocketNotifier handOverNotifier_;
+    QTimer paceTimer_;
+    QElapsedTimer lastDelivery_;
     std::atomic<bool> stop_{false};
     std::thread thread_;
 
     std::mutex mutex_;
     std::condition_variable changed_;
-    Pending pending_ = Pending::None;
-    std::uint32_t pendingValue_ = 0;
+    // A ring of hand-overs: `count_` of them from `head_` on are queued; the
+    // thread writes only free slots, the user-interface thread reads only
+    // queued ones.
+    std::vector<HandOver> queue_;
+    std::size_t head_ = 0;
+    std::size_t count_ = 0;
+    bool woken_ = false; // the user-interface thread knows of what is queued
     bool finished_ = false;
     bool delivering_ = false; // user-interface thread only
 
@@ -99,6 +121,7 @@ private:
     std::atomic<std::uint64_t> reads_{0};
     std::atomic<std::uint64_t> reports_{0};
     std::atomic<std::uint64_t> errors_{0};
+    std::atomic<std::uint64_t> wakeUps_{0};
 };
 
 } // namespace voltaro

@@ -3,17 +3,37 @@
 #include "chart/ChartRegion.h"
 #include "chart/TChartControl.h"
 #include "decode/LcdPanel.h"
+#include "recording/JournalRecovery.h"
 #include "recording/LimitsPanel.h"
 #include "ui/ClickPanel.h"
 #include "ui/Layout.h"
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QCloseEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QScreen>
+#include <QTimer>
+
+#include <optional>
+#include <utility>
 
 namespace voltaro {
+
+namespace {
+
+// A recovered row's value as the chart plotted it: the displayed number,
+// with either decimal separator; none for an overload or a blank.
+std::optional<double> plottedValue(QString text) {
+    text.replace(QLatin1Char(','), QLatin1Char('.'));
+    bool ok = false;
+    const double v = text.trimmed().toDouble(&ok);
+    return ok ? std::optional<double>(v) : std::nullopt;
+}
+
+} // namespace
 
 TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid)
     : QMainWindow(parent), hid_(std::move(hid)) {
@@ -154,12 +174,84 @@ void TFCOMM::BitBtn1Click() {
     const auto answer = QMessageBox::information(
         this, QString(), QStringLiteral("Are you sure that you want to quit this application?"),
         QMessageBox::Yes | QMessageBox::No);
-    if (answer == QMessageBox::Yes)
-        QApplication::quit();
+    if (answer != QMessageBox::Yes)
+        return;
+    // Confirmed: the unsaved rows go with the program.
+    recording_->discardJournal();
+    QApplication::quit();
 }
 
 void TFCOMM::BtExit1Click() {
+    recording_->discardJournal();
     QApplication::quit();
+}
+
+void TFCOMM::endBySignal() {
+    endingBySignal_ = true;
+    QApplication::quit();
+}
+
+void TFCOMM::closeEvent(QCloseEvent* event) {
+    const qsizetype unsaved = recording_->unsavedRows();
+    if (endingBySignal_ || unsaved == 0) {
+        event->accept();
+        return;
+    }
+    const auto answer = QMessageBox::question(
+        this, QString(),
+        (unsaved == 1 ? QStringLiteral("1 reading is not saved to a file yet.")
+                      : QStringLiteral("%1 readings are not saved to a file yet.").arg(unsaved)) +
+            QStringLiteral("\n\nQuit anyway?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    recording_->discardJournal();
+    event->accept();
+}
+
+// --- Recovering a journal ------------------------------------------------------
+
+void TFCOMM::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Asked once the window is on the screen, never before.
+    if (!std::exchange(recoveryOffered_, true))
+        QTimer::singleShot(0, this, &TFCOMM::offerRecovery);
+}
+
+void TFCOMM::offerRecovery() {
+    const QString folder = journalFolder();
+    for (OrphanJournal& orphan : findOrphanJournals(folder)) {
+        const qsizetype n = orphan.rows.rowCount();
+        const QString until = QLocale().toString(orphan.lastWritten, QLocale::LongFormat);
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Unsaved readings"),
+            QStringLiteral("The program ended before %1 reading(s) were saved to a file. They were "
+                           "recorded until %2.\n\nRecover them?")
+                .arg(n)
+                .arg(until),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes) {
+            const qsizetype first = recording_->recoverRows(orphan.rows);
+            for (qsizetype r = first; r < recording_->table().rowCount(); ++r)
+                if (const auto value = plottedValue(recording_->table().text(r, ReadingTable::Value)))
+                    chart_->AddPoint(*value);
+            recording_->journal().takeOver(orphan.path, std::move(orphan.lock));
+            continue;
+        }
+        const QString kept = keepOrphanJournal(orphan, folder);
+        if (kept.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Unsaved readings"),
+                                 QStringLiteral("The readings stay in %1; the program offers them again "
+                                                "at its next start.")
+                                     .arg(orphan.path));
+        else
+            QMessageBox::information(this, QStringLiteral("Unsaved readings"),
+                                     QStringLiteral("The readings were kept in %1.\n\n"
+                                                    "\"Open old data files\" loads them.")
+                                         .arg(kept));
+    }
 }
 
 } // namespace voltaro

@@ -56,12 +56,20 @@ public:
     static constexpr int kClientWidth = 714;
     static constexpr int kClientHeight = 477;
 
+    // The program is told to end (SIGTERM, SIGHUP, SIGINT): it closes
+    // without a question and keeps the journal for the next start.
+    void endBySignal();
+
 public slots:
     void BitBtn1Click();
     void BtExit1Click();
+    // Offers the rows of journals that windows no longer running left behind.
+    void offerRecovery();
 
 protected:
     void resizeEvent(QResizeEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     // The menu items, built before the regions that change them.
@@ -126,6 +134,9 @@ private:
     QLabel* USBtxt = nullptr;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
+
+    bool recoveryOffered_ = false;
+    bool endingBySignal_ = false;
 };
 
 } // namespace voltaro

@@ -27,8 +27,10 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QThread>
 #include <QTimer>
 
@@ -272,6 +274,9 @@ int runUsbLatency(int count) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The journal of what is recorded here goes to a folder of its own, not the user's.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     const std::string mode = argc > 1 ? argv[1] : "";
     const int n = argc > 2 ? std::atoi(argv[2]) : 0;
     if (mode == "cpu" && n > 0)

@@ -11,8 +11,10 @@
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QScrollBar>
 #include <QTableView>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,6 +25,9 @@ int main(int argc, char** argv) {
     if (!std::getenv("QT_QPA_PLATFORM"))
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
+    // The journal of what is recorded here goes to a folder of its own, not the user's.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     const long long rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000LL;
     voltaro::TFCOMM w;
     w.show();

@@ -6,6 +6,8 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QFile>
+#include <QTemporaryDir>
 
 #include <cstdio>
 
@@ -34,6 +36,9 @@ int main(int argc, char** argv) {
     QElapsedTimer t;
     t.start();
     QApplication app(argc, argv);
+    // The journal of what is recorded here goes to a folder of its own, not the user's.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     voltaro::TFCOMM window;
     FirstPaint probe(t);
     window.centralWidget()->installEventFilter(&probe);

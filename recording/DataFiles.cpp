@@ -267,27 +267,33 @@ bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable
     return !r.hasError();
 }
 
+constexpr int kTextLineFields[] = {ReadingTable::Time, ReadingTable::Function, ReadingTable::Value,
+                                   ReadingTable::Unit, ReadingTable::Judge};
+
+// Appends row `row` as one text line with its CR LF; `line` is room to build it in.
+void appendTextLine(const ReadingTable& table, qsizetype row, QString& line, QByteArray& out) {
+    line.clear();
+    if (const auto no = table.intValue(row, ReadingTable::No))
+        line.append(QString::number(*no));
+    for (int f : kTextLineFields) {
+        line.append(QLatin1Char('\t'));
+        line.append(columnText(cleanText(table.text(row, f))));
+    }
+    line.append(QLatin1String("\r\n"));
+    // The 8-bit code page of a Linux desktop is taken to be Latin-1;
+    // characters beyond it are written as '?'.
+    out.append(line.toLatin1());
+}
+
 // Writes the header and one line per row through `write`, a piece at a
 // time; stops at the first piece `write` refuses.
 template <typename Write> bool writeTextTable(const ReadingTable& table, Write&& write) {
     constexpr qsizetype kPiece = 1 << 16;
-    QByteArray piece("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n");
+    QByteArray piece = textHeader();
     piece.reserve(kPiece + 256);
-    constexpr int textFields[] = {ReadingTable::Time, ReadingTable::Function, ReadingTable::Value,
-                                  ReadingTable::Unit, ReadingTable::Judge};
     QString line;
     for (qsizetype row = 0; row < table.rowCount(); ++row) {
-        line.clear();
-        if (const auto no = table.intValue(row, ReadingTable::No))
-            line.append(QString::number(*no));
-        for (int f : textFields) {
-            line.append(QLatin1Char('\t'));
-            line.append(columnText(cleanText(table.text(row, f))));
-        }
-        line.append(QLatin1String("\r\n"));
-        // The 8-bit code page of a Linux desktop is taken to be Latin-1;
-        // characters beyond it are written as '?'.
-        piece.append(line.toLatin1());
+        appendTextLine(table, row, line, piece);
         if (piece.size() >= kPiece) {
             if (!write(piece))
                 return false;
@@ -331,6 +337,17 @@ bool isXmlFileName(const QString& fileName) {
     return fileName.endsWith(QLatin1String(".xml"), Qt::CaseSensitive);
 }
 
+QByteArray textHeader() {
+    return QByteArrayLiteral("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n");
+}
+
+QByteArray textLine(const ReadingTable& table, qsizetype row) {
+    QString line;
+    QByteArray out;
+    appendTextLine(table, row, line, out);
+    return out;
+}
+
 QByteArray textTable(const ReadingTable& table) {
     return collect(table, [](const ReadingTable& t, auto&& write) { return writeTextTable(t, write); });
 }
@@ -353,6 +370,10 @@ LoadResult loadText(ReadingTable& table, const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return failed();
+    return loadText(table, file);
+}
+
+LoadResult loadText(ReadingTable& table, QIODevice& file) {
     LoadResult result;
     bool header = true;
     // One line, without its line break; false stops the load.
@@ -386,7 +407,8 @@ LoadResult loadText(ReadingTable& table, const QString& fileName) {
     while (!atEnd) {
         const QByteArray piece = file.read(kPiece);
         if (piece.isEmpty()) {
-            if (file.error() != QFileDevice::NoError)
+            const auto* f = qobject_cast<QFileDevice*>(&file);
+            if (f && f->error() != QFileDevice::NoError)
                 return failed(result.rowsAdded);
             atEnd = true;
         }

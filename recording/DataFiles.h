@@ -3,6 +3,7 @@
 #include "recording/ReadingTable.h"
 
 #include <QByteArray>
+#include <QIODevice>
 #include <QString>
 #include <QStringList>
 #include <QStringView>
@@ -33,9 +34,13 @@ bool isXmlFileName(const QString& fileName);
 // The text table: a header line and one line per row, CR LF after each, in
 // Latin-1 (the 8-bit code page of a Linux desktop).
 QByteArray textTable(const ReadingTable& table);
+// The header line, and one row's line, each with its CR LF.
+QByteArray textHeader();
+QByteArray textLine(const ReadingTable& table, qsizetype row);
 SaveResult saveText(const ReadingTable& table, const QString& fileName);
 // Appends the rows of a text table; rows before a failing line stay.
 LoadResult loadText(ReadingTable& table, const QString& fileName);
+LoadResult loadText(ReadingTable& table, QIODevice& device);
 
 // The columns of one text line, as the loader reads them: split at tabs when
 // the line has one, else at runs of blanks and control characters (files of

@@ -19,6 +19,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace voltaro {
 
 using ui::place;
@@ -114,6 +116,13 @@ RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitI
     Trecord->setInterval(1000);
     connect(Trecord, &QTimer::timeout, this, &RecordingRegion::TrecordTimer);
     Trecord->start();
+
+    journal_ = std::make_unique<Journal>(journalFolder());
+    journalWatch_ = new QTimer(this);
+    journalWatch_->setObjectName(QStringLiteral("journalWatch"));
+    journalWatch_->setInterval(1000);
+    connect(journalWatch_, &QTimer::timeout, this, &RecordingRegion::watchJournal);
+    journalWatch_->start();
 }
 
 RecordingRegion::~RecordingRegion() {
@@ -137,8 +146,10 @@ bool RecordingRegion::INDataToTable(const Reading& r) {
     const auto outcome =
         recorder_.INDataToTable(r, RecordSI->isChecked(), RepeatSet->isChecked(), RecordSITime->text(),
                                 timeOfDayText(QTime::currentTime(), localeTimeSeparator()));
-    if (outcome == Recorder::Outcome::Recorded)
+    if (outcome == Recorder::Outcome::Recorded) {
+        journal_->append(datafiles::textLine(cds1, cds1.rowCount() - 1));
         Data1->rowsAppended();
+    }
     return outcome != Recorder::Outcome::Stopped;
 }
 
@@ -187,6 +198,7 @@ void RecordingRegion::RecordNewClick() {
     if (answer != QMessageBox::Yes)
         return;
     recorder_.clear();
+    journal_->empty();
     Data1->tableReset();
     emit dataClosed();
 }
@@ -215,10 +227,13 @@ void RecordingRegion::saveasClick() {
     const QString name = SaveDialog2->selectedFiles().constFirst();
     if (datafiles::isXmlFileName(name)) {
         const auto result = datafiles::saveXml(cds1, name);
-        if (!result.ok)
+        if (!result.ok) {
             QMessageBox::critical(window(), QString(),
                                   QStringLiteral("Could not save table to specified file: ") + name +
                                       QStringLiteral(" (") + result.error + QLatin1Char(')'));
+            return;
+        }
+        journal_->empty();
         return;
     }
     SaveTableAsText(name);
@@ -233,6 +248,7 @@ void RecordingRegion::SaveTableAsText(const QString& name) {
         box.exec();
         return;
     }
+    journal_->empty();
     if (cds1.rowCount() > 0)
         showNewestRow(static_cast<int>(cds1.rowCount() - 1));
     QMessageBox::information(window(), QString(),
@@ -254,6 +270,10 @@ void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
     // Loading leaves the recording counters alone: new readings continue
     // with the next record number after the loaded rows.
     const auto result = datafiles::loadTableFile(name, cds1, emptyFirst);
+    // The rows recorded are gone with the table they were in; rows loaded
+    // from a text file are in that file already.
+    if (result.replaced || emptyFirst)
+        journal_->empty();
     if (result.replaced || emptyFirst) {
         Data1->tableReset();
     } else if (result.rowsAdded > 0) {
@@ -265,6 +285,53 @@ void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
                         QStringLiteral("Failed to Load File!"), QMessageBox::Ok, window());
         box.exec();
     }
+}
+
+qsizetype RecordingRegion::recoverRows(const ReadingTable& rows) {
+    const qsizetype first = cds1.rowCount();
+    const auto& fields = cds1.fields();
+    for (qsizetype r = 0; r < rows.rowCount(); ++r) {
+        const qsizetype row = cds1.appendRow();
+        for (int f = 0; f < fields.size(); ++f) {
+            if (rows.isNull(r, f))
+                continue;
+            if (fields[f].type == FieldType::Integer)
+                cds1.setInt(row, f, *rows.intValue(r, f));
+            else
+                cds1.setText(row, f, rows.text(r, f));
+        }
+        journal_->append(datafiles::textLine(cds1, row));
+    }
+    if (rows.rowCount() > 0) {
+        if (const auto last = rows.intValue(rows.rowCount() - 1, ReadingTable::No))
+            recorder_.NextRecordNo = std::max(recorder_.NextRecordNo, *last + 1);
+        recorder_.RecordedCount += static_cast<int>(rows.rowCount());
+        Data1->rowsAppended();
+        Data1->flush();
+    }
+    return first;
+}
+
+void RecordingRegion::watchJournal() {
+    const Journal::Health now = journal_->health();
+    const bool failing = now == Journal::Health::Failing;
+    const bool wasFailing = toldHealth_ == Journal::Health::Failing;
+    if (failing == wasFailing)
+        return;
+    toldHealth_ = now;
+    if (failing)
+        QMessageBox::warning(
+            window(), QStringLiteral("Journal"),
+            QStringLiteral("The readings are not protected: they cannot be written to the journal (%1).\n\n"
+                           "Recording goes on, but readings not saved to a file would be lost if the "
+                           "program ended unexpectedly. Save them to a file, or free the disk or the "
+                           "folder %2.")
+                .arg(journal_->lastError(), journalFolder()));
+    else
+        QMessageBox::information(window(), QStringLiteral("Journal"),
+                                 QStringLiteral("The journal is written again: the unsaved readings are "
+                                                "protected once more (%1).")
+                                     .arg(journal_->path()));
 }
 
 void RecordingRegion::BtPrintClick() {

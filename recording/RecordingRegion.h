@@ -1,9 +1,12 @@
 #pragma once
 
+#include "recording/Journal.h"
 #include "recording/ReadingTable.h"
 #include "recording/Recorder.h"
 
 #include <QWidget>
+
+#include <memory>
 
 class QAction;
 class QCheckBox;
@@ -54,6 +57,15 @@ public:
     void SaveTableAsText(const QString& name);
     void LoadTableFile(const QString& name, bool emptyFirst);
 
+    // The rows recorded that no file holds yet, kept in the journal.
+    qsizetype unsavedRows() const { return journal_->unsavedRows(); }
+    Journal& journal() { return *journal_; }
+    // The user chose to quit: the unsaved rows are given up.
+    void discardJournal() { journal_->discard(); }
+    // Appends rows a journal left behind, as recorded rows that are still
+    // unsaved; numbering goes on after them. Returns the index of the first.
+    qsizetype recoverRows(const ReadingTable& rows);
+
 public slots:
     void RecordNewClick();
     void saveasClick();
@@ -81,9 +93,14 @@ protected:
 private:
     void setRecordLimit(int limit, QAction* item);
     void showNewestRow(int row);
+    // Tells the user when the journal stops being written, and when it is again.
+    void watchJournal();
 
     ReadingTable cds1;
     Recorder recorder_{cds1};
+    std::unique_ptr<Journal> journal_;
+    Journal::Health toldHealth_ = Journal::Health::Unused;
+    QTimer* journalWatch_;
     LimitItems limits_;
 
     QCheckBox* RepeatSet;

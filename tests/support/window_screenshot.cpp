@@ -10,7 +10,9 @@
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
 
+#include <QFile>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <QApplication>
 #include <QScreen>
@@ -20,6 +22,9 @@
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // The journal of what is recorded here goes to a folder of its own, not the user's.
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     if (argc < 2) {
         std::fprintf(stderr, "usage: window_screenshot OUT.png [SCENARIO] [FRAMES]\n");
         return 2;

@@ -5,6 +5,7 @@
 #include "ui/Pictures.h"
 
 #include <QEvent>
+#include <QFontMetrics>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
@@ -25,6 +26,7 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const
     COMM2.setComPortDataBits(TComPortDataBits::db7BITS);
     COMM2.setComPortParity(TComPortParity::ptODD);
     connect(&COMM2, &TComPortDriver::portFailed, this, &LinkBar::onSerialPortFailed);
+    connect(&portWait_, &SerialPortWait::back, this, [this] { link_.serialBack(); });
     link_.onChanged = [this] { render(); };
 
     BtCOM1 = place(new ClickPanel(QStringLiteral("COM 1"), this), "BtCOM1", 5, 6, 61, 24);
@@ -92,8 +94,8 @@ void LinkBar::selectPort(int number) {
     refreshPortHints();
 }
 
-QString LinkBar::portLabel() const {
-    return QStringLiteral("COM%1 (%2)").arg(static_cast<int>(COMM2.ComPort()) + 1).arg(COMM2.devicePath());
+QString LinkBar::portLabel(const QString& device) const {
+    return QStringLiteral("COM%1 (%2)").arg(static_cast<int>(COMM2.ComPort()) + 1).arg(device);
 }
 
 void LinkBar::refreshPortHints() {
@@ -126,20 +128,25 @@ void LinkBar::placeHiddenPanels(int outerWidth) {
 
 bool LinkBar::openSerial() {
     menu_.STOP1->setChecked(false);
-    if (COMM2.Connect())
+    if (COMM2.Connect()) {
+        portWait_.remember(COMM2.devicePath());
         return true;
+    }
     // Back to idle as a disconnect leaves it, STOP's mark included.
     menu_.STOP1->setChecked(true);
     // A port that did not open is not shown as connected: say which and why,
     // once the bar is back in the idle state.
-    failure_ = [text = QStringLiteral("Cannot open %1.\n\n%2").arg(portLabel(), COMM2.lastError())](
-                   QWidget* parent) {
-        QMessageBox::critical(parent, QStringLiteral("Serial port"), text, QMessageBox::Ok);
-    };
+    failure_ =
+        [text =
+             QStringLiteral("Cannot open %1.\n\n%2").arg(portLabel(COMM2.devicePath()), COMM2.lastError())](
+            QWidget* parent) {
+            QMessageBox::critical(parent, QStringLiteral("Serial port"), text, QMessageBox::Ok);
+        };
     return false;
 }
 
 void LinkBar::closeSerial() {
+    portWait_.stop();
     COMM2.Disconnect();
     menu_.STOP1->setChecked(true);
 }
@@ -187,20 +194,28 @@ void LinkBar::USBConClick() {
 }
 
 void LinkBar::onSerialPortFailed(const QString& reason) {
-    const QString port = portLabel();
+    if (!link_.serialOpen())
+        return;
+    // The driver has closed the port: name the device it had open.
+    const QString port = portLabel(portWait_.device());
     link_.serialLost();
-    QMessageBox::warning(
-        window(), QStringLiteral("Serial port"),
-        QStringLiteral("The connection on %1 was lost and the port has been closed.\n\n%2\n\n"
-                       "Readings recorded so far are kept.")
-            .arg(port, reason),
-        QMessageBox::Ok);
+    portWait_.start();
+    failure_ = [text = QStringLiteral("The connection on %1 was lost.\n\n%2\n\n"
+                                      "Readings recorded so far are kept, and reading goes on by itself "
+                                      "when the same adapter is plugged in again. Release \"COM Connect\" "
+                                      "to stop waiting.")
+                           .arg(port, reason)](QWidget* parent) {
+        QMessageBox::warning(parent, QStringLiteral("Serial port"), text, QMessageBox::Ok);
+    };
+    // Told once the bar shows the waiting, outside the driver's poll.
+    QTimer::singleShot(0, this, [this] { reportFailure(); });
 }
 
 void LinkBar::render() {
     using S = LinkState::State;
     const S s = link_.state();
-    const bool serial = s == S::SerialOpen;
+    // A port waiting for its device shows as open: STOP or "COM Connect" stops the waiting.
+    const bool serial = link_.serialActive();
     // A cable the check has stopped shows as idle: the serial controls are back.
     const bool usb = link_.usbActive();
 
@@ -222,6 +237,24 @@ void LinkBar::render() {
 
     COMCon->setChecked(serial);
     COMCon->setVisible(!usb);
+    if (s == S::SerialWaiting) {
+        const QString device = portWait_.device();
+        const QString prefix = QStringLiteral("Waiting for ");
+        // The whole path when it fits on the button, else its file name
+        // (shortened in the middle if need be); the hint has the whole path.
+        const QFontMetrics fm = COMCon->fontMetrics();
+        const int room = COMCon->contentsRect().width() - 12 - fm.horizontalAdvance(prefix);
+        const QString name = fm.horizontalAdvance(device) <= room
+                                 ? device
+                                 : fm.elidedText(device.section(u'/', -1), Qt::ElideMiddle, room);
+        COMCon->setText(prefix + name);
+        COMCon->setToolTip(QStringLiteral("%1 went away: reading goes on when the same adapter is back. "
+                                          "Release to stop waiting.")
+                               .arg(device));
+    } else {
+        COMCon->setText(QStringLiteral("COM Connect"));
+        COMCon->setToolTip(QString());
+    }
     USBCon->setChecked(usb);
     USBCon->setVisible(!(serial && !link_.serialFromMenu()));
     if (s == S::UsbWaiting) {

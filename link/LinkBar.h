@@ -2,6 +2,7 @@
 
 #include "link/LinkState.h"
 #include "link/UsbCableLink.h"
+#include "link/serial/SerialPortWait.h"
 #include "link/serial/TComPortDriver.h"
 
 #include <QFrame>
@@ -48,6 +49,8 @@ public:
 
     TComPortDriver& driver() { return COMM2; }
     const TComPortDriver& driver() const { return COMM2; }
+    // What waits for the port's device when it went away while open.
+    const SerialPortWait& portWait() const { return portWait_; }
     UsbCableLink& usb() { return *usb_; }
     const LinkState& state() const { return link_; }
 
@@ -89,10 +92,12 @@ private:
     void selectPort(int number);
     void render();
     void onSerialPortFailed(const QString& reason);
-    QString portLabel() const;
+    // "COMn (device)" for the chosen port.
+    QString portLabel(const QString& device) const;
 
     // The serial driver: COM1, 19200 baud, 7 data bits, odd parity.
     TComPortDriver COMM2;
+    SerialPortWait portWait_{[this](const QString& path) { return COMM2.ConnectTo(path); }};
     LinkState link_{*this};
     MenuItems menu_;
     // What to tell the user once a failed connect has left its state.

@@ -4,7 +4,7 @@ namespace voltaro {
 
 void LinkState::enter(State s) {
     state_ = s;
-    if (s != State::SerialOpen)
+    if (s != State::SerialOpen && s != State::SerialWaiting)
         serialFromMenu_ = false;
     if (onChanged)
         onChanged();
@@ -13,11 +13,12 @@ void LinkState::enter(State s) {
 bool LinkState::connectSerial(bool fromMenu) {
     if (usbActive())
         links_.stopUsb();
-    if (state_ == State::SerialOpen) {
-        // Already open: only how it was opened changes what the bar shows.
+    if (serialActive()) {
+        // Already open, or waiting for the device it had: only how it was
+        // opened changes what the bar shows.
         serialFromMenu_ = fromMenu;
-        enter(State::SerialOpen);
-        return true;
+        enter(state_);
+        return state_ == State::SerialOpen;
     }
     if (!links_.openSerial()) {
         enter(State::Idle);
@@ -39,11 +40,16 @@ void LinkState::disconnectSerial() {
 
 void LinkState::serialLost() {
     if (state_ == State::SerialOpen)
-        enter(State::Idle);
+        enter(State::SerialWaiting);
+}
+
+void LinkState::serialBack() {
+    if (state_ == State::SerialWaiting)
+        enter(State::SerialOpen);
 }
 
 bool LinkState::connectUsb() {
-    if (state_ == State::SerialOpen)
+    if (serialActive())
         links_.closeSerial();
     if (!links_.startUsb()) {
         enter(State::Idle);

@@ -12,6 +12,7 @@ public:
     enum class State {
         Idle,
         SerialOpen,
+        SerialWaiting, // the port's device went away while open: the link goes on when it is back
         UsbRunning,
         UsbWaiting, // the cable went away while running: the link goes on when it comes back
         UsbStopped, // stopped by the cable check: nothing runs, a press starts the cable again
@@ -38,16 +39,22 @@ public:
     // which leaves "USB Connect" in view.
     bool serialFromMenu() const { return serialFromMenu_; }
     bool serialOpen() const { return state_ == State::SerialOpen; }
+    // The serial link holds "COM Connect" down: open, or waiting for its device.
+    bool serialActive() const { return state_ == State::SerialOpen || state_ == State::SerialWaiting; }
     // The cable link holds the button down: running, or waiting for its cable.
     bool usbActive() const { return state_ == State::UsbRunning || state_ == State::UsbWaiting; }
 
     // Each of these ends in a consistent state and then tells `onChanged`.
     // Opening the serial link closes a running cable first; true when the port opened.
+    // While waiting for the port's device it goes on waiting (and returns false).
     bool connectSerial(bool fromMenu);
+    // Closes the port, or stops waiting for it.
     void disconnectSerial();
-    // The open port failed and its owner closed it.
+    // The open port failed and its owner closed it: the link waits for the device.
     void serialLost();
-    // Starting the cable closes an open port first; true when the cable runs.
+    // The device waited for is back and its owner has the port open again.
+    void serialBack();
+    // Starting the cable closes an open port (or stops waiting for it) first; true when the cable runs.
     bool connectUsb();
     // The user released "USB Connect": whatever of the cable runs stops.
     void disconnectUsb();

@@ -39,6 +39,7 @@ bool UdevBinding::bind(const std::string& library) {
         lookUp(lib, "udev_list_entry_get_next", api.udev_list_entry_get_next) &&
         lookUp(lib, "udev_list_entry_get_name", api.udev_list_entry_get_name) &&
         lookUp(lib, "udev_device_new_from_syspath", api.udev_device_new_from_syspath) &&
+        lookUp(lib, "udev_device_new_from_subsystem_sysname", api.udev_device_new_from_subsystem_sysname) &&
         lookUp(lib, "udev_device_unref", api.udev_device_unref) &&
         lookUp(lib, "udev_device_get_syspath", api.udev_device_get_syspath) &&
         lookUp(lib, "udev_device_get_devnode", api.udev_device_get_devnode) &&

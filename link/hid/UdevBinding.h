@@ -12,7 +12,7 @@ namespace voltaro {
 // Only the header's declarations are used; nothing links against libudev.
 class UdevBinding {
 public:
-    // Every entry point the stack calls. All are found or none is kept.
+    // Every entry point the HID stack and the serial port's identity call. All are found or none is kept.
     struct Api {
         decltype(&::udev_new) udev_new = nullptr;
         decltype(&::udev_unref) udev_unref = nullptr;
@@ -24,6 +24,7 @@ public:
         decltype(&::udev_list_entry_get_next) udev_list_entry_get_next = nullptr;
         decltype(&::udev_list_entry_get_name) udev_list_entry_get_name = nullptr;
         decltype(&::udev_device_new_from_syspath) udev_device_new_from_syspath = nullptr;
+        decltype(&::udev_device_new_from_subsystem_sysname) udev_device_new_from_subsystem_sysname = nullptr;
         decltype(&::udev_device_unref) udev_device_unref = nullptr;
         decltype(&::udev_device_get_syspath) udev_device_get_syspath = nullptr;
         decltype(&::udev_device_get_devnode) udev_device_get_devnode = nullptr;

@@ -69,9 +69,12 @@ QString TComPortDriver::devicePathOf(TComPortNumber p) const {
 }
 
 bool TComPortDriver::Connect() {
+    return ConnectTo(devicePath());
+}
+
+bool TComPortDriver::ConnectTo(const QString& path) {
     if (Connected())
         return true;
-    const QString path = devicePath();
     permissionDenied_ = false;
     if (path.isEmpty()) {
         lastError_ = QStringLiteral("No device file is assigned to this port.");

@@ -59,6 +59,9 @@ public:
     TComPortDriver& operator=(const TComPortDriver&) = delete;
 
     bool Connect();
+    // Opens `path` instead of the chosen port's device file: the port's
+    // device taken up again under the name it has now.
+    bool ConnectTo(const QString& path);
     void Disconnect();
     bool Connected() const { return device_.valid(); }
     void FlushBuffers(bool input, bool output);

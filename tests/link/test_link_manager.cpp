@@ -2,27 +2,33 @@
 // simulated meter on a pseudo-terminal.
 #include "app/TFCOMM.h"
 #include "decode/LcdPanel.h"
+#include "link/serial/SerialPortWait.h"
 #include "link/serial/TComPortDriver.h"
+#include "recording/ReadingTable.h"
 #include "support/LinkTestSupport.h"
 #include "support/WindowTestSupport.h"
 #include "tools/SimRunner.h"
 #include "ui/ClickPanel.h"
 
+#include <QFile>
 #include <QMenu>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QPushButton>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <unistd.h>
+#include <utility>
 
 using namespace voltaro;
 using voltaro::testing::control;
 using voltaro::testing::MessageBoxAnswer;
 using voltaro::testing::Pty;
 using voltaro::testing::waitUntil;
+using S = LinkState::State;
 
 namespace {
 
@@ -193,18 +199,119 @@ TEST_F(LinkManager, PortThatCannotOpenIsReportedAndNotShownConnected) {
     EXPECT_TRUE(STOP1->isChecked()); // as a disconnect leaves it
 }
 
-TEST_F(LinkManager, PortThatFailsWhileOpenIsClosedAndReported) {
-    Pty pty;
-    PortOverride com1(1, pty.path());
+// A pseudo-terminal behind a link named in the environment stands in for an
+// adapter: closing it pulls the adapter out, a new one behind the same link
+// plugs it in again.
+class PortComesAndGoes : public LinkManager {
+protected:
+    void SetUp() override {
+        LinkManager::SetUp();
+        ASSERT_TRUE(dir.isValid());
+        plugIn();
+    }
+    void plugIn() {
+        pty = std::make_unique<Pty>();
+        ASSERT_TRUE(pty->ok()) << pty->error().toStdString();
+        QFile::remove(link);
+        ASSERT_TRUE(QFile::link(pty->path(), link));
+    }
+    // Sends three frames with counts from `first` and waits until they are
+    // recorded. The stream goes on across the ports: the line feed that ends
+    // a frame comes once, before the first.
+    void sendFrames(int first) {
+        std::vector<sim::MeterFrame> frames;
+        for (int i = 0; i < 3; ++i)
+            frames.push_back(voltaro::testing::meterFrame(11, 1, "01234").withCount(first + i));
+        auto bytes = voltaro::testing::serialBytes(frames);
+        if (std::exchange(streaming, true))
+            bytes.erase(bytes.begin());
+        const auto before = rows();
+        ASSERT_TRUE(pty->send({reinterpret_cast<const char*>(bytes.data()), bytes.size()}));
+        ASSERT_TRUE(waitUntil([&] { return rows() == before + 3; }));
+    }
+    qsizetype rows() const { return w->recording().table().rowCount(); }
+    S state() const { return w->linkBar().state().state(); }
+    const SerialPortWait& wait() const { return w->linkBar().portWait(); }
+
+    QTemporaryDir dir;
+    const QString link = dir.filePath("com1");
+    PortOverride com1{1, link};
+    std::unique_ptr<Pty> pty;
+    bool streaming = false;
+};
+
+TEST_F(PortComesAndGoes, TheLinkWaitsTellingOnceAndGoesOnWhenThePortIsBackUntilReleased) {
     COMCon->click();
-    ASSERT_TRUE(COMM2->Connected());
-    MessageBoxAnswer box(QMessageBox::Ok);
-    pty.close(); // the adapter is pulled out
-    EXPECT_TRUE(waitUntil([&] { return box.answered() > 0; }));
-    EXPECT_TRUE(box.text().contains("COM1")) << box.text().toStdString();
-    EXPECT_TRUE(box.text().contains("lost"));
+    ASSERT_EQ(state(), S::SerialOpen);
+    sendFrames(1000);
+    const QString firstValue = w->recording().table().text(0, ReadingTable::Value);
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        pty->close();
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+        EXPECT_TRUE(told.text().contains("COM1")) << told.text().toStdString();
+        EXPECT_TRUE(told.text().contains(link)) << told.text().toStdString();
+        EXPECT_EQ(state(), S::SerialWaiting);
+        EXPECT_FALSE(COMM2->Connected());
+        EXPECT_TRUE(COMCon->isChecked());
+        EXPECT_EQ(COMCon->text(), "Waiting for com1");
+        EXPECT_TRUE(COMCon->toolTip().contains(link));
+        EXPECT_FALSE(ComSetup1->menuAction()->isEnabled());
+        EXPECT_TRUE(USBCon->isHidden());
+        // It looks again and again while the port is gone, and says so only once.
+        const auto polls = wait().pollCount();
+        ASSERT_TRUE(waitUntil([&] { return wait().pollCount() >= polls + 2; }));
+        EXPECT_EQ(told.answered(), 1);
+        EXPECT_EQ(state(), S::SerialWaiting);
+    }
+
+    plugIn();
+    const auto polls = wait().pollCount();
+    ASSERT_TRUE(waitUntil([&] { return state() == S::SerialOpen; }));
+    EXPECT_EQ(wait().pollCount(), polls + 1);
+    EXPECT_EQ(COMCon->text(), "COM Connect");
+    EXPECT_TRUE(COMCon->isChecked());
+    sendFrames(2000);
+    EXPECT_EQ(rows(), 6);
+    EXPECT_EQ(w->recording().table().text(0, ReadingTable::Value), firstValue);
+
+    // Released while waiting: idle, and no more looking.
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        pty->close();
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+    }
+    COMCon->click();
     EXPECT_TRUE(idle());
-    EXPECT_FALSE(COMM2->isPolling());
+    EXPECT_EQ(COMCon->text(), "COM Connect");
+    const auto stopped = wait().pollCount();
+    plugIn();
+    ASSERT_TRUE(voltaro::testing::runTicks(wait().interval(), 3));
+    EXPECT_EQ(wait().pollCount(), stopped);
+    EXPECT_TRUE(idle());
+}
+
+TEST_F(PortComesAndGoes, APortFromTheMenuWaitsAsOpenAndUsbConnectEndsTheWaiting) {
+    START1->trigger();
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        pty->close();
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+    }
+    EXPECT_EQ(state(), S::SerialWaiting);
+    EXPECT_TRUE(START1->isChecked());
+    EXPECT_FALSE(START1->isEnabled());
+    EXPECT_TRUE(STOP1->isEnabled());
+    EXPECT_TRUE(COMCon->isChecked());
+    ASSERT_FALSE(USBCon->isHidden());
+    // No cable is listed here: the cable link does not start, and the waiting has ended all the same.
+    {
+        MessageBoxAnswer box(QMessageBox::Ok);
+        USBCon->click();
+        EXPECT_EQ(box.text(), "USB interface cable is not securely connected, please check and re-try.");
+    }
+    EXPECT_TRUE(idle());
+    EXPECT_FALSE(wait().waiting());
 }
 
 TEST(LinkEndToEnd, SimulatedMeterDrivesThePanelUntilReleased) {

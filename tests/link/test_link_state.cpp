@@ -157,21 +157,48 @@ TEST_F(LinkStateTest, ALostCableWaitsUntilItIsBackOrTheButtonIsReleased) {
     EXPECT_EQ(state.state(), S::Idle);
 }
 
-TEST_F(LinkStateTest, StopFromTheMenuLeavesTheCableAloneAndALostPortEndsIdle) {
+TEST_F(LinkStateTest, StopFromTheMenuAndALostPortLeaveTheCableAlone) {
     state.connectUsb();
     links.log.clear();
     state.disconnectSerial();
+    state.serialLost();
     EXPECT_EQ(links.log, "");
     EXPECT_EQ(state.state(), S::UsbRunning);
+}
 
-    state.disconnectUsb();
+TEST_F(LinkStateTest, ALostPortWaitsUntilItIsBackOrReleasedAndACablePressEndsTheWaiting) {
+    state.serialBack(); // nothing waits
+    EXPECT_EQ(state.state(), S::Idle);
     state.connectSerial(true);
     links.log.clear();
     links.serialIsOpen = false; // the driver has closed the port itself
     state.serialLost();
-    EXPECT_EQ(state.state(), S::Idle);
+    EXPECT_EQ(state.state(), S::SerialWaiting);
+    EXPECT_TRUE(state.serialActive());
+    EXPECT_TRUE(state.serialFromMenu());
+    // Connecting while waiting opens nothing in the lost device's place.
+    EXPECT_FALSE(state.connectSerial(true));
+    EXPECT_EQ(state.state(), S::SerialWaiting);
     EXPECT_EQ(links.log, "");
-    state.connectUsb();
+    links.serialIsOpen = true;
+    state.serialBack();
+    EXPECT_EQ(state.state(), S::SerialOpen);
+    EXPECT_TRUE(state.serialFromMenu());
+
+    links.serialIsOpen = false;
     state.serialLost();
+    state.disconnectSerial();
+    EXPECT_EQ(links.log, "close-serial ");
+    EXPECT_EQ(state.state(), S::Idle);
+    EXPECT_FALSE(state.serialFromMenu());
+    state.serialBack(); // too late: released
+    EXPECT_EQ(state.state(), S::Idle);
+
+    state.connectSerial(false);
+    links.serialIsOpen = false;
+    state.serialLost();
+    links.log.clear();
+    EXPECT_TRUE(state.connectUsb());
+    EXPECT_EQ(links.log, "close-serial start-usb ");
     EXPECT_EQ(state.state(), S::UsbRunning);
 }

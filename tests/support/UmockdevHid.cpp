@@ -170,6 +170,30 @@ int UmockdevHid::add(const Setup& setup) {
     return index;
 }
 
+int UmockdevHid::addTty(const std::string& name,
+                        const std::vector<std::pair<std::string, std::string>>& properties) {
+    const std::string node = "/dev/" + name;
+    const gchar* noAttributes[] = {nullptr};
+    std::vector<const gchar*> keyValues = {"DEVNAME", node.c_str()};
+    for (const auto& [key, value] : properties) {
+        keyValues.push_back(key.c_str());
+        keyValues.push_back(value.c_str());
+    }
+    keyValues.push_back(nullptr);
+    gchar* tty = umockdev_testbed_add_devicev(testbed_, "tty", name.c_str(), nullptr,
+                                              const_cast<gchar**>(noAttributes),
+                                              const_cast<gchar**>(keyValues.data()));
+    auto d = std::make_unique<Device>();
+    d->node = node;
+    if (tty)
+        d->paths.push_back(tty);
+    else
+        error_ = "the emulated tty " + name + " could not be added";
+    g_free(tty);
+    devices_.push_back(std::move(d));
+    return static_cast<int>(devices_.size()) - 1;
+}
+
 bool UmockdevHid::push(int index, const std::vector<std::uint8_t>& report) {
     Device& d = *devices_[index];
     return ::write(d.writer.get(), report.data(), report.size()) == static_cast<ssize_t>(report.size());
@@ -182,7 +206,8 @@ void UmockdevHid::unplug(int index) {
         umockdev_testbed_uevent(testbed_, it->c_str(), "remove");
         umockdev_testbed_remove_device(testbed_, it->c_str());
     }
-    ::unlink(d.fifo.c_str());
+    if (!d.fifo.empty())
+        ::unlink(d.fifo.c_str());
 }
 
 void UmockdevHid::setNodeMode(int index, unsigned mode) {

@@ -3,7 +3,8 @@
 // Emulated HID devices for the real Linux platform, under umockdev: a
 // usb -> usb_interface -> hid -> hidraw chain in a testbed (or hid -> hidraw
 // for a device that is not on USB), a packet-mode FIFO as the node, and an
-// ioctl handler that records the feature reports the program sends.
+// ioctl handler that records the feature reports the program sends. Also
+// the ttys of serial adapters, described by their udev properties only.
 //
 // The test binary must run with libumockdev-preload.so.0 in LD_PRELOAD.
 
@@ -13,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
 #include <vector>
 
 typedef struct _UMockdevTestbed UMockdevTestbed;
@@ -50,6 +52,8 @@ public:
 
     // Adds a device (an "add" uevent for each level); returns its index.
     int add(const Setup& setup);
+    // Adds a tty `name` (node /dev/`name`, none made) with udev `properties`; returns its index.
+    int addTty(const std::string& name, const std::vector<std::pair<std::string, std::string>>& properties);
     // Queues one report as hidraw would hand it over (no report ID for a
     // device that numbers none); false when the node is full.
     bool push(int index, const std::vector<std::uint8_t>& report);

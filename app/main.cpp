@@ -1,5 +1,6 @@
 // Program entry: the main window and the second, never-shown window, then the
 // event loop until the application is told to quit.
+#include "app/EndingSignals.h"
 #include "app/TFCOMM.h"
 
 #include <QApplication>
@@ -8,6 +9,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString());
     voltaro::TFCOMM FCOMM;
+    voltaro::endOnSignals(FCOMM);
     QWidget TForm1;
     TForm1.setObjectName(QStringLiteral("TForm1"));
     TForm1.setWindowTitle(QStringLiteral("Form1"));

@@ -150,16 +150,17 @@ bool Journal::due() const {
 }
 
 void Journal::run() {
+    // The thread looks once a period: appending a row wakes no one, which
+    // keeps recording a reading cheap.
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait(lock, [this] { return stop_ || due(); });
-        // At most one write a period; a stop writes at once.
         changed_.wait_until(lock, nextWrite_, [this] { return stop_; });
         if (discarded_)
             return;
         if (!due()) {
             if (stop_)
                 return;
+            nextWrite_ = std::chrono::steady_clock::now() + period_;
             continue;
         }
         Batch batch = std::move(queued_);
@@ -168,22 +169,22 @@ void Journal::run() {
         const bool written = write(batch);
         lock.lock();
         nextWrite_ = std::chrono::steady_clock::now() + period_;
-        if (!written) {
-            // Tried again next period, before whatever was queued since;
-            // unless the rows were emptied meanwhile, which saved them.
-            if (!queued_.emptyFirst) {
-                batch.lines.append(queued_.lines);
-                queued_.lines = std::move(batch.lines);
-                queued_.lineCount += batch.lineCount;
-                queued_.emptyFirst = batch.emptyFirst;
-            }
-            for (auto& t : batch.takeOvers)
-                queued_.takeOvers.push_back(std::move(t));
-            // A stopping journal does not retry: what is left is lost with the
-            // program, and the message has said so.
-            if (stop_)
-                return;
+        if (written)
+            continue;
+        // Tried again next period, before whatever was queued since; unless
+        // the rows were emptied meanwhile, which saved them.
+        if (!queued_.emptyFirst) {
+            batch.lines.append(queued_.lines);
+            queued_.lines = std::move(batch.lines);
+            queued_.lineCount += batch.lineCount;
+            queued_.emptyFirst = batch.emptyFirst;
         }
+        for (auto& t : batch.takeOvers)
+            queued_.takeOvers.push_back(std::move(t));
+        // A stopping journal does not retry: what is left goes with the
+        // program, as the message about the failing journal has said.
+        if (stop_)
+            return;
     }
 }
 

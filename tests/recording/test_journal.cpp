@@ -1,0 +1,265 @@
+// The journal of unsaved rows and the recovery of journals left behind.
+#include "recording/DataFiles.h"
+#include "recording/Journal.h"
+#include "recording/JournalRecovery.h"
+#include "support/FileSizeLimit.h"
+#include "support/Wait.h"
+
+#include <QBuffer>
+#include <QDir>
+#include <QFile>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+using namespace voltaro;
+using voltaro::testing::waitUntil;
+namespace df = voltaro::datafiles;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+QByteArray line(int no, const char* value = "1.2345") {
+    return QStringLiteral("%1\t10:00:%2\tDC\t%3\tV\tPASS\r\n")
+        .arg(no)
+        .arg(no % 60, 2, 10, QLatin1Char('0'))
+        .arg(QLatin1String(value))
+        .toLatin1();
+}
+
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+ReadingTable load(const QByteArray& bytes) {
+    ReadingTable t;
+    QByteArray copy = bytes;
+    QBuffer b(&copy);
+    b.open(QIODevice::ReadOnly);
+    df::loadText(t, b);
+    return t;
+}
+
+bool lockedByOthers(const QString& path) {
+    const int fd = ::open(QFile::encodeName(path).constData(), O_RDONLY | O_CLOEXEC);
+    const bool locked = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0;
+    if (fd >= 0)
+        ::close(fd);
+    return locked;
+}
+
+QStringList files(const QString& folder, const QString& pattern = QStringLiteral("*")) {
+    return QDir(folder).entryList({pattern}, QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+class JournalTest : public ::testing::Test {
+protected:
+    QTemporaryDir dir;
+    QString folder() const { return dir.path() + QStringLiteral("/state/voltaro-interface"); }
+};
+
+} // namespace
+
+TEST_F(JournalTest, RowsGoToALockedTextTableThatIsEmptiedBySavingAndGoesWhenEmpty) {
+    auto j = std::make_unique<Journal>(folder(), Journal::SyncFunction{}, 10ms);
+    EXPECT_TRUE(files(folder()).isEmpty()) << "no file before the first row";
+    for (int n = 1; n <= 3; ++n)
+        j->append(line(n));
+    ASSERT_TRUE(waitUntil([&] { return j->writes() >= 1 && j->health() == Journal::Health::Protected; }));
+    const QString path = j->path();
+    EXPECT_EQ(files(folder()), QStringList{QFileInfo(path).fileName()});
+    EXPECT_EQ(contents(path), df::textHeader() + line(1) + line(2) + line(3));
+    EXPECT_TRUE(lockedByOthers(path));
+    // The folders made for it are the user's alone.
+    struct stat st {};
+    ASSERT_EQ(::stat(QFile::encodeName(folder()).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+    ASSERT_EQ(::stat(QFile::encodeName(path).constData(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+
+    // Saved: only the header stays; rows after it go on behind it.
+    j->append(line(4));
+    j->empty();
+    EXPECT_EQ(j->unsavedRows(), 0);
+    j->append(line(5));
+    EXPECT_EQ(j->unsavedRows(), 1);
+    const auto writes = j->writes();
+    ASSERT_TRUE(waitUntil([&] { return j->writes() > writes; }));
+    EXPECT_EQ(contents(path), df::textHeader() + line(5));
+    j->empty();
+    j.reset();
+    EXPECT_FALSE(QFile::exists(path)) << "a journal without rows is not left behind";
+}
+
+TEST_F(JournalTest, ALiveJournalIsNeverOfferedAndOneLeftBehindIsWithItsWholeRows) {
+    {
+        Journal left(folder(), {}, 10ms);
+        left.append(line(1));
+        left.append(line(2));
+    } // ended with unsaved rows: kept for the next start
+    Journal other(folder(), {}, 10ms);
+    other.append(line(7));
+    ASSERT_TRUE(waitUntil([&] { return other.writes() >= 1; }));
+    // A power cut in the middle of a line: the whole lines are recovered.
+    QStringList journals = files(folder(), QStringLiteral("journal-*.txt"));
+    ASSERT_EQ(journals.size(), 2);
+    journals.removeAll(QFileInfo(other.path()).fileName());
+    const QString leftPath = folder() + QLatin1Char('/') + journals.constFirst();
+    {
+        QFile f(leftPath);
+        ASSERT_TRUE(f.open(QIODevice::Append));
+        f.write(line(3).left(9));
+    }
+
+    auto orphans = findOrphanJournals(folder());
+    ASSERT_EQ(orphans.size(), 1u) << "the live journal is not offered";
+    EXPECT_EQ(orphans[0].path, leftPath);
+    ASSERT_EQ(orphans[0].rows.rowCount(), 2);
+    EXPECT_EQ(orphans[0].rows.text(1, ReadingTable::No), QStringLiteral("2"));
+    EXPECT_TRUE(orphans[0].lastWritten.isValid());
+    // While it is being offered, no other window is offered it.
+    EXPECT_TRUE(findOrphanJournals(folder()).empty());
+    EXPECT_EQ(contents(other.path()), df::textHeader() + line(7)) << "rows never mix";
+}
+
+TEST_F(JournalTest, AJournalWithoutRowsLeftBehindIsRemovedNotOffered) {
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    const QString empty = folder() + QStringLiteral("/journal-20260101-000000-1-0.txt");
+    QFile f(empty);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(df::textHeader());
+    f.close();
+    EXPECT_TRUE(findOrphanJournals(folder()).empty());
+    EXPECT_FALSE(QFile::exists(empty));
+}
+
+TEST_F(JournalTest, AFileTakenOverGoesOnlyOnceItsRowsAreWrittenHere) {
+    {
+        Journal left(folder(), {}, 10ms);
+        left.append(line(1));
+    }
+    auto orphans = findOrphanJournals(folder());
+    ASSERT_EQ(orphans.size(), 1u);
+    const QString old = orphans[0].path;
+    // A disk that refuses to sync keeps the old file.
+    std::atomic<bool> failSync{true};
+    Journal j(
+        folder(),
+        [&](int fd) {
+            if (failSync) {
+                errno = EIO;
+                return -1;
+            }
+            return ::fdatasync(fd);
+        },
+        10ms);
+    j.append(df::textLine(orphans[0].rows, 0));
+    j.takeOver(old, std::move(orphans[0].lock));
+    ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Failing; }));
+    EXPECT_TRUE(QFile::exists(old));
+    EXPECT_TRUE(j.lastError().contains(QStringLiteral("Input/output error"))) << j.lastError().toStdString();
+    failSync = false;
+    ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Protected; }));
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_EQ(contents(j.path()), df::textHeader() + line(1)) << "the retry wrote the row once";
+}
+
+TEST_F(JournalTest, AFolderThatCannotBeMadeKeepsTheRowsUntilItCan) {
+    // A file where the folder should be: no one, not even root, makes it.
+    const QString blocked = dir.path() + QStringLiteral("/state");
+    {
+        QFile f(blocked);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    Journal j(folder(), {}, 10ms);
+    j.append(line(1));
+    j.append(line(2));
+    ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Failing; }));
+    EXPECT_TRUE(j.lastError().contains(blocked)) << j.lastError().toStdString();
+    EXPECT_TRUE(j.path().isEmpty());
+    j.append(line(3));
+    ASSERT_TRUE(QFile::remove(blocked));
+    ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Protected; }));
+    EXPECT_EQ(contents(j.path()), df::textHeader() + line(1) + line(2) + line(3));
+}
+
+TEST_F(JournalTest, AFullDiskLeavesNoHalfLineAndTheRowsFollowWhenThereIsRoom) {
+    Journal j(folder(), {}, 10ms);
+    j.append(line(1));
+    ASSERT_TRUE(waitUntil([&] { return j.writes() == 1; }));
+    const QString path = j.path();
+    const qint64 before = QFileInfo(path).size();
+    {
+        voltaro::testing::FileSizeLimit full(before + 10);
+        ASSERT_TRUE(full.active());
+        for (int n = 2; n <= 40; ++n)
+            j.append(line(n));
+        ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Failing; }));
+        EXPECT_EQ(QFileInfo(path).size(), before) << "the failed write was taken back";
+    }
+    ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Protected; }));
+    const ReadingTable rows = load(contents(path));
+    ASSERT_EQ(rows.rowCount(), 40);
+    for (int n = 0; n < 40; ++n)
+        ASSERT_EQ(rows.intValue(n, ReadingTable::No), n + 1);
+}
+
+TEST_F(JournalTest, DiscardRemovesTheJournalAndWhatItTookOver) {
+    {
+        Journal left(folder(), {}, 10ms);
+        left.append(line(1));
+    }
+    auto orphans = findOrphanJournals(folder());
+    ASSERT_EQ(orphans.size(), 1u);
+    Journal j(
+        folder(), [](int) { return 0; }, 1h); // writes once, then not for an hour
+    j.append(line(9));
+    ASSERT_TRUE(waitUntil([&] { return j.writes() == 1; }));
+    j.append(df::textLine(orphans[0].rows, 0));
+    j.takeOver(orphans[0].path, std::move(orphans[0].lock));
+    j.discard();
+    EXPECT_TRUE(files(folder()).isEmpty()) << files(folder()).join(' ').toStdString();
+    EXPECT_EQ(j.unsavedRows(), 0);
+}
+
+TEST_F(JournalTest, AJournalNotRecoveredIsKeptUnderADatedNameAndOnlyTheNewestTenStay) {
+    ASSERT_TRUE(QDir().mkpath(folder()));
+    for (int day = 1; day <= 12; ++day) {
+        QFile f(folder() +
+                QStringLiteral("/unsaved-readings-2026-01-%1_00-00-00.txt").arg(day, 2, 10, QChar('0')));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    }
+    {
+        Journal left(folder(), {}, 10ms);
+        left.append(line(1));
+    }
+    auto orphans = findOrphanJournals(folder());
+    ASSERT_EQ(orphans.size(), 1u);
+    const QString kept = keepOrphanJournal(orphans[0], folder());
+    ASSERT_FALSE(kept.isEmpty());
+    EXPECT_EQ(load(contents(kept)).rowCount(), 1);
+    const QStringList keptFiles = files(folder(), QStringLiteral("unsaved-readings-*.txt"));
+    ASSERT_EQ(keptFiles.size(), kKeptJournals);
+    EXPECT_TRUE(keptFiles.contains(QFileInfo(kept).fileName()));
+    EXPECT_FALSE(keptFiles.contains(QStringLiteral("unsaved-readings-2026-01-03_00-00-00.txt")));
+    EXPECT_TRUE(keptFiles.contains(QStringLiteral("unsaved-readings-2026-01-04_00-00-00.txt")));
+    EXPECT_TRUE(findOrphanJournals(folder()).empty()) << "a kept journal is not offered again";
+}
+
+TEST(JournalFolder, FollowsXdgStateHomeOnlyWhenItIsAnAbsolutePath) {
+    const QByteArray saved = qgetenv("XDG_STATE_HOME");
+    qputenv("XDG_STATE_HOME", "/var/tmp/s");
+    EXPECT_EQ(journalFolder(), QStringLiteral("/var/tmp/s/voltaro-interface"));
+    qputenv("XDG_STATE_HOME", "relative");
+    EXPECT_EQ(journalFolder(), QDir::homePath() + QStringLiteral("/.local/state/voltaro-interface"));
+    qunsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(journalFolder(), QDir::homePath() + QStringLiteral("/.local/state/voltaro-interface"));
+    if (!saved.isNull())
+        qputenv("XDG_STATE_HOME", saved);
+}

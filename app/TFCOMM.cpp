@@ -238,6 +238,12 @@ void TFCOMM::offerRecovery() {
                 if (const auto value = plottedValue(recording_->table().text(r, ReadingTable::Value)))
                     chart_->AddPoint(*value);
             recording_->journal().takeOver(orphan.path, std::move(orphan.lock));
+            // The meter's next reading of the same function goes on with the
+            // trend instead of starting the chart again.
+            const ReadingTable& t = recording_->table();
+            const qsizetype last = t.rowCount() - 1;
+            pipeline_.evaluator.LastFuncText = t.text(last, ReadingTable::Function).toLatin1().toStdString();
+            pipeline_.evaluator.LastUnitText = t.text(last, ReadingTable::Unit).toLatin1().toStdString();
             continue;
         }
         const QString kept = keepOrphanJournal(orphan, folder);

@@ -1,8 +1,13 @@
 // Recording at scale: the cost of recording one reading (recording rules and
 // the row) with 10 rows and with 10 million rows in the table, and the
-// table's bytes per row.
+// table's bytes per row; and the same with the row's line queued for the
+// journal, as the window records it.
+#include "recording/DataFiles.h"
+#include "recording/Journal.h"
 #include "recording/ReadingTable.h"
 #include "recording/Recorder.h"
+
+#include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
 
@@ -37,6 +42,26 @@ void BM_RecordReading(benchmark::State& state) {
         static_cast<double>(table.memoryBytes()) / static_cast<double>(table.rowCount());
 }
 BENCHMARK(BM_RecordReading)->Arg(10)->Arg(10'000'000)->Unit(benchmark::kNanosecond);
+
+void BM_RecordReadingJournalled(benchmark::State& state) {
+    QTemporaryDir folder;
+    voltaro::Journal journal(folder.path());
+    voltaro::ReadingTable table;
+    voltaro::Recorder recorder(table);
+    recorder.RecordLimit = 100'000'000;
+    const QString interval = QStringLiteral("10");
+    const QString time = QStringLiteral("12:34:56");
+    for (long long i = 0; i < state.range(0); ++i)
+        recorder.INDataToTable(reading(static_cast<int>(i)), false, true, interval, time);
+    const voltaro::Reading r = reading(1234);
+    for (auto _ : state)
+        if (recorder.INDataToTable(r, false, true, interval, time) == voltaro::Recorder::Outcome::Recorded)
+            journal.append(voltaro::datafiles::textLine(table, table.rowCount() - 1));
+    state.counters["rows"] = static_cast<double>(table.rowCount());
+    state.counters["journal writes"] = static_cast<double>(journal.writes());
+    journal.empty();
+}
+BENCHMARK(BM_RecordReadingJournalled)->Arg(10)->Arg(10'000'000)->Unit(benchmark::kNanosecond);
 
 } // namespace
 

@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <array>
+#include <charconv>
 #include <optional>
 
 namespace voltaro::datafiles {
@@ -270,19 +271,41 @@ bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable
 constexpr int kTextLineFields[] = {ReadingTable::Time, ReadingTable::Function, ReadingTable::Value,
                                    ReadingTable::Unit, ReadingTable::Judge};
 
-// Appends row `row` as one text line with its CR LF; `line` is room to build it in.
-void appendTextLine(const ReadingTable& table, qsizetype row, QString& line, QByteArray& out) {
-    line.clear();
-    if (const auto no = table.intValue(row, ReadingTable::No))
-        line.append(QString::number(*no));
-    for (int f : kTextLineFields) {
-        line.append(QLatin1Char('\t'));
-        line.append(columnText(cleanText(table.text(row, f))));
+// A column that is written as it stands: no blanks or control characters at
+// its ends, no line break or tab inside, not starting with a quote.
+bool isPlainColumn(QStringView text) {
+    if (text.isEmpty() || isBlankOrControl(text.front()) || isBlankOrControl(text.back()) ||
+        text.front() == QLatin1Char('"'))
+        return false;
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
+    });
+}
+
+// The 8-bit code page of a Linux desktop is taken to be Latin-1; characters
+// beyond it are written as '?'.
+void appendLatin1(QStringView text, QByteArray& out) {
+    for (QChar c : text)
+        out.append(c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?');
+}
+
+// Appends row `row` as one text line with its CR LF. A recorded row's
+// columns are plain, and take no conversion on the way.
+void appendTextLine(const ReadingTable& table, qsizetype row, QByteArray& out) {
+    if (const auto no = table.intValue(row, ReadingTable::No)) {
+        char digits[16];
+        const auto end = std::to_chars(digits, digits + sizeof digits, *no).ptr;
+        out.append(digits, end - digits);
     }
-    line.append(QLatin1String("\r\n"));
-    // The 8-bit code page of a Linux desktop is taken to be Latin-1;
-    // characters beyond it are written as '?'.
-    out.append(line.toLatin1());
+    for (int f : kTextLineFields) {
+        out.append('\t');
+        const QString text = table.text(row, f);
+        if (isPlainColumn(text))
+            appendLatin1(text, out);
+        else
+            appendLatin1(columnText(cleanText(text)), out);
+    }
+    out.append("\r\n", 2);
 }
 
 // Writes the header and one line per row through `write`, a piece at a
@@ -291,9 +314,8 @@ template <typename Write> bool writeTextTable(const ReadingTable& table, Write&&
     constexpr qsizetype kPiece = 1 << 16;
     QByteArray piece = textHeader();
     piece.reserve(kPiece + 256);
-    QString line;
     for (qsizetype row = 0; row < table.rowCount(); ++row) {
-        appendTextLine(table, row, line, piece);
+        appendTextLine(table, row, piece);
         if (piece.size() >= kPiece) {
             if (!write(piece))
                 return false;
@@ -342,9 +364,9 @@ QByteArray textHeader() {
 }
 
 QByteArray textLine(const ReadingTable& table, qsizetype row) {
-    QString line;
     QByteArray out;
-    appendTextLine(table, row, line, out);
+    out.reserve(64);
+    appendTextLine(table, row, out);
     return out;
 }
 

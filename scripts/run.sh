@@ -13,7 +13,7 @@ fi
 
 fifo="$(mktemp -u)"
 mkfifo "$fifo"
-"$VOLTARO_BUILD/tools/meter-sim" --pty --scenario tour "$@" >"$fifo" &
+"$VOLTARO_BUILD/tools/meter-sim" --pty --scenario trend "$@" >"$fifo" &
 sim=$!
 trap 'kill "$sim" 2>/dev/null || true; rm -f "$fifo"' EXIT
 read -r device <"$fifo"

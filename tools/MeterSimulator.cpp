@@ -161,6 +161,8 @@ MeterFrame& MeterFrame::withCount(int count) {
 const std::vector<MeterSimulator::ScenarioInfo>& MeterSimulator::scenarios() {
     static const std::vector<ScenarioInfo> list = {
         {"tour", "every function, range, sign, overload, duty, hold, relative and low-battery case in turn"},
+        {"trend", "DC voltage, auto range 22 V, rising and falling between 3 and 19 V once a minute "
+                  "(at 4 frames/s) with a little noise"},
         {"dcv", "DC voltage, auto range 2.2 V, a slow random walk"},
         {"acv", "AC voltage, auto range 220 V, a random walk"},
         {"ohm", "resistance, 22 kOhm range, a random walk"},
@@ -200,6 +202,17 @@ MeterFrame MeterSimulator::walkFrame(std::uint8_t function, std::uint8_t range, 
 
 MeterFrame MeterSimulator::nextFrame() {
     const std::size_t i = index_++;
+    if (scenario_ == "trend") {
+        // A charge and discharge the chart shows as a wave: 240 frames a cycle.
+        std::uniform_int_distribution<int> noise(-15, 15);
+        const double phase = 2 * 3.14159265358979 * static_cast<double>(i % 240) / 240.0;
+        MeterFrame f;
+        f.function = 11;
+        f.range = 1;
+        f.option3 = kAutoDc;
+        f.withCount(11000 + static_cast<int>(8000 * std::sin(phase)) + noise(rng_));
+        return f;
+    }
     if (scenario_ == "dcv" || scenario_ == "glitch")
         return walkFrame(11, 1, kAutoDc, 0, 21999);
     if (scenario_ == "acv")

@@ -103,6 +103,26 @@ void BM_Load(benchmark::State& state, const char* name) {
     state.counters["peak_extra_MiB"] = statusMiB("VmHWM") - before;
 }
 
+// The wrong file picked by mistake: 16 MiB without a line break, which no
+// table has. It is refused as soon as the line is longer than a table's.
+void BM_LoadWithoutLineBreaks(benchmark::State& state) {
+    QTemporaryDir dir;
+    const QString file = dir.filePath(QStringLiteral("one-line.txt"));
+    {
+        QFile f(file);
+        if (!f.open(QIODevice::WriteOnly) || f.write(QByteArray(16 << 20, 'x')) != (16 << 20)) {
+            state.SkipWithError("could not write the file");
+            return;
+        }
+    }
+    for (auto _ : state) {
+        voltaro::ReadingTable into;
+        if (voltaro::datafiles::loadTableFile(file, into, false).ok)
+            state.SkipWithError("a file without line breaks loaded");
+    }
+}
+BENCHMARK(BM_LoadWithoutLineBreaks)->Unit(benchmark::kMillisecond);
+
 BENCHMARK_CAPTURE(BM_Save, text, "rows.txt")->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Save, xml, "rows.xml")->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();
 BENCHMARK_CAPTURE(BM_Load, text, "rows.txt")->Unit(benchmark::kSecond)->Iterations(2)->UseRealTime();

@@ -161,7 +161,18 @@ bool appendLine(ReadingTable& table, const QStringList& tokens, bool tabbed) {
 // piece `write` refuses. The writer fills a string that is handed on and
 // emptied every few rows, which is much faster than letting it write each
 // small part to the file itself.
-template <typename Write> bool writePacket(const ReadingTable& table, Write&& write) {
+// The first character of `text` that XML 1.0 cannot hold in any form (a
+// control character other than tab, line feed and carriage return), or -1.
+qsizetype firstUnwritableInXml(QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF)
+            return i;
+    }
+    return -1;
+}
+
+template <typename Write> bool writePacket(const ReadingTable& table, Write&& write, QString* why = nullptr) {
     constexpr qsizetype kPiece = 1 << 15;
     QString piece;
     piece.reserve(kPiece + 1024);
@@ -195,9 +206,24 @@ template <typename Write> bool writePacket(const ReadingTable& table, Write&& wr
     for (qsizetype row = 0; row < table.rowCount(); ++row) {
         w.writeEmptyElement(QStringLiteral("ROW"));
         w.writeAttribute(QStringLiteral("RowState"), rowState);
-        for (int f = 0; f < fields.size(); ++f)
-            if (!table.isNull(row, f))
-                w.writeAttribute(attrs[f], table.text(row, f));
+        for (int f = 0; f < fields.size(); ++f) {
+            if (table.isNull(row, f))
+                continue;
+            const QString text = table.text(row, f);
+            // The writer would leave such a character out and carry on: a
+            // file that reads back different is refused instead.
+            if (const qsizetype at = firstUnwritableInXml(text); at >= 0) {
+                if (why)
+                    *why =
+                        QStringLiteral("row %1, column \"%2\" holds the control character 0x%3, which an "
+                                       "XML file cannot hold; save the table as a text file instead")
+                            .arg(row + 1)
+                            .arg(fields[f].name)
+                            .arg(QString::number(text[at].unicode(), 16).rightJustified(2, u'0').toUpper());
+                return false;
+            }
+            w.writeAttribute(attrs[f], text);
+        }
         if (piece.size() >= kPiece) {
             if (!write(piece.toUtf8()))
                 return false;
@@ -207,7 +233,7 @@ template <typename Write> bool writePacket(const ReadingTable& table, Write&& wr
     w.writeEndElement(); // ROWDATA
     w.writeEndElement(); // DATAPACKET
     w.writeEndDocument();
-    return write(piece.toUtf8());
+    return !w.hasError() && write(piece.toUtf8());
 }
 
 struct PacketField {
@@ -396,6 +422,9 @@ LoadResult loadText(ReadingTable& table, const QString& fileName) {
 }
 
 LoadResult loadText(ReadingTable& table, QIODevice& file) {
+    // A line the program writes is at most about 230 bytes; older versions
+    // padded columns with blanks. Anything longer is not a table.
+    constexpr qsizetype kLongestLine = 4096;
     LoadResult result;
     bool header = true;
     // One line, without its line break; false stops the load.
@@ -426,6 +455,9 @@ LoadResult loadText(ReadingTable& table, QIODevice& file) {
     QByteArray pending;
     qint64 total = 0;
     bool atEnd = false;
+    // Where the search for the next line end goes on: what has been looked
+    // through is not looked through again when the next piece comes.
+    qsizetype scanned = 0;
     while (!atEnd) {
         const QByteArray piece = file.read(kPiece);
         if (piece.isEmpty()) {
@@ -438,9 +470,14 @@ LoadResult loadText(ReadingTable& table, QIODevice& file) {
         pending.append(piece);
         qsizetype pos = 0;
         for (;;) {
-            qsizetype end = pos;
+            qsizetype end = std::max(pos, scanned);
             while (end < pending.size() && pending[end] != '\r' && pending[end] != '\n')
                 ++end;
+            scanned = end;
+            // No line of a table is anywhere near this long: the wrong file
+            // was picked, and reading it through would only take long.
+            if (end - pos > kLongestLine)
+                return failed(result.rowsAdded);
             if (end == pending.size())
                 break;
             // A CR at the end of the piece may be the first half of CR LF.
@@ -453,6 +490,7 @@ LoadResult loadText(ReadingTable& table, QIODevice& file) {
                 ++pos;
         }
         pending.remove(0, pos);
+        scanned -= pos;
     }
     if (total == 0)
         return failed(); // not even the header line to skip
@@ -487,8 +525,12 @@ QByteArray xmlPacket(const ReadingTable& table) {
 }
 
 SaveResult saveXml(const ReadingTable& table, const QString& fileName) {
-    return saveThrough(table, fileName,
-                       [](const ReadingTable& t, auto&& write) { return writePacket(t, write); });
+    QString why;
+    SaveResult result = saveThrough(
+        table, fileName, [&why](const ReadingTable& t, auto&& write) { return writePacket(t, write, &why); });
+    if (!result.ok && !why.isEmpty())
+        result.error = why;
+    return result;
 }
 
 LoadResult loadXml(ReadingTable& table, const QString& fileName) {

@@ -1,5 +1,7 @@
 #include "recording/ReadingTable.h"
 
+#include <algorithm>
+
 namespace voltaro {
 
 namespace {
@@ -49,7 +51,11 @@ void ReadingTable::clear() {
 }
 
 std::uint32_t ReadingTable::intern(QStringView text) {
-    const QStringView key = text.left(kTextSize);
+    // Cut at a character's end: a pair of UTF-16 units is kept whole or not at all.
+    qsizetype keep = std::min<qsizetype>(text.size(), kTextSize);
+    if (keep < text.size() && keep > 0 && text[keep - 1].isHighSurrogate())
+        --keep;
+    const QStringView key = text.left(keep);
     const auto it = poolIndex_.find(key);
     if (it != poolIndex_.end())
         return it->second;

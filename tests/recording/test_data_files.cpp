@@ -406,3 +406,49 @@ TEST_F(DataFiles, SaveIntoReadOnlyFolderKeepsTheOldFile) {
     EXPECT_EQ(readAll(old), "old contents");
     EXPECT_EQ(readAll(oldXml), "old xml");
 }
+
+TEST_F(DataFiles, AnXmlSaveThatWouldDropAControlCharacterIsRefusedAndTheOldFileStays) {
+    ReadingTable t;
+    add(t, {1, "10:00:00", "DC", "1.5", "V", "Pass", 1});
+    ASSERT_TRUE(df::saveXml(t, path("t.xml")).ok);
+    const QByteArray before = readAll(path("t.xml"));
+    // Loaded from a text file, where it is a character like any other.
+    writeAll(path("odd.txt"), "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n2\t10:00:01\tDC\t1\v5\tV\tPass\r\n");
+    ASSERT_TRUE(df::loadText(t, path("odd.txt")).ok);
+    ASSERT_EQ(t.text(1, ReadingTable::Value), QStringLiteral("1\v5"));
+    const auto result = df::saveXml(t, path("t.xml"));
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(
+        result.error.contains(QStringLiteral("row 2, column \"Value\" holds the control character 0x0B")))
+        << result.error.toStdString();
+    EXPECT_EQ(readAll(path("t.xml")), before);
+    // The text table carries it and reads it back.
+    ASSERT_TRUE(df::saveText(t, path("again.txt")).ok);
+    ReadingTable back;
+    ASSERT_TRUE(df::loadText(back, path("again.txt")).ok);
+    EXPECT_EQ(back.text(1, ReadingTable::Value), QStringLiteral("1\v5"));
+}
+
+TEST_F(DataFiles, TextsAreCutAtACharacterBoundaryAndASmallTableIsSmall) {
+    ReadingTable t;
+    const QString smile = QString::fromUtf8("\xF0\x9F\x98\x80"); // two UTF-16 units
+    add(t, {1, "10:00:00", "DC", "1", "V", "Pass", 1});
+    t.setText(0, ReadingTable::Judge, QString(19, u'x') + smile);
+    EXPECT_EQ(t.text(0, ReadingTable::Judge), QString(19, u'x'));
+    t.setText(0, ReadingTable::Judge, QString(18, u'x') + smile + smile);
+    EXPECT_EQ(t.text(0, ReadingTable::Judge), QString(18, u'x') + smile);
+    // One row takes room for a few rows, not for tens of thousands.
+    EXPECT_LT(t.memoryBytes(), 8192u);
+}
+
+TEST_F(DataFiles, ALineLongerThanAnyTableLineStopsTheLoad) {
+    // A row that would read, were it not a megabyte long: no table has such a line.
+    writeAll(path("long.txt"), "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n1\t10:00:00\tDC\t1\tV\tPass\r\n"
+                               "2\t10:00:01\tDC\t1\tV\tPass" +
+                                   QByteArray(1 << 20, ' ') + "\r\n3\t10:00:02\tDC\t1\tV\tPass\r\n");
+    ReadingTable t;
+    const auto r = df::loadText(t, path("long.txt"));
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.rowsAdded, 1);
+    EXPECT_EQ(t.rowCount(), 1);
+}

@@ -217,12 +217,23 @@ TEST_F(JournalTest, DiscardRemovesTheJournalAndWhatItTookOver) {
     }
     auto orphans = findOrphanJournals(folder());
     ASSERT_EQ(orphans.size(), 1u);
+    // Writes once; then the disk fails, so the file taken over is still there.
+    int syncs = 0;
     Journal j(
-        folder(), [](int) { return 0; }, 1h); // writes once, then not for an hour
+        folder(),
+        [&syncs](int) {
+            if (syncs++ == 0)
+                return 0;
+            errno = EIO;
+            return -1;
+        },
+        10ms);
     j.append(line(9));
     ASSERT_TRUE(waitUntil([&] { return j.writes() == 1; }));
     j.append(df::textLine(orphans[0].rows, 0));
     j.takeOver(orphans[0].path, std::move(orphans[0].lock));
+    ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Failing; }));
+    ASSERT_TRUE(QFile::exists(orphans[0].path));
     j.discard();
     EXPECT_TRUE(files(folder()).isEmpty()) << files(folder()).join(' ').toStdString();
     EXPECT_EQ(j.unsavedRows(), 0);

@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Builds and runs the tests under the sanitizers, each in a build tree of its
+# own: every test with AddressSanitizer and UndefinedBehaviorSanitizer, and
+# the tests of the threaded parts (the HID read thread, the journal's writer,
+# the serial link and its waiting) with ThreadSanitizer. Any report fails.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+voltaro_install_packages
+export QT_QPA_PLATFORM=offscreen
+
+asan_build="${VOLTARO_ASAN_BUILD:-$VOLTARO_ROOT/build-asan}"
+tsan_build="${VOLTARO_TSAN_BUILD:-$VOLTARO_ROOT/build-tsan}"
+
+# Benchmarks are left out: they measure, they do not check.
+cmake -S "$VOLTARO_ROOT" -B "$asan_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOLTARO_BUILD_BENCH=OFF \
+    -DCMAKE_CXX_FLAGS="-O1 -fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer"
+cmake --build "$asan_build" -j2
+ASAN_OPTIONS="verify_asan_link_order=0:detect_leaks=1:abort_on_error=1" \
+UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    ctest --test-dir "$asan_build" --output-on-failure -j2 --timeout 600
+
+cmake -S "$VOLTARO_ROOT" -B "$tsan_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVOLTARO_BUILD_BENCH=OFF \
+    -DCMAKE_CXX_FLAGS="-O1 -fsanitize=thread -fno-omit-frame-pointer"
+cmake --build "$tsan_build" -j2 --target voltaro_hid_tests voltaro_link_tests voltaro_widget_tests
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+    ctest --test-dir "$tsan_build" --output-on-failure -j2 --timeout 600 \
+    -R '^(HidDevice|HidController|JournalTest|JournalFolder|JournalWindow|ComPortDriverTest|LinkManager|LinkEndToEnd|PortComesAndGoes|UsbLink)\.'

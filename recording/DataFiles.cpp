@@ -521,7 +521,12 @@ QString xmlAttributeName(const QString& fieldName) {
 }
 
 QByteArray xmlPacket(const ReadingTable& table) {
-    return collect(table, [](const ReadingTable& t, auto&& write) { return writePacket(t, write); });
+    QByteArray out;
+    const bool written = writePacket(table, [&out](const QByteArray& bytes) {
+        out.append(bytes);
+        return true;
+    });
+    return written ? out : QByteArray();
 }
 
 SaveResult saveXml(const ReadingTable& table, const QString& fileName) {
@@ -537,6 +542,10 @@ LoadResult loadXml(ReadingTable& table, const QString& fileName) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return failed();
+    return loadXml(table, file);
+}
+
+LoadResult loadXml(ReadingTable& table, QIODevice& file) {
     QXmlStreamReader r(&file);
     if (!r.readNextStartElement() || r.name() != QLatin1String("DATAPACKET"))
         return failed();

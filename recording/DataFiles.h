@@ -49,10 +49,12 @@ LoadResult loadText(ReadingTable& table, QIODevice& device);
 // a quoted column followed by other text.
 QStringList splitTextLine(QStringView line, bool* ok = nullptr);
 
+// The packet, or nothing when the table holds a text the packet cannot carry.
 QByteArray xmlPacket(const ReadingTable& table);
 SaveResult saveXml(const ReadingTable& table, const QString& fileName);
 // Replaces the table with the packet's rows; on failure the table is unchanged.
 LoadResult loadXml(ReadingTable& table, const QString& fileName);
+LoadResult loadXml(ReadingTable& table, QIODevice& device);
 
 // The ROW attribute that carries a field's value in the XML data packet.
 QString xmlAttributeName(const QString& fieldName);

@@ -1,0 +1,67 @@
+// Whatever loads is saved in both formats and must load back to the same
+// table: a file the program writes and cannot read back as it was is a
+// fault. The first byte picks the loader of the input.
+#include "fuzz/FuzzInput.h"
+#include "recording/DataFiles.h"
+
+#include <QBuffer>
+
+namespace df = voltaro::datafiles;
+
+namespace {
+
+QStringList dump(const voltaro::ReadingTable& t, bool withNVal) {
+    QStringList out;
+    for (qsizetype r = 0; r < t.rowCount(); ++r) {
+        QStringList cells;
+        for (int f = 0; f < voltaro::ReadingTable::FieldCount; ++f) {
+            if (f == voltaro::ReadingTable::NVal && !withNVal)
+                continue;
+            cells << (t.isNull(r, f) ? QStringLiteral("<null>") : t.text(r, f));
+        }
+        out << cells.join(QChar(0x1F));
+    }
+    return out;
+}
+
+template <typename Load> bool loadBytes(QByteArray bytes, voltaro::ReadingTable& into, Load load) {
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly);
+    return load(into, buffer).ok;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    if (size == 0)
+        return 0;
+    const QByteArray input(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
+    voltaro::ReadingTable table;
+    const auto loadText = [](voltaro::ReadingTable& t, QIODevice& d) { return df::loadText(t, d); };
+    const auto loadXml = [](voltaro::ReadingTable& t, QIODevice& d) { return df::loadXml(t, d); };
+    // A text load that fails part way keeps the rows before: those are saved too.
+    if (data[0] & 1)
+        loadBytes(input, table, loadXml);
+    else
+        loadBytes(input, table, loadText);
+
+    // The packet carries every field; it may refuse a text it cannot carry.
+    if (const QByteArray packet = df::xmlPacket(table); !packet.isEmpty()) {
+        voltaro::ReadingTable back;
+        if (!loadBytes(packet, back, loadXml))
+            voltaro::fuzz::fault("a packet the program wrote does not load");
+        if (dump(back, true) != dump(table, true))
+            voltaro::fuzz::fault("a packet the program wrote loads to another table");
+    }
+    // The text table carries every field but NVal, and writes a text with
+    // blanks at its ends trimmed and an empty text as NULL, as it always has:
+    // what it writes must read back to itself.
+    const QByteArray text = df::textTable(table);
+    voltaro::ReadingTable once;
+    if (!loadBytes(text, once, loadText) || once.rowCount() != table.rowCount())
+        voltaro::fuzz::fault("a text table the program wrote does not load");
+    voltaro::ReadingTable twice;
+    if (!loadBytes(df::textTable(once), twice, loadText) || dump(twice, false) != dump(once, false))
+        voltaro::fuzz::fault("a text table the program wrote loads to another table");
+    return 0;
+}

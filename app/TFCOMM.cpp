@@ -233,6 +233,8 @@ void TFCOMM::offerRecovery() {
                 .arg(until),
             QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
         if (answer == QMessageBox::Yes) {
+            // The rows go to this window's journal in the write that takes the file over.
+            const Journal::Hold together(recording_->journal());
             const qsizetype first = recording_->recoverRows(orphan.rows);
             for (qsizetype r = first; r < recording_->table().rowCount(); ++r)
                 if (const auto value = plottedValue(recording_->table().text(r, ReadingTable::Value)))

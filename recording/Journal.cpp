@@ -135,6 +135,19 @@ void Journal::takeOver(const QString& file, UniqueFd lock) {
     changed_.notify_all();
 }
 
+Journal::Hold::Hold(Journal& journal) : journal_(journal) {
+    std::lock_guard lock(journal_.mutex_);
+    ++journal_.holds_;
+}
+
+Journal::Hold::~Hold() {
+    {
+        std::lock_guard lock(journal_.mutex_);
+        --journal_.holds_;
+    }
+    journal_.changed_.notify_all();
+}
+
 QString Journal::path() const {
     std::lock_guard lock(mutex_);
     return path_;
@@ -146,7 +159,7 @@ QString Journal::lastError() const {
 }
 
 bool Journal::due() const {
-    return queued_.lineCount > 0 || queued_.emptyFirst || !queued_.takeOvers.empty();
+    return holds_ == 0 && (queued_.lineCount > 0 || queued_.emptyFirst || !queued_.takeOvers.empty());
 }
 
 void Journal::run() {

@@ -61,6 +61,21 @@ public:
     // file is removed. `lock` holds the file's lock until then.
     void takeOver(const QString& file, UniqueFd lock);
 
+    // While a hold lives, the writer writes nothing; what was queued meanwhile
+    // goes in one write after it ends. The rows of a file taken over are held
+    // until it is taken over, so this journal never holds part of its rows
+    // beside the file itself.
+    class Hold {
+    public:
+        explicit Hold(Journal& journal);
+        ~Hold();
+        Hold(const Hold&) = delete;
+        Hold& operator=(const Hold&) = delete;
+
+    private:
+        Journal& journal_;
+    };
+
     // Rows appended since the journal was made or last emptied.
     qsizetype unsavedRows() const { return unsaved_; }
     Health health() const { return health_.load(); }
@@ -94,6 +109,7 @@ private:
     Batch queued_;
     bool stop_ = false;
     bool discarded_ = false;
+    int holds_ = 0;
     QString path_;
     QString error_;
     std::chrono::steady_clock::time_point nextWrite_{};

@@ -58,6 +58,15 @@ QStringList files(const QString& folder, const QString& pattern = QStringLiteral
     return QDir(folder).entryList({pattern}, QDir::Files | QDir::Hidden, QDir::Name);
 }
 
+// Returns once `clock`, given a row each time, has been written `periods` times more.
+void letPeriodsPass(Journal& clock, int periods) {
+    for (int i = 0; i < periods; ++i) {
+        const std::uint64_t before = clock.writes();
+        clock.append(line(1));
+        ASSERT_TRUE(waitUntil([&] { return clock.writes() > before; }));
+    }
+}
+
 class JournalTest : public ::testing::Test {
 protected:
     QTemporaryDir dir;
@@ -168,6 +177,34 @@ TEST_F(JournalTest, AFileTakenOverGoesOnlyOnceItsRowsAreWrittenHere) {
     ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Protected; }));
     EXPECT_FALSE(QFile::exists(old));
     EXPECT_EQ(contents(j.path()), df::textHeader() + line(1)) << "the retry wrote the row once";
+}
+
+TEST_F(JournalTest, RowsQueuedUnderAHoldGoInOneWriteWithTheFileTheyCameFrom) {
+    {
+        Journal left(folder(), {}, 10ms);
+        for (int n = 1; n <= 3; ++n)
+            left.append(line(n));
+    }
+    auto orphans = findOrphanJournals(folder());
+    ASSERT_EQ(orphans.size(), 1u);
+    const QString old = orphans[0].path;
+    Journal j(folder(), {}, 10ms);
+    // A journal of the same period, written each period, counts the periods.
+    QTemporaryDir clockDir;
+    Journal clock(clockDir.path(), {}, 10ms);
+    {
+        const Journal::Hold hold(j);
+        for (qsizetype r = 0; r < orphans[0].rows.rowCount(); ++r) {
+            j.append(df::textLine(orphans[0].rows, r));
+            letPeriodsPass(clock, 2);
+        }
+        EXPECT_EQ(j.writes(), 0u);
+        EXPECT_TRUE(j.path().isEmpty());
+        j.takeOver(old, std::move(orphans[0].lock));
+    }
+    ASSERT_TRUE(waitUntil([&] { return j.writes() >= 1; }));
+    EXPECT_FALSE(QFile::exists(old));
+    EXPECT_EQ(contents(j.path()), df::textHeader() + line(1) + line(2) + line(3));
 }
 
 TEST_F(JournalTest, AFolderThatCannotBeMadeKeepsTheRowsUntilItCan) {

@@ -178,10 +178,12 @@ void Journal::run() {
         }
         Batch batch = std::move(queued_);
         queued_ = Batch{};
+        // The period runs from when the rows were taken: a slow sync does not
+        // add to the time the next rows wait for the file.
+        nextWrite_ = std::chrono::steady_clock::now() + period_;
         lock.unlock();
         const bool written = write(batch);
         lock.lock();
-        nextWrite_ = std::chrono::steady_clock::now() + period_;
         if (written)
             continue;
         // Tried again next period, before whatever was queued since; unless

@@ -11,7 +11,7 @@ VOLTARO_PACKAGES=(
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core fonts-liberation2 poppler-utils
     umockdev libumockdev-dev
-    dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin
+    dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin man-db bsdextrautils
 )
 
 voltaro_install_packages() {

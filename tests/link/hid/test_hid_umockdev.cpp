@@ -224,16 +224,17 @@ TEST_F(HidUmockdev, VoltaroLogUsbPrintsTheFramesTheCableDelivers) {
     const QString want = QString::fromUtf8(expected, static_cast<qsizetype>(expectedSize));
     std::free(expected);
 
-    const LogRun run = runLog({"--usb", "--count", QString::number(kFrames)}, false, [&](QProcess& p) {
-        std::size_t next = 0;
-        waitUntil(
-            [&] {
-                while (next < reports.size() && bed->push(c, reports[next]))
-                    ++next;
-                return next == reports.size() || p.state() == QProcess::NotRunning;
-            },
-            15000);
-    });
+    const LogRun run =
+        runLog({"--usb", "--count", QString::number(kFrames), "--decimal-sep", "."}, false, [&](QProcess& p) {
+            std::size_t next = 0;
+            waitUntil(
+                [&] {
+                    while (next < reports.size() && bed->push(c, reports[next]))
+                        ++next;
+                    return next == reports.size() || p.state() == QProcess::NotRunning;
+                },
+                15000);
+        });
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.count('\n'), kFrames);
     EXPECT_EQ(run.out, want);

@@ -257,14 +257,14 @@ Recording:
                        there is no limit: the window starts with 10000 to keep
                        its grid small, but this program streams its rows to disk
                        and holds none of them (for ".xml" it holds them all, at
-                       about 30 bytes a row)
+                       about 40 bytes a row)
       --hi X           the upper judgement limit (default 22000)
       --lo Y           the lower judgement limit (default -22000); a reading
                        from Y to X passes
       --decimal-sep C  the decimal separator of values and limits (default:
                        the system locale's, as in the window)
 
-When to stop (by default when interrupted with Ctrl-C, SIGINT or SIGTERM):
+When to stop (by default at Ctrl-C, SIGINT, SIGTERM or SIGHUP):
       --duration T     after the time T: seconds (90 or 90s), minutes (15m) or
                        hours (2h), whole numbers, counted from the start
       --count N        after N rows are recorded (with --out), or N frames are
@@ -278,7 +278,8 @@ Output:
   terminal; on a terminal, standard error shows one status line instead (rows
   recorded, the last reading with its unit and Pass/Fail, the time elapsed).
   The last line on standard error is "frames: N decoded: M dropped: K".
-  -q, --quiet          no status line
+  -q, --quiet          no status line (the messages about the link and the
+                       file still come)
       --no-wait        end (status 9) when the port or the cable goes away;
                        by default the program says so and waits for the same
                        adapter or cable to come back, then records on into the

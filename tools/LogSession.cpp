@@ -280,6 +280,12 @@ int LogSession::finish() {
             if (saved.ok) {
                 journal_->empty();
                 say(std::to_string(rows) + " rows in " + path);
+            } else if (journal_->health() == Journal::Health::Failing) {
+                say("could not save " + path + " (" + saved.error.toLocal8Bit().toStdString() +
+                    "), and the journal cannot be written either (" +
+                    journal_->lastError().toLocal8Bit().toStdString() + "): its " + std::to_string(rows) +
+                    " rows are lost");
+                status = kOutputFailed;
             } else {
                 say("could not save " + path + " (" + saved.error.toLocal8Bit().toStdString() + "): its " +
                     std::to_string(rows) + " rows are kept in a journal in " +

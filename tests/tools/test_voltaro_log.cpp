@@ -6,6 +6,7 @@
 #include "decode/MeterPipeline.h"
 #include "link/serial/TComPortDriver.h"
 #include "recording/DataFiles.h"
+#include "recording/JournalRecovery.h"
 #include "support/LinkTestSupport.h"
 #include "tools/MeterSimulator.h"
 
@@ -242,27 +243,40 @@ TEST_F(VoltaroLogRecording, AnInterruptedRecordingLeavesEveryReadingInAFileTheWi
 TEST_F(VoltaroLogRecording, AKilledRecordingLeavesAllButTheLastSecondOfItsRows) {
     SimPty sim({"--rate", "50", "--scenario", "dcv", "--seed", "12"});
     ASSERT_FALSE(sim.path.isEmpty());
-    const QString out = file("killed.txt");
-    LogProcess log({"--port", sim.path, "--out", out, "--decimal-sep", "."}, stateHome());
-    ASSERT_TRUE(log.waitForLines(120)) << log.err.toStdString();
-    log.signal(SIGKILL);
-    const qint64 killedAt = log.now();
-    ASSERT_EQ(log.finish(), -1);
+    for (const char* name : {"killed.txt", "killed.xml"}) {
+        SCOPED_TRACE(name);
+        const QString out = file(name);
+        LogProcess log({"--port", sim.path, "--out", out, "--decimal-sep", "."}, stateHome());
+        ASSERT_TRUE(log.waitForLines(120)) << log.err.toStdString();
+        log.signal(SIGKILL);
+        const qint64 killedAt = log.now();
+        ASSERT_EQ(log.finish(), -1);
 
-    // Every whole line loads, and each is the reading printed for it.
-    bool ok = false;
-    const ReadingTable rows = loadRows(out, &ok);
-    ASSERT_TRUE(ok);
-    ASSERT_LE(rows.rowCount(), log.lines.size());
-    for (qsizetype i = 0; i < rows.rowCount(); ++i)
-        expectRowOfLine(rows, i, log.lines[i], static_cast<int>(i + 1));
-    // Every reading printed more than a second before the kill is on disk
-    // (half a second more allowed for a busy machine).
-    qsizetype due = 0;
-    while (due < log.lines.size() && log.arrived[static_cast<std::size_t>(due)] < killedAt - 1500)
-        ++due;
-    EXPECT_GE(rows.rowCount(), due) << log.lines.size() << " printed";
-    EXPECT_GT(due, 0);
+        // The text table loads as it is; an XML recording leaves no packet,
+        // but its rows in a journal the window recovers.
+        ReadingTable rows;
+        if (datafiles::isXmlFileName(out)) {
+            EXPECT_FALSE(QFile::exists(out));
+            auto orphans = findOrphanJournals(stateHome() + "/voltaro-interface");
+            ASSERT_EQ(orphans.size(), 1u);
+            rows = std::move(orphans[0].rows);
+        } else {
+            bool ok = false;
+            rows = loadRows(out, &ok);
+            ASSERT_TRUE(ok);
+        }
+        // Every whole line loads, and each is the reading printed for it.
+        ASSERT_LE(rows.rowCount(), log.lines.size());
+        for (qsizetype i = 0; i < rows.rowCount(); ++i)
+            expectRowOfLine(rows, i, log.lines[i], static_cast<int>(i + 1));
+        // Every reading printed more than a second before the kill is on disk
+        // (half a second more allowed for a busy machine).
+        qsizetype due = 0;
+        while (due < log.lines.size() && log.arrived[static_cast<std::size_t>(due)] < killedAt - 1500)
+            ++due;
+        EXPECT_GE(rows.rowCount(), due) << log.lines.size() << " printed";
+        EXPECT_GT(due, 0);
+    }
 }
 
 // The frames the test sends itself: DC volts, one count each.
@@ -478,6 +492,25 @@ TEST_F(VoltaroLogRecording, AFileThatCannotBeWrittenIsReportedAndKeepsItsWholeRo
     bool ok = false;
     EXPECT_EQ(loadRows(out, &ok).rowCount(), 3);
     EXPECT_TRUE(ok);
+}
+
+TEST_F(VoltaroLogRecording, APacketThatCannotBeSavedAtTheEndLeavesItsRowsInTheJournal) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("gone"));
+    const QString out = file("gone/run.xml");
+    Pty pty;
+    ASSERT_TRUE(pty.ok());
+    LogProcess log({"--port", pty.path(), "--out", out, "--decimal-sep", "."}, stateHome());
+    ASSERT_TRUE(log.waitForError("recording")) << log.err.toStdString();
+    const auto frames = framesOf({1000, 1100, 1200, 1300});
+    ASSERT_TRUE(pty.send(bytesOf(frames)));
+    ASSERT_TRUE(log.waitForLines(4));
+    ASSERT_TRUE(QDir(file("gone")).removeRecursively());
+    log.signal(SIGINT);
+    EXPECT_EQ(log.finish(), 10);
+    EXPECT_TRUE(log.err.contains("could not save " + out)) << log.err.toStdString();
+    auto orphans = findOrphanJournals(stateHome() + "/voltaro-interface");
+    ASSERT_EQ(orphans.size(), 1u);
+    expectRows(orphans[0].rows, decode(frames, ".", "22000", "-22000"), {0, 1, 2, 3});
 }
 
 TEST_F(VoltaroLogRecording, OnATerminalOneStatusLineIsRedrawnAtMostFourTimesASecond) {

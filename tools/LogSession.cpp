@@ -101,14 +101,6 @@ bool LogSession::openOutput(std::string* error) {
     return true;
 }
 
-void LogSession::discardOutput() {
-    if (!textOpen_)
-        return;
-    text_.finish();
-    textOpen_ = false;
-    QFile::remove(outputPath());
-}
-
 void LogSession::start(const std::string& source) {
     say((options_.recording() ? "recording " + source + " into " + outputPath().toLocal8Bit().toStdString()
                               : "reading " + source) +

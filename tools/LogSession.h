@@ -40,8 +40,6 @@ public:
     // Makes the output file (for ".xml", checks that it can be saved); false
     // with `error` set when it cannot. Nothing to do when not recording.
     bool openOutput(std::string* error);
-    // The link did not open: the file made for it goes again.
-    void discardOutput();
     // The link to `source` is open: says so, and the clock, the sampling
     // tick and the status line start.
     void start(const std::string& source);

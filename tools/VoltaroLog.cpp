@@ -229,15 +229,14 @@ int VoltaroLog::usb(const LogOptions& o) {
         "control --reload) and plug the cable in again";
     if (!cable.HasReadWriteAccess())
         return fail(kCablePermission, permission);
-    std::string error;
-    if (!session.openOutput(&error))
-        return fail(kOutputFailed, error);
-    if (!configure(cable)) {
-        session.discardOutput();
+    if (!configure(cable))
         return cable.HasReadWriteAccess()
                    ? fail(kCableRefused, "the USB cable " + node + " did not take its configuration report")
                    : fail(kCablePermission, permission);
-    }
+    // Made once the link is up, so a link that fails leaves any file of that name alone.
+    std::string error;
+    if (!session.openOutput(&error))
+        return fail(kOutputFailed, error);
     following = true;
     product = cable.ProductName();
     serial = cable.SerialNumber();
@@ -272,18 +271,18 @@ int VoltaroLog::port(const LogOptions& o) {
 
     QEventLoop loop;
     LogSession session(o, out_, err_, [&loop] { loop.quit(); });
-    std::string error;
-    if (!session.openOutput(&error))
-        return fail(kOutputFailed, error);
     const std::string path = local(driver.devicePath());
     if (!driver.Connect()) {
-        session.discardOutput();
         const std::string what = "cannot open " + o.port + (choice >= 0 ? " (" + path + ")" : "") + ": " +
                                  local(driver.lastError());
         if (path.empty() || !QFileInfo::exists(QString::fromLocal8Bit(path.c_str())))
             return fail(kPortMissing, what);
         return fail(driver.lastErrorIsPermission() ? kPortPermission : kPortBusy, what);
     }
+    // Made once the port is open, so a port that fails leaves any file of that name alone.
+    std::string error;
+    if (!session.openOutput(&error))
+        return fail(kOutputFailed, error);
 
     // A port that fails is waited for, as the window waits: the same device,
     // under whatever device file it has when it is back.

@@ -449,19 +449,23 @@ TEST_F(VoltaroLogRecording, AFileThatCannotBeWrittenIsReportedAndKeepsItsWholeRo
         ASSERT_TRUE(f.open(QIODevice::WriteOnly));
         f.write("someone's data\n");
     }
-    const LogRun exists = runLog({"--port", "/dev/voltaro-no-such-port", "--out", taken});
+    const auto untouched = [&] {
+        QFile f(taken);
+        return f.open(QIODevice::ReadOnly) && f.readAll() == "someone's data\n";
+    };
+    // A port that does not open leaves the file alone, even one it could replace.
+    EXPECT_EQ(runLog({"--port", "/dev/voltaro-no-such-port", "--out", taken, "--overwrite"}).status, 6);
+    EXPECT_TRUE(untouched());
+    Pty idle;
+    ASSERT_TRUE(idle.ok());
+    const LogRun exists = runLog({"--port", idle.path(), "--out", taken});
     EXPECT_EQ(exists.status, 10);
     EXPECT_EQ(exists.err.count('\n'), 1) << exists.err.toStdString();
     EXPECT_TRUE(exists.err.contains("--overwrite")) << exists.err.toStdString();
-    QFile f(taken);
-    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
-    EXPECT_EQ(f.readAll(), "someone's data\n");
-    const LogRun noFolder = runLog({"--port", "/dev/voltaro-no-such-port", "--out", file("none/x.xml")});
+    EXPECT_TRUE(untouched());
+    const LogRun noFolder = runLog({"--port", idle.path(), "--out", file("none/x.xml")});
     EXPECT_EQ(noFolder.status, 10);
     EXPECT_EQ(noFolder.err.count('\n'), 1) << noFolder.err.toStdString();
-    // A port that does not open leaves no file behind.
-    EXPECT_EQ(runLog({"--port", "/dev/voltaro-no-such-port", "--out", file("never.txt")}).status, 6);
-    EXPECT_FALSE(QFile::exists(file("never.txt")));
 
     // The disk fills after three rows: told, the file keeps whole lines, the status says so.
     const auto head = framesOf({1000, 1100, 1200});

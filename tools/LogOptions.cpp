@@ -257,7 +257,7 @@ Recording:
                        there is no limit: the window starts with 10000 to keep
                        its grid small, but this program streams its rows to disk
                        and holds none of them (for ".xml" it holds them all, at
-                       about 40 bytes a row)
+                       less than 100 bytes a row)
       --hi X           the upper judgement limit (default 22000)
       --lo Y           the lower judgement limit (default -22000); a reading
                        from Y to X passes

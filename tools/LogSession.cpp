@@ -20,8 +20,8 @@ namespace {
 // Rows the table holds while they stream to a text file: the recording rules
 // need only the recorder's counters and the last reading recorded, so the
 // table is emptied whenever it reaches this many. Its memory stays that of a
-// few thousand rows however long the recording runs.
-constexpr qsizetype kStreamedRowsKept = 4096;
+// few hundred rows however long the recording runs.
+constexpr qsizetype kStreamedRowsKept = 256;
 
 // Rows that cannot be written wait in memory; beyond this the recording gives up.
 constexpr std::int64_t kMostBytesWaiting = 64ll << 20;

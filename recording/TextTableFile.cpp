@@ -123,6 +123,9 @@ void TextTableFile::run() {
         queued_ = QByteArray();
         inFlightRows_ = std::exchange(queuedRows_, 0);
         inFlightBytes_ = lines.size();
+        // The period runs from when the rows were taken: a slow sync does not
+        // add to the time the next rows wait for the file.
+        next = std::chrono::steady_clock::now() + period_;
         lock.unlock();
         const bool written = write(lines);
         lock.lock();
@@ -136,7 +139,6 @@ void TextTableFile::run() {
         }
         inFlightRows_ = 0;
         inFlightBytes_ = 0;
-        next = std::chrono::steady_clock::now() + period_;
         // A file being finished gets one last try.
         if (stop_ && !written)
             return;

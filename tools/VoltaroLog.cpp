@@ -6,27 +6,18 @@
 #include "link/hid/THidDeviceController.h"
 #include "link/hid/UsbCable.h"
 #include "link/serial/PortMap.h"
+#include "link/serial/SerialPortWait.h"
 #include "link/serial/TComPortDriver.h"
-#include "tools/FrameLinePrinter.h"
+#include "tools/LogSession.h"
 
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSocketNotifier>
 
-#include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace voltaro {
-
-struct VoltaroLog::Options {
-    enum class Mode { None, List, Usb, Port } mode = Mode::None;
-    std::string port;
-    std::uint64_t count = 0;
-    std::string decimalSep = ".";
-    std::string hi = "22000";
-    std::string lo = "-22000";
-    bool help = false;
-};
 
 namespace {
 
@@ -35,7 +26,13 @@ struct DeviceList {
     std::vector<std::unique_ptr<THidDevice>> devices;
     QStringList texts;
 
-    explicit DeviceList(THidDeviceController& controller) {
+    DeviceList() = default;
+    explicit DeviceList(THidDeviceController& controller) { fill(controller); }
+
+    // Lists the present devices afresh; the devices held before go back first.
+    void fill(THidDeviceController& controller) {
+        devices.clear();
+        texts.clear();
         controller.setOnEnumerate([&](THidDevice* device, std::int32_t idx) {
             const QString text = usbcable::DescribeDevice(*device);
             std::unique_ptr<THidDevice> lent;
@@ -50,42 +47,24 @@ struct DeviceList {
     }
 };
 
-// Prints each decoded frame at once and ends the loop after `count` frames.
-class LiveHooks : public PipelineHooks {
-public:
-    LiveHooks(std::FILE* out, std::uint64_t count, QEventLoop& loop)
-        : printer_(out, false), out_(out), count_(count), loop_(loop) {}
-
-    void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override {
-        // One read may carry several frames: those past the count are not printed.
-        if (count_ && printer_.linesDone() >= count_)
-            return;
-        printer_.frameDone(frameText, r, d);
-        printer_.flush();
-        std::fflush(out_);
-        if (count_ && printer_.linesDone() >= count_)
-            loop_.quit();
-    }
-
-private:
-    FrameLinePrinter printer_;
-    std::FILE* out_;
-    std::uint64_t count_;
-    QEventLoop& loop_;
-};
-
 std::string hex4(std::uint16_t v) {
     char text[8];
     std::snprintf(text, sizeof text, "%04X", v);
     return text;
 }
 
-bool parseCount(const std::string& text, std::uint64_t& count) {
-    if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos)
-        return false;
-    count = std::strtoull(text.c_str(), nullptr, 10);
-    return count > 0;
+std::string local(const QString& s) {
+    return s.toLocal8Bit().toStdString();
 }
+
+// The link ends with the session: how to stop, once, when a signal arrives.
+struct StopSignal {
+    QSocketNotifier notifier;
+    StopSignal(int fd, QEventLoop& loop) : notifier(fd, QSocketNotifier::Read) {
+        notifier.setEnabled(fd >= 0);
+        QObject::connect(&notifier, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    }
+};
 
 void configureMeterLine(TComPortDriver& driver) {
     driver.setComPortSpeed(TComPortBaudRate::br19200);
@@ -99,13 +78,7 @@ void configureMeterLine(TComPortDriver& driver) {
 } // namespace
 
 const char* VoltaroLog::usage() {
-    return "usage: voltaro-log --list\n"
-           "       voltaro-log --usb [--count N] [--decimal-sep C] [--hi TEXT] [--lo TEXT]\n"
-           "       voltaro-log --port COM1..COM4|DEVICE [--count N] [--decimal-sep C] [--hi TEXT] [--lo "
-           "TEXT]\n"
-           "--list shows the four port choices with the device files they open and every HID device.\n"
-           "--usb reads the meter through its USB cable, --port through a serial port, and prints one\n"
-           "tab-separated line per decoded frame until interrupted or N frames were printed.\n";
+    return logUsage();
 }
 
 int VoltaroLog::fail(int status, const std::string& message) {
@@ -114,48 +87,25 @@ int VoltaroLog::fail(int status, const std::string& message) {
 }
 
 int VoltaroLog::run(const std::vector<std::string>& args) {
-    Options o;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& target) {
-            if (i + 1 >= args.size())
-                return false;
-            target = args[++i];
-            return true;
-        };
-        std::string text;
-        if (a == "--help" || a == "-h") {
-            o.help = true;
-        } else if (a == "--list" || a == "--usb" || a == "--port") {
-            if (o.mode != Options::Mode::None)
-                return fail(kUsage, std::string("choose one of --list, --usb and --port\n") + usage());
-            o.mode = a == "--list"  ? Options::Mode::List
-                     : a == "--usb" ? Options::Mode::Usb
-                                    : Options::Mode::Port;
-            if (o.mode == Options::Mode::Port && !value(o.port))
-                return fail(kUsage, std::string("--port needs COM1..COM4 or a device file\n") + usage());
-        } else if (a == "--count") {
-            if (!value(text) || !parseCount(text, o.count))
-                return fail(kUsage, std::string("--count needs a whole number above 0\n") + usage());
-        } else if (a == "--decimal-sep" || a == "--hi" || a == "--lo") {
-            std::string& target = a == "--decimal-sep" ? o.decimalSep : a == "--hi" ? o.hi : o.lo;
-            if (!value(target))
-                return fail(kUsage, a + " needs a value\n" + usage());
-        } else {
-            return fail(kUsage, "unknown argument " + a + "\n" + usage());
-        }
-    }
-    if (o.help) {
+    std::string error;
+    const auto o = parseLogArgs(args, error);
+    if (!o)
+        return fail(kUsage, error + " (see voltaro-log --help)");
+    if (o->help) {
         std::fputs(usage(), out_);
         return kOk;
     }
-    switch (o.mode) {
-    case Options::Mode::List: return list();
-    case Options::Mode::Usb: return usb(o);
-    case Options::Mode::Port: return port(o);
-    case Options::Mode::None: break;
+    if (o->version) {
+        std::fputs("voltaro-log " VOLTARO_VERSION "\n", out_);
+        return kOk;
     }
-    return fail(kUsage, std::string("nothing to do\n") + usage());
+    switch (o->mode) {
+    case LogOptions::Mode::List: return list();
+    case LogOptions::Mode::Usb: return usb(*o);
+    case LogOptions::Mode::Port: return port(*o);
+    case LogOptions::Mode::None: break;
+    }
+    return fail(kUsage, "nothing to do (see voltaro-log --help)");
 }
 
 int VoltaroLog::list() {
@@ -184,12 +134,86 @@ int VoltaroLog::list() {
     return kOk;
 }
 
-int VoltaroLog::usb(const Options& o) {
+int VoltaroLog::usb(const LogOptions& o) {
     THidDeviceController controller;
     if (!controller.HidServicesBound())
         return fail(kNoCable, std::string("no USB cable: HID support is not available (") +
                                   LinuxHidPlatform::kLibrary + " could not be loaded)");
-    DeviceList list(controller);
+    QEventLoop loop;
+    LogSession session(o, out_, err_, [&loop] { loop.quit(); });
+
+    // The cable the link follows, known by its product and serial strings as
+    // the window knows it; its instance tells a cable that stayed from one
+    // plugged in again, which has forgotten its configuration.
+    DeviceList list;
+    bool following = false;
+    bool waiting = false;
+    bool lost = false;
+    QString product;
+    QString serial;
+    std::uint32_t instance = 0;
+    std::string node;
+    THidDevice* active = nullptr;
+    const auto configure = [](THidDevice& cable) {
+        const auto report = usbcable::kConfigurationReport;
+        return cable.SetFeature(report.data(), static_cast<std::uint16_t>(report.size()));
+    };
+    const auto attach = [&](THidDevice* cable) {
+        active = cable;
+        node = local(cable->PnPInfo().DevicePath);
+        cable->setOnData([&session](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
+            session.pipeline().HidDataDX22K(id, static_cast<const std::uint8_t*>(data), size);
+            session.dataDone();
+        });
+    };
+    // The cable that stayed plugged in, else the last one like it, as the window takes it up.
+    const auto takeUp = [&] {
+        int found = -1;
+        for (std::size_t i = 0; i < list.devices.size(); ++i) {
+            THidDevice& d = *list.devices[i];
+            if (!d.HasReadWriteAccess() || d.ProductName() != product || d.SerialNumber() != serial)
+                continue;
+            found = static_cast<int>(i);
+            if (!waiting && d.PnPInfo().DeviceInstance == instance)
+                break;
+        }
+        if (found < 0)
+            return false;
+        THidDevice* cable = list.devices[static_cast<std::size_t>(found)].get();
+        if ((waiting || cable->PnPInfo().DeviceInstance != instance) && !configure(*cable))
+            session.say("the USB cable " + local(cable->PnPInfo().DevicePath) +
+                        " did not take its configuration report; reading it all the same");
+        instance = cable->PnPInfo().DeviceInstance;
+        attach(cable);
+        return true;
+    };
+    // Any device coming or going lists them all again; the link goes on with
+    // its cable's fresh device, or waits for the cable to come back.
+    controller.setOnDeviceChange([&](QObject*) {
+        active = nullptr;
+        list.fill(controller);
+        if (!following)
+            return;
+        if (takeUp()) {
+            if (std::exchange(waiting, false)) {
+                session.setWaiting({});
+                session.say("the USB cable is back as " + node + ": reading goes on");
+            }
+            return;
+        }
+        if (waiting)
+            return;
+        waiting = true;
+        if (!o.wait) {
+            lost = true;
+            loop.quit();
+            return;
+        }
+        session.setWaiting("the USB cable");
+        session.say("the USB cable " + node +
+                    " is gone: waiting for it to be plugged in again (the same product and serial number)");
+    });
+
     const int selected = usbcable::preselect(list.texts);
     if (selected < 0)
         return fail(kNoCable, list.devices.empty() ? std::string("no USB cable: no HID devices are listed")
@@ -197,7 +221,7 @@ int VoltaroLog::usb(const Options& o) {
                                                          std::to_string(list.devices.size()) +
                                                          " HID devices; see voltaro-log --list");
     THidDevice& cable = *list.devices[selected];
-    const std::string node = cable.PnPInfo().DevicePath.toStdString();
+    node = local(cable.PnPInfo().DevicePath);
     const std::string permission =
         "the USB cable is " + node +
         ", which this user may not open: install the udev rule packaging/70-voltaro-usb-cable.rules "
@@ -205,44 +229,36 @@ int VoltaroLog::usb(const Options& o) {
         "control --reload) and plug the cable in again";
     if (!cable.HasReadWriteAccess())
         return fail(kCablePermission, permission);
-    const auto report = usbcable::kConfigurationReport;
-    if (!cable.SetFeature(report.data(), static_cast<std::uint16_t>(report.size())))
+    if (!configure(cable))
         return cable.HasReadWriteAccess()
                    ? fail(kCableRefused, "the USB cable " + node + " did not take its configuration report")
                    : fail(kCablePermission, permission);
+    // Made once the link is up, so a link that fails leaves any file of that name alone.
+    std::string error;
+    if (!session.openOutput(&error))
+        return fail(kOutputFailed, error);
+    following = true;
+    product = cable.ProductName();
+    serial = cable.SerialNumber();
+    instance = cable.PnPInfo().DeviceInstance;
+    attach(&cable);
 
-    QEventLoop loop;
-    LiveHooks hooks(out_, o.count, loop);
-    MeterPipeline pipeline(&hooks);
-    pipeline.DecimalSep = o.decimalSep;
-    pipeline.settings.hiText = o.hi;
-    pipeline.settings.loText = o.lo;
-    bool lost = false;
-    controller.setOnRemoval([&](THidDevice* device) {
-        if (device == &cable) {
-            lost = true;
-            loop.quit();
-        }
-    });
-    QSocketNotifier stop(stopFd_, QSocketNotifier::Read);
-    stop.setEnabled(stopFd_ >= 0);
-    QObject::connect(&stop, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
-    cable.setOnData([&](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
-        pipeline.HidDataDX22K(id, static_cast<const std::uint8_t*>(data), size);
-    });
+    StopSignal stop(stopFd_, loop);
+    session.start("the USB cable " + node);
     loop.exec();
-    cable.setOnData({});
-    const auto& s = pipeline.stats();
-    std::fprintf(err_, "frames: %llu decoded: %llu dropped: %llu\n",
-                 static_cast<unsigned long long>(s.frameEnds), static_cast<unsigned long long>(s.decoded),
-                 static_cast<unsigned long long>(s.dropped));
-    return lost ? fail(kLinkLost, "the USB cable " + node + " was removed") : kOk;
+    following = false;
+    if (active)
+        active->setOnData({});
+    if (lost)
+        session.say("the USB cable " + node + " was removed");
+    const int status = session.finish();
+    return status != kOk ? status : lost ? kLinkLost : kOk;
 }
 
-int VoltaroLog::port(const Options& o) {
+int VoltaroLog::port(const LogOptions& o) {
     TComPortDriver driver;
     configureMeterLine(driver);
-    const QString name = QString::fromStdString(o.port);
+    const QString name = QString::fromLocal8Bit(o.port.c_str());
     static const QString kChoices[] = {"COM1", "COM2", "COM3", "COM4"};
     int choice = -1;
     for (int i = 0; i < PortMap::kChoices; ++i)
@@ -252,39 +268,58 @@ int VoltaroLog::port(const Options& o) {
         driver.setComPort(static_cast<TComPortNumber>(choice));
     else
         driver.setPortResolver([name](int) { return name; });
-    const std::string path = driver.devicePath().toStdString();
+
+    QEventLoop loop;
+    LogSession session(o, out_, err_, [&loop] { loop.quit(); });
+    const std::string path = local(driver.devicePath());
     if (!driver.Connect()) {
         const std::string what = "cannot open " + o.port + (choice >= 0 ? " (" + path + ")" : "") + ": " +
-                                 driver.lastError().toStdString();
-        if (path.empty() || !QFileInfo::exists(QString::fromStdString(path)))
+                                 local(driver.lastError());
+        if (path.empty() || !QFileInfo::exists(QString::fromLocal8Bit(path.c_str())))
             return fail(kPortMissing, what);
         return fail(driver.lastErrorIsPermission() ? kPortPermission : kPortBusy, what);
     }
+    // Made once the port is open, so a port that fails leaves any file of that name alone.
+    std::string error;
+    if (!session.openOutput(&error))
+        return fail(kOutputFailed, error);
 
-    QEventLoop loop;
-    LiveHooks hooks(out_, o.count, loop);
-    MeterPipeline pipeline(&hooks);
-    pipeline.DecimalSep = o.decimalSep;
-    pipeline.settings.hiText = o.hi;
-    pipeline.settings.loText = o.lo;
+    // A port that fails is waited for, as the window waits: the same device,
+    // under whatever device file it has when it is back.
+    SerialPortWait wait([&driver](const QString& p) { return driver.ConnectTo(p); });
+    wait.remember(driver.devicePath());
     std::string lostReason;
     QObject::connect(&driver, &TComPortDriver::portFailed, &loop, [&](const QString& reason) {
-        lostReason = reason.toStdString();
-        loop.quit();
+        const std::string device = local(wait.device());
+        if (!o.wait) {
+            lostReason = local(reason);
+            loop.quit();
+            return;
+        }
+        session.setWaiting(device);
+        session.say("the port " + device + " failed (" + local(reason) +
+                    "): waiting for the same adapter to come back");
+        wait.start();
     });
-    QSocketNotifier stop(stopFd_, QSocketNotifier::Read);
-    stop.setEnabled(stopFd_ >= 0);
-    QObject::connect(&stop, &QSocketNotifier::activated, &loop, &QEventLoop::quit);
+    QObject::connect(&wait, &SerialPortWait::back, &loop, [&] {
+        session.setWaiting({});
+        session.say("the port is back as " + local(wait.device()) + ": reading goes on");
+    });
     driver.setOnReceiveData([&](TComPortDriver*, const void* data, std::int32_t size) {
-        pipeline.DX22KDATA(static_cast<const std::uint8_t*>(data), size);
+        session.pipeline().DX22KDATA(static_cast<const std::uint8_t*>(data), size);
+        session.dataDone();
     });
+
+    StopSignal stop(stopFd_, loop);
+    session.start(choice >= 0 ? o.port + " (" + path + ")" : path);
     loop.exec();
+    wait.stop();
+    driver.setOnReceiveData({});
     driver.Disconnect();
-    const auto& s = pipeline.stats();
-    std::fprintf(err_, "frames: %llu decoded: %llu dropped: %llu\n",
-                 static_cast<unsigned long long>(s.frameEnds), static_cast<unsigned long long>(s.decoded),
-                 static_cast<unsigned long long>(s.dropped));
-    return lostReason.empty() ? kOk : fail(kLinkLost, "the port " + path + " failed: " + lostReason);
+    if (!lostReason.empty())
+        session.say("the port " + path + " failed: " + lostReason);
+    const int status = session.finish();
+    return status != kOk ? status : !lostReason.empty() ? kLinkLost : kOk;
 }
 
 } // namespace voltaro

@@ -1,14 +1,17 @@
 #pragma once
 
+#include "tools/LogOptions.h"
+
 #include <cstdio>
 #include <string>
 #include <vector>
 
 namespace voltaro {
 
-// voltaro-log: lists the ports and HID devices the program would use, and
-// prints the meter's decoded frames from the USB cable or a serial port.
-// Runs on a QCoreApplication's thread; needs no display.
+// voltaro-log: lists the ports and HID devices the program would use, prints
+// the meter's decoded frames from the USB cable or a serial port, and records
+// its readings into a data file as the window does, waiting for a port or
+// cable that goes away. Runs on a QCoreApplication's thread; needs no display.
 class VoltaroLog {
 public:
     // Exit statuses, one per kind of failure, so scripts can tell them apart.
@@ -21,7 +24,8 @@ public:
         kPortMissing = 6,     // no such device file
         kPortPermission = 7,  // the port's device file may not be opened
         kCableRefused = 8,    // the cable did not take its configuration report
-        kLinkLost = 9,        // the cable was removed or the port failed while reading
+        kLinkLost = 9,        // the cable was removed or the port failed, and not waited for
+        kOutputFailed = 10,   // the output file could not be made, or rows not written to it
     };
 
     // `stopFd`: becomes readable when the user interrupts (a signalfd), or -1.
@@ -32,10 +36,9 @@ public:
     static const char* usage();
 
 private:
-    struct Options;
     int list();
-    int usb(const Options& o);
-    int port(const Options& o);
+    int usb(const LogOptions& o);
+    int port(const LogOptions& o);
     int fail(int status, const std::string& message);
 
     int stopFd_;

@@ -3,6 +3,7 @@
 
 #include "link/hid/LinuxHidPlatform.h"
 #include "link/hid/UsbCable.h"
+#include "recording/DataFiles.h"
 #include "support/HidDescriptors.h"
 #include "support/HidTestSupport.h"
 #include "support/UmockdevHid.h"
@@ -10,8 +11,11 @@
 #include "tools/MeterSimulator.h"
 
 #include <QProcess>
+#include <QTemporaryDir>
 
 #include <gtest/gtest.h>
+
+#include <csignal>
 
 namespace voltaro {
 namespace {
@@ -224,16 +228,17 @@ TEST_F(HidUmockdev, VoltaroLogUsbPrintsTheFramesTheCableDelivers) {
     const QString want = QString::fromUtf8(expected, static_cast<qsizetype>(expectedSize));
     std::free(expected);
 
-    const LogRun run = runLog({"--usb", "--count", QString::number(kFrames)}, false, [&](QProcess& p) {
-        std::size_t next = 0;
-        waitUntil(
-            [&] {
-                while (next < reports.size() && bed->push(c, reports[next]))
-                    ++next;
-                return next == reports.size() || p.state() == QProcess::NotRunning;
-            },
-            15000);
-    });
+    const LogRun run =
+        runLog({"--usb", "--count", QString::number(kFrames), "--decimal-sep", "."}, false, [&](QProcess& p) {
+            std::size_t next = 0;
+            waitUntil(
+                [&] {
+                    while (next < reports.size() && bed->push(c, reports[next]))
+                        ++next;
+                    return next == reports.size() || p.state() == QProcess::NotRunning;
+                },
+                15000);
+        });
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_EQ(run.out.count('\n'), kFrames);
     EXPECT_EQ(run.out, want);
@@ -248,6 +253,87 @@ TEST_F(HidUmockdev, VoltaroLogUsbWithoutACableSaysSo) {
     EXPECT_TRUE(run.err.contains("no HID devices")) << run.err.toStdString();
     const LogRun list = runLog({"--list"}, false);
     EXPECT_TRUE(list.out.contains("HID devices: none found")) << list.out.toStdString();
+}
+
+// The reports of `frames` frames of a seeded simulated meter as hidraw hands
+// them over, and the values the program's pipeline records of them.
+struct CableFeed {
+    std::vector<std::vector<std::uint8_t>> reports;
+    std::vector<std::string> values;
+};
+CableFeed cableFeed(sim::MeterSimulator& meter, int frames) {
+    struct Values : PipelineHooks {
+        std::vector<std::string>* out;
+        void recordReading(const Reading& r, std::string_view) override { out->push_back(r.ValueText); }
+    };
+    CableFeed feed;
+    Values hooks;
+    hooks.out = &feed.values;
+    MeterPipeline pipeline(&hooks);
+    for (int i = 0; i < frames; ++i)
+        for (auto& r : meter.nextHidReports())
+            feed.reports.push_back(std::vector<std::uint8_t>(r.begin() + 1, r.end()));
+    for (const auto& r : feed.reports)
+        pipeline.HidDataDX22K(0, r.data(), static_cast<std::uint16_t>(r.size()));
+    return feed;
+}
+
+TEST_F(HidUmockdev, VoltaroLogRecordsThroughTheCableAndTakesItUpAgainWhenItIsBack) {
+    int c = bed->add(cable());
+    QTemporaryDir dir;
+    const QString out = dir.filePath("usb.txt");
+    QProcess p;
+    QString err;
+    QString lines;
+    QObject::connect(&p, &QProcess::readyReadStandardError, [&] { err += p.readAllStandardError(); });
+    QObject::connect(&p, &QProcess::readyReadStandardOutput, [&] { lines += p.readAllStandardOutput(); });
+    p.start(VOLTARO_LOG_PATH, {"--usb", "--out", out, "--decimal-sep", "."});
+    ASSERT_TRUE(p.waitForStarted(5000));
+    const auto told = [&](const QString& text) {
+        return waitUntil([&] { return err.contains(text) || p.state() == QProcess::NotRunning; }, 10000) &&
+               err.contains(text);
+    };
+    const auto push = [&](int index, const CableFeed& feed) {
+        for (const auto& r : feed.reports)
+            ASSERT_TRUE(bed->push(index, r));
+    };
+    ASSERT_TRUE(told("recording the USB cable /dev/hidraw0")) << err.toStdString();
+
+    sim::MeterSimulator meter("dcv", 21);
+    const CableFeed before = cableFeed(meter, 10);
+    push(c, before);
+    ASSERT_TRUE(waitUntil([&] { return lines.count('\n') == 10; }, 10000)) << err.toStdString();
+
+    bed->unplug(c);
+    ASSERT_TRUE(told("is gone: waiting")) << err.toStdString();
+    // Another cable, with a serial number of its own, is not the one followed.
+    UmockdevHid::Setup other = cable();
+    other.serial = "OTHER";
+    const int o = bed->add(other);
+    sim::MeterSimulator stranger("ohm", 22);
+    push(o, cableFeed(stranger, 5));
+    c = bed->add(cable());
+    ASSERT_TRUE(told("is back")) << err.toStdString();
+    ASSERT_EQ(bed->features(c).size(), 1u) << "configured again";
+    const CableFeed after = cableFeed(meter, 10);
+    push(c, after);
+    ASSERT_TRUE(waitUntil([&] { return lines.count('\n') == 20; }, 10000)) << err.toStdString();
+    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
+    ASSERT_TRUE(waitUntil([&] { return p.state() == QProcess::NotRunning; }, 10000));
+    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
+    err += p.readAllStandardError();
+    EXPECT_TRUE(err.contains(QStringLiteral("20 rows in %1").arg(out))) << err.toStdString();
+    EXPECT_TRUE(bed->features(o).empty());
+
+    ReadingTable rows;
+    ASSERT_TRUE(datafiles::loadTableFile(out, rows, true).ok);
+    std::vector<std::string> want = before.values;
+    want.insert(want.end(), after.values.begin(), after.values.end());
+    ASSERT_EQ(rows.rowCount(), static_cast<qsizetype>(want.size()));
+    for (qsizetype i = 0; i < rows.rowCount(); ++i)
+        EXPECT_EQ(rows.text(i, ReadingTable::Value).toStdString(), want[static_cast<std::size_t>(i)])
+            << "row " << i;
 }
 
 } // namespace

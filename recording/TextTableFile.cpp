@@ -1,0 +1,176 @@
+#include "recording/TextTableFile.h"
+
+#include "recording/DataFiles.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace voltaro {
+
+namespace {
+
+// Writes `size` bytes at `offset`: a failed write taken back leaves no gap
+// for the next one to follow.
+bool writeAllAt(int fd, const char* data, qint64 size, qint64 offset, int* error) {
+    while (size > 0) {
+        const ssize_t n = ::pwrite(fd, data, static_cast<std::size_t>(size), offset);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            *error = errno;
+            return false;
+        }
+        data += n;
+        size -= n;
+        offset += n;
+    }
+    return true;
+}
+
+QString errorText(int error) {
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+} // namespace
+
+TextTableFile::TextTableFile(SyncFunction sync, std::chrono::milliseconds period)
+    : sync_(sync ? std::move(sync) : SyncFunction(&::fdatasync)), period_(period) {}
+
+TextTableFile::~TextTableFile() {
+    finish();
+}
+
+bool TextTableFile::open(const QString& path, bool replace, QString* error) {
+    const QByteArray native = QFile::encodeName(path);
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
+    UniqueFd fd(::open(native.constData(), flags, 0666));
+    if (!fd) {
+        const int e = errno;
+        *error = e == EEXIST ? QStringLiteral("%1 exists already").arg(path)
+                             : QStringLiteral("%1: %2").arg(path, errorText(e));
+        return false;
+    }
+    const QByteArray header = datafiles::textHeader();
+    int e = 0;
+    if (!writeAllAt(fd.get(), header.constData(), header.size(), 0, &e) || sync_(fd.get()) != 0) {
+        e = e ? e : errno;
+        fd.reset();
+        ::unlink(native.constData());
+        *error = QStringLiteral("%1: %2").arg(path, errorText(e));
+        return false;
+    }
+    // A file made just now survives a power cut only once its folder is synced too.
+    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    if (UniqueFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
+        ::fsync(dir.get());
+    path_ = path;
+    fd_ = std::move(fd);
+    size_ = header.size();
+    thread_ = std::thread([this] { run(); });
+    return true;
+}
+
+void TextTableFile::append(const QByteArray& line) {
+    std::lock_guard lock(mutex_);
+    queued_.append(line);
+    ++queuedRows_;
+}
+
+bool TextTableFile::finish() {
+    {
+        std::lock_guard lock(mutex_);
+        stop_ = true;
+    }
+    changed_.notify_all();
+    if (thread_.joinable())
+        thread_.join();
+    return rowsPending() == 0;
+}
+
+QString TextTableFile::lastError() const {
+    std::lock_guard lock(mutex_);
+    return error_;
+}
+
+std::int64_t TextTableFile::rowsPending() const {
+    std::lock_guard lock(mutex_);
+    return queuedRows_ + inFlightRows_;
+}
+
+std::int64_t TextTableFile::bytesPending() const {
+    std::lock_guard lock(mutex_);
+    return queued_.size() + inFlightBytes_;
+}
+
+void TextTableFile::run() {
+    // The thread looks once a period: appending a row wakes no one.
+    auto next = std::chrono::steady_clock::now() + period_;
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        changed_.wait_until(lock, next, [this] { return stop_; });
+        if (queuedRows_ == 0) {
+            if (stop_)
+                return;
+            next = std::chrono::steady_clock::now() + period_;
+            continue;
+        }
+        QByteArray lines = std::move(queued_);
+        queued_ = QByteArray();
+        inFlightRows_ = std::exchange(queuedRows_, 0);
+        inFlightBytes_ = lines.size();
+        // The period runs from when the rows were taken: a slow sync does not
+        // add to the time the next rows wait for the file.
+        next = std::chrono::steady_clock::now() + period_;
+        lock.unlock();
+        const bool written = write(lines);
+        lock.lock();
+        if (written) {
+            written_ += inFlightRows_;
+        } else {
+            // Tried again next period, before whatever was queued since.
+            lines.append(queued_);
+            queued_ = std::move(lines);
+            queuedRows_ += inFlightRows_;
+        }
+        inFlightRows_ = 0;
+        inFlightBytes_ = 0;
+        // A file being finished gets one last try.
+        if (stop_ && !written)
+            return;
+    }
+}
+
+bool TextTableFile::write(const QByteArray& lines) {
+    int e = 0;
+    if (!writeAllAt(fd_.get(), lines.constData(), lines.size(), size_, &e)) {
+        // No half line stays behind for the next try to follow.
+        [[maybe_unused]] const int r = ::ftruncate(fd_.get(), size_);
+        fail(e);
+        return false;
+    }
+    if (sync_(fd_.get()) != 0) {
+        e = errno;
+        [[maybe_unused]] const int r = ::ftruncate(fd_.get(), size_);
+        fail(e);
+        return false;
+    }
+    size_ += lines.size();
+    writes_.fetch_add(1);
+    health_ = Health::Writing;
+    return true;
+}
+
+void TextTableFile::fail(int error) {
+    {
+        std::lock_guard lock(mutex_);
+        error_ = QStringLiteral("%1: %2").arg(path_, errorText(error));
+    }
+    health_ = Health::Failing;
+}
+
+} // namespace voltaro

@@ -1,0 +1,311 @@
+#include "tools/LogOptions.h"
+
+#include "app/MeterProfile.h"
+#include "decode/NumberFormat.h"
+#include "decode/ReadingEvaluator.h"
+
+#include <QString>
+
+#include <climits>
+#include <cstdlib>
+
+namespace voltaro {
+
+namespace {
+
+// A whole number from `least` to `most`, digits only.
+std::optional<std::uint64_t> wholeNumber(const std::string& text, std::uint64_t least, std::uint64_t most) {
+    if (text.empty() || text.size() > 19 || text.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const std::uint64_t v = std::strtoull(text.c_str(), nullptr, 10);
+    if (v < least || v > most)
+        return std::nullopt;
+    return v;
+}
+
+// What a decimal separator may be: one character that cannot be part of a
+// number otherwise.
+bool validSeparator(const std::string& text) {
+    const QString s = QString::fromUtf8(text);
+    if (s.size() != 1)
+        return false;
+    const QChar c = s.front();
+    return !c.isDigit() && !c.isLetter() && !c.isSpace() && c.isPrint() && c != u'-' && c != u'+';
+}
+
+// The separator in force: the one given, else the system locale's (as the window reads it).
+std::string separatorFor(const LogOptions& o, const std::string& systemSep) {
+    return o.decimalSep ? *o.decimalSep : systemSep;
+}
+
+std::optional<double> limitValue(std::string text, const std::string& sep) {
+    // The limits are compared as the pipeline sees them, in the separator in force.
+    ReadingEvaluator::relocaliseLimit(text, sep);
+    return parseNumber(text, sep);
+}
+
+} // namespace
+
+std::optional<std::chrono::seconds> parseDuration(const std::string& text) {
+    if (text.empty())
+        return std::nullopt;
+    std::string digits = text;
+    std::uint64_t unit = 1;
+    switch (text.back()) {
+    case 's': unit = 1; break;
+    case 'm': unit = 60; break;
+    case 'h': unit = 3600; break;
+    default: unit = 0; break;
+    }
+    if (unit != 0)
+        digits.pop_back();
+    else
+        unit = 1;
+    // Up to ten years: far beyond any recording, and well within a timer's reach.
+    const auto n = wholeNumber(digits, 1, 10ull * 366 * 24 * 3600 / unit);
+    if (!n)
+        return std::nullopt;
+    return std::chrono::seconds(static_cast<std::int64_t>(*n * unit));
+}
+
+std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std::string& error) {
+    LogOptions o;
+    bool otherThanList = false;
+    bool recordingRule = false;
+    std::string firstRule;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        std::string v;
+        // The option's value, or a mistake when there is none.
+        auto value = [&](const char* what) {
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                error = a + " needs " + what;
+                return false;
+            }
+            v = args[++i];
+            return true;
+        };
+        auto rule = [&] {
+            recordingRule = true;
+            if (firstRule.empty())
+                firstRule = a;
+        };
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version" || a == "-V") {
+            o.version = true;
+        } else if (a == "--list" || a == "--usb" || a == "--port") {
+            if (o.mode != LogOptions::Mode::None) {
+                error = "choose one of --list, --usb and --port";
+                return std::nullopt;
+            }
+            o.mode = a == "--list"  ? LogOptions::Mode::List
+                     : a == "--usb" ? LogOptions::Mode::Usb
+                                    : LogOptions::Mode::Port;
+            if (o.mode == LogOptions::Mode::Port) {
+                if (!value("COM1..COM4 or a device file"))
+                    return std::nullopt;
+                o.port = v;
+            }
+        } else if (a == "--out") {
+            if (!value("a file name"))
+                return std::nullopt;
+            o.out = v;
+            otherThanList = true;
+        } else if (a == "--overwrite") {
+            o.overwrite = true;
+            rule();
+        } else if (a == "--interval") {
+            if (!value("a number of seconds"))
+                return std::nullopt;
+            const auto n = wholeNumber(v, 1, INT_MAX);
+            if (!n) {
+                error = "--interval needs a whole number of seconds from 1 to " + std::to_string(INT_MAX) +
+                        ", not \"" + v + "\"";
+                return std::nullopt;
+            }
+            o.interval = static_cast<int>(*n);
+            rule();
+        } else if (a == "--no-repeat") {
+            o.repeat = false;
+            rule();
+        } else if (a == "--limit") {
+            if (!value("a number of rows"))
+                return std::nullopt;
+            // One below the largest number, so the record numbers never overflow.
+            const auto n = wholeNumber(v, 1, INT_MAX - 1);
+            if (!n) {
+                error = "--limit needs a whole number of rows from 1 to " + std::to_string(INT_MAX - 1) +
+                        ", not \"" + v + "\"";
+                return std::nullopt;
+            }
+            o.limit = static_cast<int>(*n);
+            rule();
+        } else if (a == "--hi" || a == "--lo") {
+            if (!value("a number"))
+                return std::nullopt;
+            (a == "--hi" ? o.hi : o.lo) = v;
+            otherThanList = true;
+        } else if (a == "--decimal-sep") {
+            if (!value("one character"))
+                return std::nullopt;
+            if (!validSeparator(v)) {
+                error =
+                    "--decimal-sep needs one character that is not a digit, letter, sign or blank, not \"" +
+                    v + "\"";
+                return std::nullopt;
+            }
+            o.decimalSep = v;
+            otherThanList = true;
+        } else if (a == "--duration") {
+            if (!value("a time such as 90, 90s, 15m or 2h"))
+                return std::nullopt;
+            o.duration = parseDuration(v);
+            if (!o.duration) {
+                error = "--duration needs a time such as 90, 90s, 15m or 2h (whole seconds, minutes or hours "
+                        "above 0), not \"" +
+                        v + "\"";
+                return std::nullopt;
+            }
+            otherThanList = true;
+        } else if (a == "--count") {
+            if (!value("a number"))
+                return std::nullopt;
+            const auto n = wholeNumber(v, 1, UINT64_MAX);
+            if (!n) {
+                error = "--count needs a whole number above 0, not \"" + v + "\"";
+                return std::nullopt;
+            }
+            o.count = *n;
+            otherThanList = true;
+        } else if (a == "--quiet" || a == "-q") {
+            o.quiet = true;
+            otherThanList = true;
+        } else if (a == "--no-wait") {
+            o.wait = false;
+            otherThanList = true;
+        } else {
+            error = "unknown argument \"" + a + "\"";
+            return std::nullopt;
+        }
+    }
+    if (o.help || o.version)
+        return o;
+    if (o.mode == LogOptions::Mode::None) {
+        error = "nothing to do: give --list, --usb or --port";
+        return std::nullopt;
+    }
+    if (o.mode == LogOptions::Mode::List && (otherThanList || recordingRule)) {
+        error = "--list takes no other option";
+        return std::nullopt;
+    }
+    if (recordingRule && !o.recording()) {
+        error = firstRule + " applies to recording: give --out FILE";
+        return std::nullopt;
+    }
+    const std::string sep = separatorFor(o, readDecimalSep());
+    const auto hi = limitValue(o.hi, sep);
+    const auto lo = limitValue(o.lo, sep);
+    if (!hi || !lo) {
+        error = std::string(hi ? "--lo" : "--hi") + " needs a number, not \"" + (hi ? o.lo : o.hi) + "\"" +
+                " (decimal separator \"" + sep + "\")";
+        return std::nullopt;
+    }
+    if (*hi < *lo) {
+        error = "--hi " + o.hi + " is below --lo " + o.lo + ": every reading would fail";
+        return std::nullopt;
+    }
+    return o;
+}
+
+const char* logUsage() {
+    return R"(Usage: voltaro-log --list
+  or:  voltaro-log --port PORT [OPTION]...
+  or:  voltaro-log --usb [OPTION]...
+Read the multimeter through a serial port or its USB cable, print its decoded
+frames, and record its readings into a data file as the program's window does.
+Needs no display.
+
+Where the meter is:
+      --list           show the four port choices with the device files they
+                       open, then every HID device with its node, ids, access
+                       and text ("<- the USB cable" after the one --usb uses)
+      --port PORT      read a serial port: COM1..COM4, the window's port choices
+                       (VOLTARO_COM1..VOLTARO_COM4 name other devices for them),
+                       or a device file such as /dev/ttyUSB0
+      --usb            read the meter's USB cable, the last HID device listed
+                       as exactly "USB to Serial"; it is sent its configuration
+                       report first
+
+Recording:
+      --out FILE       record the readings into FILE. A name ending in ".xml"
+                       gets the XML data packet, written when the recording
+                       ends; any other name the tab-separated text table,
+                       written as the rows come (each row is on disk within a
+                       second). Both load in the window through "Open old data
+                       files"
+      --overwrite      replace FILE when it exists; without it an existing FILE
+                       is left alone and nothing is recorded
+      --interval S     the sampling interval: a reading is recorded, then none
+                       for S seconds (the window's "Sampling Interval", ticked);
+                       without it every reading the other rules let through
+      --no-repeat      a reading the same as the last one recorded (value,
+                       function, unit and range) is not recorded again (the
+                       window's "Repeat" box unticked)
+      --limit N        the record limit: at most N rows; later readings are
+                       still decoded and printed, but not recorded. Without it
+                       there is no limit: the window starts with 10000 to keep
+                       its grid small, but this program streams its rows to disk
+                       and holds none of them (for ".xml" it holds them all, at
+                       less than 100 bytes a row)
+      --hi X           the upper judgement limit (default 22000)
+      --lo Y           the lower judgement limit (default -22000); a reading
+                       from Y to X passes
+      --decimal-sep C  the decimal separator of values and limits (default:
+                       the system locale's, as in the window)
+
+When to stop (by default at Ctrl-C, SIGINT, SIGTERM or SIGHUP):
+      --duration T     after the time T: seconds (90 or 90s), minutes (15m) or
+                       hours (2h), whole numbers, counted from the start
+      --count N        after N rows are recorded (with --out), or N frames are
+                       printed (without it)
+
+Output:
+  Without --out, one tab-separated line per decoded frame on standard output:
+  the frame, the value as recorded, function, unit, range, count, scaled value,
+  decimal-point index, Pass/Fail, bar position, lit elements and digit texts.
+  With --out the same lines go to standard output only when it is not a
+  terminal; on a terminal, standard error shows one status line instead (rows
+  recorded, the last reading with its unit and Pass/Fail, the time elapsed).
+  The last line on standard error is "frames: N decoded: M dropped: K".
+  -q, --quiet          no status line (the messages about the link and the
+                       file still come)
+      --no-wait        end (status 9) when the port or the cable goes away;
+                       by default the program says so and waits for the same
+                       adapter or cable to come back, then records on into the
+                       same file
+  -h, --help           show this help and exit
+  -V, --version        show the version and exit
+
+Examples:
+  voltaro-log --port /dev/ttyUSB0 --out readings.txt --duration 8h
+      record every reading of the meter on a USB-serial adapter for 8 hours
+  voltaro-log --usb --out batch.xml --interval 10 --hi 5.1 --lo 4.9
+      record one reading every 10 seconds through the USB cable, judged
+      against 4.9 to 5.1, until Ctrl-C
+
+Exit status:
+  0   done: interrupted, or the duration or count reached
+  2   bad command line
+  3   no USB cable listed (no HID devices, none "USB to Serial", no HID support)
+  4   the cable is listed but this user may not open its node
+  5   the port exists but will not open (in use, or not a serial port)
+  6   the port's device file does not exist
+  7   this user may not open the port (add it to the dialout group)
+  8   the cable did not take its configuration report
+  9   the cable was removed, or the port failed, with --no-wait
+  10  the output file could not be made, or rows could not be written to it
+)";
+}
+
+} // namespace voltaro

@@ -1,0 +1,49 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace voltaro {
+
+// voltaro-log's command line.
+struct LogOptions {
+    enum class Mode { None, List, Usb, Port } mode = Mode::None;
+    std::string port;
+
+    // Recording into a file, with the window's recording rules.
+    std::string out;
+    bool overwrite = false;
+    int interval = 0; // the sampling interval in seconds; 0: not sampling
+    bool repeat = true;
+    std::optional<int> limit; // the record limit; none: no limit
+    std::string hi = "22000";
+    std::string lo = "-22000";
+    std::optional<std::string> decimalSep; // none: the system locale's
+
+    // When to stop: after a time, after `count` rows (frames printed when
+    // not recording); none or 0: when interrupted.
+    std::optional<std::chrono::seconds> duration;
+    std::uint64_t count = 0;
+
+    bool quiet = false;
+    bool wait = true; // wait for a port or cable that went away
+    bool help = false;
+    bool version = false;
+
+    bool recording() const { return !out.empty(); }
+};
+
+// Reads the command line; on a mistake returns nothing and sets `error` to
+// one line saying what is wrong.
+std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std::string& error);
+
+// A duration as --duration takes it: whole seconds, or a number followed by
+// s, m or h.
+std::optional<std::chrono::seconds> parseDuration(const std::string& text);
+
+const char* logUsage();
+
+} // namespace voltaro

@@ -1,0 +1,309 @@
+#include "tools/LogSession.h"
+
+#include "app/MeterProfile.h"
+#include "recording/DataFiles.h"
+#include "recording/UnitSymbols.h"
+
+#include <QFileInfo>
+#include <QSaveFile>
+#include <QTime>
+
+#include <algorithm>
+#include <climits>
+#include <sys/ioctl.h>
+#include <unistd.h>
+
+namespace voltaro {
+
+namespace {
+
+// Rows the table holds while they stream to a text file: the recording rules
+// need only the recorder's counters and the last reading recorded, so the
+// table is emptied whenever it reaches this many. Its memory stays that of a
+// few hundred rows however long the recording runs.
+constexpr qsizetype kStreamedRowsKept = 256;
+
+// Rows that cannot be written wait in memory; beyond this the recording gives up.
+constexpr std::int64_t kMostBytesWaiting = 64ll << 20;
+
+bool isTerminal(std::FILE* f) {
+    return f && ::isatty(::fileno(f)) == 1;
+}
+
+std::string elapsedText(qint64 ms) {
+    const qint64 s = ms / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(s / 3600),
+                  static_cast<long long>(s / 60 % 60), static_cast<long long>(s % 60));
+    return text;
+}
+
+} // namespace
+
+LogSession::LogSession(const LogOptions& options, std::FILE* out, std::FILE* err, std::function<void()> stop)
+    : options_(options), out_(out), err_(err), stop_(std::move(stop)),
+      xml_(options.recording() && datafiles::isXmlFileName(QString::fromLocal8Bit(options.out.c_str()))),
+      printLines_(!options.recording() || !isTerminal(out)),
+      showStatus_(!options.quiet && isTerminal(err) && (options.recording() || !isTerminal(out))),
+      timeSeparator_(localeTimeSeparator()), printer_(out, !printLines_) {
+    pipeline_.DecimalSep = options.decimalSep ? *options.decimalSep : readDecimalSep();
+    pipeline_.settings.hiText = options.hi;
+    pipeline_.settings.loText = options.lo;
+    // The window's recording rules; without a limit, one the numbering never outgrows.
+    recorder_.RecordLimit = options.limit ? *options.limit : INT_MAX - 1;
+
+    sampling_.setInterval(1000);
+    QObject::connect(&sampling_, &QTimer::timeout, &sampling_, [this] { tick(); });
+    status_.setInterval(250);
+    QObject::connect(&status_, &QTimer::timeout, &status_, [this] { drawStatus(); });
+    deadline_.setSingleShot(true);
+    QObject::connect(&deadline_, &QTimer::timeout, &deadline_, [this] {
+        const qint64 left = durationLeftMs_ - clock_.elapsed();
+        if (left <= 0)
+            end();
+        else
+            deadline_.start(static_cast<int>(std::min<qint64>(left, 24 * 3600 * 1000)));
+    });
+}
+
+LogSession::~LogSession() = default;
+
+QString LogSession::outputPath() const {
+    return QFileInfo(QString::fromLocal8Bit(options_.out.c_str())).absoluteFilePath();
+}
+
+bool LogSession::openOutput(std::string* error) {
+    if (!options_.recording())
+        return true;
+    const QString path = outputPath();
+    const std::string shown = path.toLocal8Bit().toStdString();
+    if (!xml_) {
+        QString why;
+        textOpen_ = text_.open(path, options_.overwrite, &why);
+        if (!textOpen_)
+            *error =
+                "cannot record into " + why.toLocal8Bit().toStdString() +
+                (QFileInfo::exists(path) && !options_.overwrite ? " (give --overwrite to replace it)" : "");
+        return textOpen_;
+    }
+    if (QFileInfo::exists(path) && !options_.overwrite) {
+        *error = "cannot record into " + shown + ": it exists already (give --overwrite to replace it)";
+        return false;
+    }
+    // The packet is saved at the end: find out now whether it can be.
+    QSaveFile probe(path);
+    if (!probe.open(QIODevice::WriteOnly)) {
+        *error = "cannot record into " + shown + ": " + probe.errorString().toLocal8Bit().toStdString();
+        return false;
+    }
+    probe.cancelWriting();
+    journal_ = std::make_unique<Journal>(journalFolder());
+    return true;
+}
+
+void LogSession::start(const std::string& source) {
+    say((options_.recording() ? "recording " + source + " into " + outputPath().toLocal8Bit().toStdString()
+                              : "reading " + source) +
+        " (Ctrl-C ends)");
+    clock_.start();
+    sampling_.start();
+    if (showStatus_) {
+        status_.start();
+        drawStatus();
+    }
+    if (options_.duration) {
+        durationLeftMs_ = static_cast<qint64>(options_.duration->count()) * 1000;
+        deadline_.start(static_cast<int>(std::min<qint64>(durationLeftMs_, 24 * 3600 * 1000)));
+    }
+}
+
+void LogSession::end() {
+    if (std::exchange(ended_, true))
+        return;
+    stop_();
+}
+
+void LogSession::recordReading(const Reading& r, std::string_view) {
+    if (ended_ || !options_.recording())
+        return;
+    const bool sampling = options_.interval > 0;
+    const auto outcome = recorder_.INDataToTable(r, sampling, options_.repeat,
+                                                 sampling ? QString::number(options_.interval) : QString(),
+                                                 timeOfDayText(QTime::currentTime(), timeSeparator_));
+    if (outcome != Recorder::Outcome::Recorded)
+        return;
+    const QByteArray line = datafiles::textLine(table_, table_.rowCount() - 1);
+    if (xml_) {
+        journal_->append(line);
+    } else {
+        text_.append(line);
+        if (table_.rowCount() >= kStreamedRowsKept)
+            table_.clear(); // the rows only: numbering and the rules' memory stay
+    }
+    if (recorder_.RecordedCount >= recorder_.RecordLimit && !std::exchange(toldLimit_, true))
+        say("the record limit of " + std::to_string(recorder_.RecordLimit) +
+            " rows is reached: later readings are not recorded");
+    if (options_.count && static_cast<std::uint64_t>(recorder_.RecordedCount) >= options_.count)
+        end();
+}
+
+void LogSession::frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) {
+    if (ended_)
+        return;
+    // Kept as it is; the status line formats it only when drawn.
+    last_ = r;
+    haveLast_ = true;
+    if (!outClosed_) {
+        printer_.frameDone(frameText, r, d);
+        printed_ = printLines_;
+    }
+    if (!options_.recording() && options_.count && printer_.linesDone() >= options_.count)
+        end();
+}
+
+void LogSession::dataDone() {
+    if (!std::exchange(printed_, false))
+        return;
+    printer_.flush();
+    if (std::fflush(out_) == 0 && !std::ferror(out_))
+        return;
+    outClosed_ = true;
+    if (!options_.recording()) {
+        // Whoever read the lines has gone: there is nothing left to do.
+        end();
+        return;
+    }
+    say("standard output cannot be written: the decoded frames are no longer printed; recording goes on");
+}
+
+void LogSession::say(const std::string& line) {
+    clearStatus();
+    std::fprintf(err_, "voltaro-log: %s\n", line.c_str());
+    std::fflush(err_);
+}
+
+void LogSession::setWaiting(const std::string& what) {
+    waiting_ = what;
+}
+
+void LogSession::tick() {
+    recorder_.tick(options_.interval > 0);
+    watchOutput();
+}
+
+void LogSession::watchOutput() {
+    if (xml_) {
+        const bool failing = journal_->health() == Journal::Health::Failing;
+        if (failing && !std::exchange(toldFailing_, true))
+            say("the rows are not protected against a crash until " + options_.out +
+                " is saved at the end: the journal cannot be written (" +
+                journal_->lastError().toLocal8Bit().toStdString() + ")");
+        else if (!failing && journal_->health() == Journal::Health::Protected &&
+                 std::exchange(toldFailing_, false))
+            say("the journal is written again: the rows are protected against a crash");
+        return;
+    }
+    if (!textOpen_)
+        return;
+    const bool failing = text_.health() == TextTableFile::Health::Failing;
+    if (failing && !std::exchange(toldFailing_, true))
+        say("cannot write " + text_.lastError().toLocal8Bit().toStdString() +
+            ": recording goes on, the rows wait in memory and are written once the file can be written "
+            "again");
+    else if (!failing && std::exchange(toldFailing_, false))
+        say(outputPath().toLocal8Bit().toStdString() + " is written again: every row recorded is in it");
+    if (failing && text_.bytesPending() > kMostBytesWaiting) {
+        say("giving up: " + std::to_string(text_.rowsPending()) + " rows have waited too long to be written");
+        giveUp_ = true;
+        end();
+    }
+}
+
+std::string LogSession::statusText() const {
+    std::string s = options_.recording() ? std::to_string(recorder_.RecordedCount) + " rows"
+                                         : std::to_string(printer_.linesDone()) + " frames";
+    if (haveLast_) {
+        const QString unit = unitSymbols(
+            QString::fromLatin1(last_.UnitText.data(), static_cast<qsizetype>(last_.UnitText.size())));
+        s += " | " + last_.ValueText + ' ' + unit.toLocal8Bit().toStdString() + ' ' +
+             std::string(last_.FuncText) + ' ' + std::string(last_.JudgeText);
+    }
+    s += " | " + elapsedText(clock_.isValid() ? clock_.elapsed() : 0);
+    if (!waiting_.empty())
+        s += " | waiting for " + waiting_;
+    else if (toldLimit_)
+        s += " | record limit reached";
+    if (toldFailing_)
+        s += " | NOT WRITTEN";
+    return s;
+}
+
+void LogSession::drawStatus() {
+    // One line, however narrow the terminal: a line that wrapped could not be drawn over.
+    QString text = QString::fromLocal8Bit(statusText().c_str());
+    winsize size{};
+    if (::ioctl(::fileno(err_), TIOCGWINSZ, &size) == 0 && size.ws_col > 1 && text.size() >= size.ws_col)
+        text.truncate(size.ws_col - 1);
+    std::fprintf(err_, "\r%s\x1b[K", text.toLocal8Bit().constData());
+    std::fflush(err_);
+    statusDrawn_ = true;
+}
+
+void LogSession::clearStatus() {
+    if (!std::exchange(statusDrawn_, false))
+        return;
+    std::fputs("\r\x1b[K", err_);
+}
+
+int LogSession::finish() {
+    ended_ = true;
+    sampling_.stop();
+    status_.stop();
+    deadline_.stop();
+    clearStatus();
+    printer_.flush();
+    std::fflush(out_);
+    int status = 0;
+    if (options_.recording()) {
+        const std::string path = outputPath().toLocal8Bit().toStdString();
+        if (xml_) {
+            const qsizetype rows = table_.rowCount();
+            const auto saved = datafiles::saveXml(table_, outputPath());
+            if (saved.ok) {
+                journal_->empty();
+                say(std::to_string(rows) + " rows in " + path);
+            } else if (journal_->health() == Journal::Health::Failing) {
+                say("could not save " + path + " (" + saved.error.toLocal8Bit().toStdString() +
+                    "), and the journal cannot be written either (" +
+                    journal_->lastError().toLocal8Bit().toStdString() + "): its " + std::to_string(rows) +
+                    " rows are lost");
+                status = kOutputFailed;
+            } else {
+                say("could not save " + path + " (" + saved.error.toLocal8Bit().toStdString() + "): its " +
+                    std::to_string(rows) + " rows are kept in a journal in " +
+                    journalFolder().toLocal8Bit().toStdString() +
+                    ", which the window offers to recover when it starts");
+                status = kOutputFailed;
+            }
+            journal_.reset();
+        } else if (textOpen_) {
+            const bool complete = text_.finish();
+            const std::string rows = std::to_string(text_.rowsWritten()) + " rows in " + path;
+            if (complete && !giveUp_) {
+                say(rows);
+            } else {
+                say(std::to_string(text_.rowsPending()) + " rows could not be written (" +
+                    text_.lastError().toLocal8Bit().toStdString() + "); " + rows);
+                status = kOutputFailed;
+            }
+        }
+    }
+    const auto& s = pipeline_.stats();
+    std::fprintf(err_, "frames: %llu decoded: %llu dropped: %llu\n",
+                 static_cast<unsigned long long>(s.frameEnds), static_cast<unsigned long long>(s.decoded),
+                 static_cast<unsigned long long>(s.dropped));
+    std::fflush(err_);
+    return status;
+}
+
+} // namespace voltaro

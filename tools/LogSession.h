@@ -1,0 +1,108 @@
+#pragma once
+
+#include "decode/MeterPipeline.h"
+#include "recording/Journal.h"
+#include "recording/ReadingTable.h"
+#include "recording/Recorder.h"
+#include "recording/TextTableFile.h"
+#include "tools/FrameLinePrinter.h"
+#include "tools/LogOptions.h"
+
+#include <QElapsedTimer>
+#include <QString>
+#include <QTimer>
+
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace voltaro {
+
+// What voltaro-log does with the meter's frames, whichever link brings them:
+// prints each decoded frame, records the readings into the output file under
+// the window's recording rules (through the same Recorder, with the same
+// one-second sampling tick), keeps the status line on a terminal, and knows
+// when to stop. Runs on the thread of the event loop.
+class LogSession : public PipelineHooks {
+public:
+    // Exit status of a recording whose rows did not all reach the file.
+    static constexpr int kOutputFailed = 10;
+
+    // `stop` ends the event loop; the session calls it when it is done.
+    LogSession(const LogOptions& options, std::FILE* out, std::FILE* err, std::function<void()> stop);
+    ~LogSession() override;
+    LogSession(const LogSession&) = delete;
+    LogSession& operator=(const LogSession&) = delete;
+
+    MeterPipeline& pipeline() { return pipeline_; }
+
+    // Makes the output file (for ".xml", checks that it can be saved); false
+    // with `error` set when it cannot. Nothing to do when not recording.
+    bool openOutput(std::string* error);
+    // The link to `source` is open: says so, and the clock, the sampling
+    // tick and the status line start.
+    void start(const std::string& source);
+
+    // After the link handed over a piece of data: lines printed go out.
+    void dataDone();
+    // A line on standard error, clear of the status line.
+    void say(const std::string& line);
+    // What the link waits for (a device file, "the USB cable"), or empty while it reads.
+    void setWaiting(const std::string& what);
+
+    // The recording ends: the file is completed (or saved), where it is and
+    // how many rows it holds are told, and the frame counts. Returns the exit
+    // status: 0, or kOutputFailed when rows did not reach the file.
+    int finish();
+
+    void recordReading(const Reading& r, std::string_view frameText) override;
+    void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override;
+
+private:
+    void tick();
+    void watchOutput();
+    void drawStatus();
+    void clearStatus();
+    void end();
+    std::string statusText() const;
+    QString outputPath() const;
+
+    const LogOptions options_;
+    std::FILE* out_;
+    std::FILE* err_;
+    std::function<void()> stop_;
+    const bool xml_;
+    const bool printLines_;
+    const bool showStatus_;
+    const QString timeSeparator_;
+
+    MeterPipeline pipeline_{this};
+    FrameLinePrinter printer_;
+    bool printed_ = false;
+    bool outClosed_ = false;
+
+    ReadingTable table_;
+    Recorder recorder_{table_};
+    TextTableFile text_;
+    bool textOpen_ = false;
+    // The XML packet's rows are in memory until the end; the journal keeps
+    // them on disk meanwhile, where the window finds them after a crash.
+    std::unique_ptr<Journal> journal_;
+    bool giveUp_ = false;
+    bool toldFailing_ = false;
+    bool toldLimit_ = false;
+
+    QTimer sampling_; // the window's one-second Trecord tick
+    QTimer status_;
+    QTimer deadline_;
+    QElapsedTimer clock_;
+    std::int64_t durationLeftMs_ = 0;
+    bool statusDrawn_ = false;
+    bool ended_ = false;
+    std::string waiting_;
+    Reading last_; // the last decoded reading
+    bool haveLast_ = false;
+};
+
+} // namespace voltaro

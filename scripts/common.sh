@@ -12,6 +12,7 @@ VOLTARO_PACKAGES=(
     xvfb xauth fonts-dejavu-core fonts-liberation2 poppler-utils
     umockdev libumockdev-dev
     dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin man-db bsdextrautils
+    clang libclang-rt-14-dev
 )
 
 voltaro_install_packages() {

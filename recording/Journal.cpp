@@ -1,6 +1,7 @@
 #include "recording/Journal.h"
 
 #include "recording/DataFiles.h"
+#include "recording/FileWrites.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -17,9 +18,8 @@ namespace voltaro {
 
 namespace {
 
-QString errorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
+using filewrites::errorText;
+using filewrites::writeAllAt;
 
 // Makes `folder` and the folders above it that are missing, each readable by
 // the user alone: the rows are the user's own business.
@@ -33,21 +33,6 @@ bool makeFolder(const QString& folder, QString* error) {
             *error = QStringLiteral("%1: %2").arg(QFile::decodeName(part), errorText(errno));
             return false;
         }
-    }
-    return true;
-}
-
-bool writeAll(int fd, const char* data, qint64 size, int* error) {
-    while (size > 0) {
-        const ssize_t n = ::write(fd, data, static_cast<std::size_t>(size));
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        data += n;
-        size -= n;
     }
     return true;
 }
@@ -213,8 +198,7 @@ bool Journal::openFile(QString* error) {
     const QString name = QStringLiteral("journal-%1-%2-%3.txt").arg(stamp).arg(::getpid()).arg(seq);
     const QString making = folder_ + QStringLiteral("/.") + name + QStringLiteral(".new");
     const QString final = folder_ + QLatin1Char('/') + name;
-    UniqueFd fd(::open(QFile::encodeName(making).constData(),
-                       O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC, 0600));
+    UniqueFd fd(::open(QFile::encodeName(making).constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd) {
         *error = QStringLiteral("%1: %2").arg(making, errorText(errno));
         return false;
@@ -222,7 +206,7 @@ bool Journal::openFile(QString* error) {
     int e = 0;
     const QByteArray header = datafiles::textHeader();
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
-        !writeAll(fd.get(), header.constData(), header.size(), &e) ||
+        !writeAllAt(fd.get(), header.constData(), header.size(), 0, &e) ||
         ::rename(QFile::encodeName(making).constData(), QFile::encodeName(final).constData()) != 0) {
         e = e ? e : errno;
         ::unlink(QFile::encodeName(making).constData());
@@ -252,7 +236,7 @@ bool Journal::write(Batch& batch) {
             return false;
         }
         int e = 0;
-        if (!writeAll(fd_.get(), batch.lines.constData(), batch.lines.size(), &e)) {
+        if (!writeAllAt(fd_.get(), batch.lines.constData(), batch.lines.size(), size_, &e)) {
             // No half line stays behind for the next try to follow.
             [[maybe_unused]] const int r = ::ftruncate(fd_.get(), size_);
             fail(QStringLiteral("%1: %2").arg(path(), errorText(e)));

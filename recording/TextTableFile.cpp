@@ -1,6 +1,7 @@
 #include "recording/TextTableFile.h"
 
 #include "recording/DataFiles.h"
+#include "recording/FileWrites.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -12,31 +13,8 @@
 
 namespace voltaro {
 
-namespace {
-
-// Writes `size` bytes at `offset`: a failed write taken back leaves no gap
-// for the next one to follow.
-bool writeAllAt(int fd, const char* data, qint64 size, qint64 offset, int* error) {
-    while (size > 0) {
-        const ssize_t n = ::pwrite(fd, data, static_cast<std::size_t>(size), offset);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            *error = errno;
-            return false;
-        }
-        data += n;
-        size -= n;
-        offset += n;
-    }
-    return true;
-}
-
-QString errorText(int error) {
-    return QString::fromLocal8Bit(std::strerror(error));
-}
-
-} // namespace
+using filewrites::errorText;
+using filewrites::writeAllAt;
 
 TextTableFile::TextTableFile(SyncFunction sync, std::chrono::milliseconds period)
     : sync_(sync ? std::move(sync) : SyncFunction(&::fdatasync)), period_(period) {}

@@ -68,7 +68,32 @@ std::optional<std::chrono::seconds> parseDuration(const std::string& text) {
     return std::chrono::seconds(static_cast<std::int64_t>(*n * unit));
 }
 
-std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std::string& error) {
+namespace {
+
+// The reason for a refusal goes to a terminal as one line: an argument's line
+// breaks, escapes and other controls are shown, not acted on.
+std::string oneLine(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto u = static_cast<unsigned char>(c);
+        if (c == '\n')
+            shown += "\\n";
+        else if (c == '\t')
+            shown += "\\t";
+        else if (c == '\r')
+            shown += "\\r";
+        else if (u < 0x20 || u == 0x7f) {
+            static const char digits[] = "0123456789abcdef";
+            shown += "\\x";
+            shown += digits[u >> 4];
+            shown += digits[u & 15];
+        } else
+            shown += c;
+    }
+    return shown;
+}
+
+std::optional<LogOptions> parse(const std::vector<std::string>& args, std::string& error) {
     LogOptions o;
     bool otherThanList = false;
     bool recordingRule = false;
@@ -215,6 +240,15 @@ std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std
         error = "--hi " + o.hi + " is below --lo " + o.lo + ": every reading would fail";
         return std::nullopt;
     }
+    return o;
+}
+
+} // namespace
+
+std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std::string& error) {
+    auto o = parse(args, error);
+    if (!o)
+        error = oneLine(error);
     return o;
 }
 

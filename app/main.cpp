@@ -2,6 +2,7 @@
 // event loop until the application is told to quit.
 #include "app/EndingSignals.h"
 #include "app/TFCOMM.h"
+#include "recording/FileWrites.h"
 
 #include <QApplication>
 
@@ -41,6 +42,7 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    voltaro::filewrites::withholdWritesFromOthers();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString());
     voltaro::TFCOMM FCOMM;

@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace voltaro::filewrites {
@@ -26,6 +27,13 @@ inline bool writeAllAt(int fd, const char* data, qint64 size, qint64 offset, int
         offset += n;
     }
     return true;
+}
+
+// Whatever the umask allows, no file or folder the program makes is writable
+// by other users: the readings are the user's own. Called at start, before
+// any thread exists (the umask is the whole process's).
+inline void withholdWritesFromOthers() {
+    ::umask(::umask(0) | S_IWOTH);
 }
 
 inline QString errorText(int error) {

@@ -1,3 +1,4 @@
+#include "recording/FileWrites.h"
 #include "tools/VoltaroLog.h"
 
 #include <QCoreApplication>
@@ -11,6 +12,7 @@ int main(int argc, char** argv) {
     // file completed before exit. Blocked before any thread starts, so every
     // thread leaves them to it. A hang-up (the terminal closed) ends the
     // recording the same way, unless it is ignored (nohup).
+    voltaro::filewrites::withholdWritesFromOthers();
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);

@@ -92,15 +92,19 @@ protected:
 } // namespace
 
 TEST_F(UsbLink, TheListAtStartUpPreselectsTheLastCableWithoutASerialNumber) {
-    platform->plug(SimulatedHidDevice::mouse());
-    platform->plug(SimulatedHidDevice::cable());
-    platform->plug(SimulatedHidDevice::cable());
-    platform->plug(SimulatedHidDevice::cable("A7"));
+    const std::shared_ptr<SimulatedHidDevice> plugged[] = {SimulatedHidDevice::mouse(), SimulatedHidDevice::cable(),
+                                                           SimulatedHidDevice::cable(),
+                                                           SimulatedHidDevice::cable("A7")};
+    for (const auto& d : plugged)
+        platform->plug(d);
     open();
     EXPECT_EQ(items(), QStringList({"USB Optical Mouse", "USB to Serial", "USB to Serial",
                                     "USB to Serial (Serial=A7)"}));
     EXPECT_EQ(devices->currentRow(), 2);
     EXPECT_EQ(USBCon->text(), "USB Connect");
+    // Listing opens no node: what the list shows comes from the system's device tree.
+    for (const auto& d : plugged)
+        EXPECT_EQ(d->opens(), 0);
 }
 
 TEST_F(UsbLink, PressConfiguresAndReadsReleaseConfiguresAgainAndStops) {
@@ -211,6 +215,9 @@ TEST_F(UsbLink, AnotherDeviceComingOrGoingLeavesTheReadingsFlowing) {
     EXPECT_TRUE(waitUntil([&] { return decoded() >= 4; }));
     platform->unplug(mouse);
     ASSERT_TRUE(waitUntil([&] { return devices->count() == 1; }));
+    // Listed while it came and went, but its node never opened: the program
+    // reads the cable and nothing else.
+    EXPECT_EQ(mouse->opens(), 0);
     sendFrames(*cable, 2, 3000);
     EXPECT_TRUE(waitUntil([&] { return decoded() >= 6; }));
     EXPECT_EQ(state(), S::UsbRunning);

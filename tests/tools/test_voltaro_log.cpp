@@ -22,6 +22,7 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace voltaro {
 namespace {
@@ -215,11 +216,17 @@ TEST_F(VoltaroLogRecording, AnInterruptedRecordingLeavesEveryReadingInAFileTheWi
     for (const char* name : {"run.txt", "run.xml"}) {
         SCOPED_TRACE(name);
         const QString out = file(name);
+        // Started with a umask that lets anyone write: the file is still the user's own.
+        const mode_t umaskBefore = ::umask(0);
         LogProcess log({"--port", sim.path, "--out", out, "--decimal-sep", "."}, stateHome());
+        ::umask(umaskBefore);
         ASSERT_TRUE(log.waitForLines(40)) << log.err.toStdString();
         log.signal(SIGINT);
         ASSERT_EQ(log.finish(), 0) << log.err.toStdString();
 
+        struct stat st {};
+        ASSERT_EQ(::stat(QFile::encodeName(out).constData(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IWOTH, 0u) << std::oct << st.st_mode;
         bool ok = false;
         const ReadingTable rows = loadRows(out, &ok);
         ASSERT_TRUE(ok);
@@ -586,12 +593,16 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
         {"--usb", "--duration", "0"},
         {"--list", "--out", "x.txt"},
         {"--usb", "--frobnicate"},
+        // An argument's line break or terminal escape is shown, not acted on.
+        {"--usb", "--count", "5\nvoltaro-log: 0 rows"},
+        {"--usb", "--hi", "\x1b[2J9"},
     };
     for (const QStringList& args : mistakes) {
         const LogRun run = runLog(args);
         EXPECT_EQ(run.status, 2) << args.join(' ').toStdString();
         EXPECT_EQ(run.err.count('\n'), 1) << args.join(' ').toStdString() << ": " << run.err.toStdString();
         EXPECT_TRUE(run.err.startsWith("voltaro-log: ")) << run.err.toStdString();
+        EXPECT_FALSE(run.err.contains(QChar(0x1b))) << run.err.toStdString();
         EXPECT_TRUE(run.out.isEmpty());
     }
     const LogRun help = runLog({"--help"});

@@ -12,7 +12,7 @@ VOLTARO_PACKAGES=(
     xvfb xauth fonts-dejavu-core fonts-liberation2 poppler-utils
     umockdev libumockdev-dev
     dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin man-db bsdextrautils
-    clang libclang-rt-14-dev
+    clang libclang-rt-14-dev ccache
 )
 
 voltaro_install_packages() {
@@ -29,7 +29,22 @@ voltaro_install_packages() {
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
 }
 
+# Compiles go through ccache: the ordinary and the sanitizer builds, and any
+# clone of the repository, then share what did not change. Paths under the
+# repository are taken relative to it, so a second clone hits the same cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$VOLTARO_ROOT}"
+export CCACHE_NOHASHDIR="${CCACHE_NOHASHDIR:-1}"
+VOLTARO_LAUNCHER=()
+command -v ccache >/dev/null 2>&1 && VOLTARO_LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
+# Configures and builds a tree: voltaro_configure DIR [cmake options...]
+voltaro_configure() {
+    local dir="$1"
+    shift
+    cmake -S "$VOLTARO_ROOT" -B "$dir" -G Ninja "${VOLTARO_LAUNCHER[@]}" "$@"
+}
+
 voltaro_build() {
-    cmake -S "$VOLTARO_ROOT" -B "$VOLTARO_BUILD" -G Ninja "$@"
+    voltaro_configure "$VOLTARO_BUILD" "$@"
     cmake --build "$VOLTARO_BUILD" -j2
 }

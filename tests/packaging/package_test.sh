@@ -115,6 +115,17 @@ step_contents() {
 
     cmp "$source/packaging/70-voltaro-usb-cable.rules" "$root/usr/lib/udev/rules.d/70-voltaro-usb-cable.rules" ||
         fail "the udev rule differs from packaging/70-voltaro-usb-cable.rules"
+    # The rule grants the cable and nothing else: each rule matches hidraw nodes of
+    # the cable's product string and only tags them for the seat's user; no mode,
+    # group or owner opens any node to others, and nothing is run.
+    local rule
+    while IFS= read -r rule; do
+        case "$rule" in '' | '#'*) continue ;; esac
+        [[ "$rule" == 'SUBSYSTEM=="hidraw", SUBSYSTEMS=="usb", ATTRS{product}=="USB to Serial", '* ]] ||
+            fail "a udev rule matches more than the cable's hidraw node: $rule"
+        [ "${rule##*, }" = 'TAG+="uaccess"' ] && [ "$(grep -o '=' <<<"$rule" | wc -l)" -eq 7 ] ||
+            fail "a udev rule does more than tag the cable for the seat's user: $rule"
+    done <"$root/usr/lib/udev/rules.d/70-voltaro-usb-cable.rules"
 
     local s
     for s in "${icon_sizes[@]}"; do

@@ -369,8 +369,12 @@ SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Write
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return {false, file.errorString()};
+    // What is still in the file's buffer is written here, where a failure is
+    // seen: commit() would write it too, but does not tell when it cannot
+    // (a full disk then left a cut file in place of the old one, "saved").
     const bool written =
-        writer(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); });
+        writer(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); }) &&
+        file.flush();
     if (!written || !file.commit()) {
         const QString error = file.errorString();
         file.cancelWriting();

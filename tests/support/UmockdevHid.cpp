@@ -203,6 +203,12 @@ bool UmockdevHid::push(int index, const std::vector<std::uint8_t>& report) {
 void UmockdevHid::unplug(int index) {
     Device& d = *devices_[index];
     // This umockdev sends no uevent on removal and leaves children behind.
+    // The kernel takes a device out of sysfs before udev tells of its
+    // removal; here the event needs the device's folder, so the node's class
+    // entry goes first: a program that lists the devices when told sees the
+    // node gone, however soon it looks.
+    if (d.node.rfind("/dev/hidraw", 0) == 0)
+        ::unlink((root_ + "/sys/class/hidraw/" + d.node.substr(5)).c_str());
     for (auto it = d.paths.rbegin(); it != d.paths.rend(); ++it) {
         umockdev_testbed_uevent(testbed_, it->c_str(), "remove");
         umockdev_testbed_remove_device(testbed_, it->c_str());

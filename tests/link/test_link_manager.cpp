@@ -302,7 +302,7 @@ TEST_F(PortComesAndGoes, TheLinkWaitsTellingOnceAndGoesOnWhenThePortIsBackUntilR
 
 // The values the program makes of `frames` sent in one stream, with the
 // window's decimal separator.
-QStringList valuesOf(const TFCOMM& w, const std::vector<sim::MeterFrame>& frames) {
+QStringList valuesOf(TFCOMM& w, const std::vector<sim::MeterFrame>& frames) {
     struct Values : PipelineHooks {
         QStringList out;
         void recordReading(const Reading& r, std::string_view) override {
@@ -310,7 +310,7 @@ QStringList valuesOf(const TFCOMM& w, const std::vector<sim::MeterFrame>& frames
         }
     } values;
     MeterPipeline p(&values);
-    p.DecimalSep = const_cast<TFCOMM&>(w).pipeline().DecimalSep;
+    p.DecimalSep = w.pipeline().DecimalSep;
     const auto bytes = voltaro::testing::serialBytes(frames);
     p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
     return values.out;

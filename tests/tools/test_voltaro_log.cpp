@@ -473,23 +473,30 @@ TEST_F(VoltaroLogRecording, APortThatGoesAwayIsWaitedForAndTheRecordingGoesOnInT
     LogProcess log({"--port", link, "--out", out, "--decimal-sep", "."}, stateHome());
     ASSERT_TRUE(log.waitForError("recording")) << log.err.toStdString();
     const auto first = framesOf({1000, 1100, 1200});
-    ASSERT_TRUE(pty->send(bytesOf(first)));
+    // The adapter goes in the middle of a frame: its range and three digits
+    // come with the frames before it.
+    const auto cut = framesOf({1234})[0].wireBytes();
+    ASSERT_TRUE(pty->send(bytesOf(first) + std::string(cut.begin(), cut.begin() + 4)));
     ASSERT_TRUE(log.waitForLines(3));
 
+    ASSERT_TRUE(QFile::remove(link));
     pty->close();
     ASSERT_TRUE(log.waitForError("waiting for the same adapter")) << log.err.toStdString();
     EXPECT_TRUE(log.err.contains(link)) << log.err.toStdString();
     pty = std::make_unique<Pty>();
     ASSERT_TRUE(pty->ok());
-    ASSERT_TRUE(QFile::remove(link));
     ASSERT_TRUE(QFile::link(pty->path(), link));
     ASSERT_TRUE(log.waitForError("is back")) << log.err.toStdString();
-    // The meter's stream goes on: the line feed before the first frame came once.
+    // It comes back in the middle of another frame, whose end would make the
+    // cut frame a reading the meter never sent (01299): dropped, as a frame
+    // too short; the frames after it are recorded.
+    const auto other = framesOf({9999})[0].wireBytes();
     const auto second = framesOf({2000, 2100});
-    ASSERT_TRUE(pty->send(bytesOf(second).substr(1)));
+    ASSERT_TRUE(pty->send(std::string(other.begin() + 4, other.end()) + bytesOf(second).substr(1)));
     ASSERT_TRUE(log.waitForLines(5)) << log.err.toStdString() << log.lines.join('|').toStdString();
     log.signal(SIGTERM);
     ASSERT_EQ(log.finish(), 0) << log.err.toStdString();
+    EXPECT_EQ(log.lines.size(), 5) << log.lines.join('|').toStdString();
 
     auto all = decode(first, ".", "22000", "-22000");
     const auto more = decode(second, ".", "22000", "-22000");

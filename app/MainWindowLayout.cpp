@@ -52,6 +52,9 @@ void TFCOMM::buildWindow() {
     });
     connect(linkBar_, &LinkBar::usbReading, this,
             [this](bool on) { Panel1->setElementLit(LcdElement::LCDsend, on); });
+    // A frame half read when the port or cable went away is not finished
+    // with the bytes of the stream that follows.
+    connect(linkBar_, &LinkBar::streamBroken, this, [this] { pipeline_.assembler().discardPartialFrame(); });
     connect(recording_, &RecordingRegion::dataClosed, chart_, &ChartRegion::clearRecords);
     connect(recording_, &RecordingRegion::optionClicked, chart_, &ChartRegion::btFillClick);
     linkBar_->raise();

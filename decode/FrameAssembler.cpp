@@ -40,6 +40,17 @@ void FrameAssembler::serialFrameEnd() {
     sink_.frameEnded(FrameText(), holds);
 }
 
+void FrameAssembler::discardPartialFrame() {
+    // A stream broken off right after a frame keeps the line feed that ended
+    // it: it starts the next frame as it would have on the same stream, and
+    // bytes from the middle of a frame cannot make up a whole one behind it.
+    const bool onlyLineFeed = nibbleCount_ == 1 && lowNibbles_[0] == 'A' && highNibbles_[0] == '0';
+    if (!onlyLineFeed)
+        nibbleCount_ = 0;
+    usbByteCount_ = 0;
+    usbBurstPending_ = false;
+}
+
 std::string FrameAssembler::UsbHexBuffer() const {
     std::string s;
     for (int i = 0; i < usbByteCount_ && i < kHeldUsbBytes; ++i)

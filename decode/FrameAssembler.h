@@ -37,6 +37,12 @@ public:
     // USB path: one input report; `data` holds the `size` bytes after the report ID.
     void HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
 
+    // The stream broke off (the port or cable went away, or a link opened):
+    // the frame in progress is dropped, so it is never finished with bytes of
+    // another stream. A serial frame that has only its leading line feed yet
+    // keeps it.
+    void discardPartialFrame();
+
     // Diagnostic copies of USB reports and bursts; nothing is traced when unset.
     void setTrace(AssemblyTrace* trace) { trace_ = trace; }
 

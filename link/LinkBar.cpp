@@ -267,7 +267,11 @@ void LinkBar::render() {
                                    : QStringLiteral("USB Connect"));
         USBCon->setToolTip(QStringLiteral("USB Connect"));
     }
+    const bool changed = s != renderedState_;
+    renderedState_ = s;
     const bool reading = s == S::UsbRunning;
+    if (changed)
+        emit streamBroken();
     if (reading != shownReading_) {
         shownReading_ = reading;
         emit usbReading(reading);

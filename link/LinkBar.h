@@ -78,6 +78,9 @@ signals:
     // The cable link started reading (true) or ended (false): the LCD shows
     // its link picture while it runs.
     void usbReading(bool on);
+    // The link changed (opened, lost, back, closed): the bytes that come next
+    // belong to another stream than any frame in progress.
+    void streamBroken();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -105,6 +108,7 @@ private:
     // "USB Connect" is captioned "USB Connection" once the cable link was used.
     bool usbUsed_ = false;
     bool shownReading_ = false;
+    LinkState::State renderedState_ = LinkState::State::Idle;
 
     ClickPanel* BtCOM1;
     ClickPanel* BtCOM2;

@@ -9,6 +9,7 @@
 #include <array>
 #include <charconv>
 #include <optional>
+#include <sys/stat.h>
 
 namespace voltaro::datafiles {
 
@@ -122,6 +123,41 @@ QStringList splitTabbed(QStringView s, bool* ok) {
         ++i; // the tab; a tab at the very end leaves one more, empty column
     }
 }
+
+// A file changed while it is read (truncated, rewritten in place, written to)
+// reads as a mix of what it was and what it became, and a truncated one may
+// end in the middle of a line. Its size and modification time when the load
+// began tell: the load goes on only while they stay. A file replaced by
+// renaming another over it is not changed: the load reads the old one whole.
+// Devices that are not regular files are not watched.
+class ChangeWatch {
+public:
+    explicit ChangeWatch(const QIODevice& device) {
+        const auto* file = qobject_cast<const QFileDevice*>(&device);
+        fd_ = file ? file->handle() : -1;
+        struct stat st {};
+        watching_ = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+        if (watching_) {
+            size_ = st.st_size;
+            modified_ = st.st_mtim;
+        }
+    }
+    bool changed() const {
+        if (!watching_)
+            return false;
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            return true;
+        return st.st_size != size_ || st.st_mtim.tv_sec != modified_.tv_sec ||
+               st.st_mtim.tv_nsec != modified_.tv_nsec;
+    }
+
+private:
+    int fd_ = -1;
+    bool watching_ = false;
+    off_t size_ = 0;
+    timespec modified_{};
+};
 
 LoadResult failed(qsizetype rowsAdded = 0) {
     LoadResult r;
@@ -369,8 +405,12 @@ SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Write
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return {false, file.errorString()};
+    // What is still in the file's buffer is written here, where a failure is
+    // seen: commit() would write it too, but does not tell when it cannot
+    // (a full disk then left a cut file in place of the old one, "saved").
     const bool written =
-        writer(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); });
+        writer(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); }) &&
+        file.flush();
     if (!written || !file.commit()) {
         const QString error = file.errorString();
         file.cancelWriting();
@@ -458,8 +498,13 @@ LoadResult loadText(ReadingTable& table, QIODevice& file) {
     // Where the search for the next line end goes on: what has been looked
     // through is not looked through again when the next piece comes.
     qsizetype scanned = 0;
+    const ChangeWatch watch(file);
     while (!atEnd) {
         const QByteArray piece = file.read(kPiece);
+        // A piece read after the file changed may be part of another file;
+        // the rows of the whole lines before it stay, as with a failing line.
+        if (watch.changed())
+            return failed(result.rowsAdded);
         if (piece.isEmpty()) {
             const auto* f = qobject_cast<QFileDevice*>(&file);
             if (f && f->error() != QFileDevice::NoError)
@@ -546,6 +591,7 @@ LoadResult loadXml(ReadingTable& table, const QString& fileName) {
 }
 
 LoadResult loadXml(ReadingTable& table, QIODevice& file) {
+    const ChangeWatch watch(file);
     QXmlStreamReader r(&file);
     if (!r.readNextStartElement() || r.name() != QLatin1String("DATAPACKET"))
         return failed();
@@ -574,7 +620,7 @@ LoadResult loadXml(ReadingTable& table, QIODevice& file) {
     }
     while (!r.atEnd() && !r.hasError())
         r.readNext();
-    if (r.hasError() || !haveFields)
+    if (r.hasError() || !haveFields || watch.changed())
         return failed();
     table = std::move(loaded);
     LoadResult result;

@@ -38,7 +38,10 @@ QByteArray textTable(const ReadingTable& table);
 QByteArray textHeader();
 QByteArray textLine(const ReadingTable& table, qsizetype row);
 SaveResult saveText(const ReadingTable& table, const QString& fileName);
-// Appends the rows of a text table; rows before a failing line stay.
+// Appends the rows of a text table; rows before a failing line stay. A file
+// that changes while it is read (truncated, rewritten) fails where that is
+// seen, after the rows of the whole lines read before; a line it was cut in
+// is never taken.
 LoadResult loadText(ReadingTable& table, const QString& fileName);
 LoadResult loadText(ReadingTable& table, QIODevice& device);
 
@@ -52,7 +55,8 @@ QStringList splitTextLine(QStringView line, bool* ok = nullptr);
 // The packet, or nothing when the table holds a text the packet cannot carry.
 QByteArray xmlPacket(const ReadingTable& table);
 SaveResult saveXml(const ReadingTable& table, const QString& fileName);
-// Replaces the table with the packet's rows; on failure the table is unchanged.
+// Replaces the table with the packet's rows; on failure (a file that changed
+// while it was read among them) the table is unchanged.
 LoadResult loadXml(ReadingTable& table, const QString& fileName);
 LoadResult loadXml(ReadingTable& table, QIODevice& device);
 

@@ -196,6 +196,8 @@ int VoltaroLog::usb(const LogOptions& o) {
             return;
         if (takeUp()) {
             if (std::exchange(waiting, false)) {
+                // A frame half read from the cable that went away ends with it.
+                session.pipeline().assembler().discardPartialFrame();
                 session.setWaiting({});
                 session.say("the USB cable is back as " + node + ": reading goes on");
             }
@@ -302,6 +304,8 @@ int VoltaroLog::port(const LogOptions& o) {
         wait.start();
     });
     QObject::connect(&wait, &SerialPortWait::back, &loop, [&] {
+        // A frame half read from the port that failed ends with it.
+        session.pipeline().assembler().discardPartialFrame();
         session.setWaiting({});
         session.say("the port is back as " + local(wait.device()) + ": reading goes on");
     });

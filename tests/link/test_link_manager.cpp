@@ -2,6 +2,8 @@
 // simulated meter on a pseudo-terminal.
 #include "app/TFCOMM.h"
 #include "decode/LcdPanel.h"
+#include "decode/MeterPipeline.h"
+#include "recording/DataFiles.h"
 #include "link/serial/SerialPortWait.h"
 #include "link/serial/TComPortDriver.h"
 #include "recording/ReadingTable.h"
@@ -236,7 +238,21 @@ protected:
         ASSERT_TRUE(pty->send({reinterpret_cast<const char*>(bytes.data()), bytes.size()}));
         ASSERT_TRUE(waitUntil([&] { return rows() == before + 3; }));
     }
+    // Pulls the adapter out: its device file goes with it. (Closing the
+    // pseudo-terminal alone frees its number for the next one any test
+    // opens, which the link would then take for the adapter back.)
+    void pullOut() {
+        QFile::remove(link);
+        pty->close();
+    }
     qsizetype rows() const { return w->recording().table().rowCount(); }
+    // Every row whole, as its text line: rows compared before and after.
+    QStringList rowLines() const {
+        QStringList out;
+        for (qsizetype r = 0; r < rows(); ++r)
+            out << QString::fromLatin1(datafiles::textLine(w->recording().table(), r));
+        return out;
+    }
     S state() const { return w->linkBar().state().state(); }
     const SerialPortWait& wait() const { return w->linkBar().portWait(); }
 
@@ -251,7 +267,7 @@ TEST_F(PortComesAndGoes, TheLinkWaitsTellingOnceAndGoesOnWhenThePortIsBackUntilR
     COMCon->click();
     ASSERT_EQ(state(), S::SerialOpen);
     sendFrames(1000);
-    const QString firstValue = w->recording().table().text(0, ReadingTable::Value);
+    const QStringList recorded = rowLines();
     {
         MessageBoxAnswer told(QMessageBox::Ok);
         pullOut();
@@ -280,7 +296,7 @@ TEST_F(PortComesAndGoes, TheLinkWaitsTellingOnceAndGoesOnWhenThePortIsBackUntilR
     EXPECT_TRUE(COMCon->isChecked());
     sendFrames(2000);
     EXPECT_EQ(rows(), 6);
-    EXPECT_EQ(w->recording().table().text(0, ReadingTable::Value), firstValue);
+    EXPECT_EQ(rowLines().mid(0, 3), recorded) << "the rows recorded before the loss are kept whole";
 
     // Released while waiting: idle, and no more looking.
     {
@@ -296,6 +312,65 @@ TEST_F(PortComesAndGoes, TheLinkWaitsTellingOnceAndGoesOnWhenThePortIsBackUntilR
     ASSERT_TRUE(voltaro::testing::runTicks(wait().interval(), 3));
     EXPECT_EQ(wait().pollCount(), stopped);
     EXPECT_TRUE(idle());
+}
+
+// The values the program makes of `frames` sent in one stream, with the
+// window's decimal separator.
+QStringList valuesOf(TFCOMM& w, const std::vector<sim::MeterFrame>& frames) {
+    struct Values : PipelineHooks {
+        QStringList out;
+        void recordReading(const Reading& r, std::string_view) override {
+            out << QString::fromStdString(r.ValueText);
+        }
+    } values;
+    MeterPipeline p(&values);
+    p.DecimalSep = w.pipeline().DecimalSep;
+    const auto bytes = voltaro::testing::serialBytes(frames);
+    p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
+    return values.out;
+}
+
+TEST_F(PortComesAndGoes, AFrameCutOffWhenThePortGoesIsNotFinishedWithTheBytesOfThePortThatComesBack) {
+    COMCon->click();
+    sendFrames(1000);
+    const QStringList recorded = rowLines();
+    const auto& assembler = w->pipeline().assembler();
+    // Range and three digits of a frame reach the window (after the line feed
+    // that ended the frame before), then the adapter is pulled out.
+    const auto cut = voltaro::testing::meterFrame(11, 1, "05555").wireBytes();
+    ASSERT_TRUE(pty->send({reinterpret_cast<const char*>(cut.data()), 4}));
+    ASSERT_TRUE(waitUntil([&] { return assembler.LowNibbles().size() == 5; }));
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        pullOut();
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+    }
+    EXPECT_EQ(state(), S::SerialWaiting);
+    EXPECT_EQ(rowLines(), recorded);
+
+    // The adapter is back in the middle of another frame: its last two digits
+    // and the rest would complete the cut frame into a reading the meter
+    // never showed (05577). They are dropped as a frame too short; the
+    // frames after them are recorded.
+    plugIn();
+    ASSERT_TRUE(waitUntil([&] { return state() == S::SerialOpen; }));
+    const auto other = voltaro::testing::meterFrame(11, 1, "07777").wireBytes();
+    const std::vector<sim::MeterFrame> next = {voltaro::testing::meterFrame(11, 1, "01111"),
+                                               voltaro::testing::meterFrame(11, 1, "02222")};
+    auto rest = voltaro::testing::serialBytes(next);
+    rest.erase(rest.begin());
+    rest.insert(rest.begin(), other.begin() + 4, other.end());
+    const auto dropped = w->pipeline().stats().dropped;
+    const auto ends = w->pipeline().stats().frameEnds;
+    ASSERT_TRUE(pty->send({reinterpret_cast<const char*>(rest.data()), rest.size()}));
+    ASSERT_TRUE(waitUntil([&] { return w->pipeline().stats().frameEnds >= ends + 3; }));
+    EXPECT_EQ(w->pipeline().stats().dropped, dropped + 1);
+    ASSERT_EQ(rows(), recorded.size() + 2);
+    EXPECT_EQ(rowLines().mid(0, recorded.size()), recorded);
+    const QStringList values = valuesOf(*w, next);
+    ASSERT_EQ(values.size(), 2);
+    EXPECT_EQ(w->recording().table().text(3, ReadingTable::Value), values[0]);
+    EXPECT_EQ(w->recording().table().text(4, ReadingTable::Value), values[1]);
 }
 
 TEST_F(PortComesAndGoes, APortFromTheMenuWaitsAsOpenAndUsbConnectEndsTheWaiting) {
@@ -355,4 +430,115 @@ TEST(LinkEndToEnd, SimulatedMeterDrivesThePanelUntilReleased) {
     EXPECT_EQ(w.pipeline().stats().decoded, decoded);
     simProcess.kill();
     simProcess.waitForFinished(3000);
+}
+
+namespace {
+
+// Resident memory of this process, in KiB.
+long residentKiB() {
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').constFirst().toLong();
+    return -1;
+}
+
+} // namespace
+
+// A meter sending damaged frames at the serial line's limit, into the real
+// window: only whole readings become rows, each one a frame the meter sent
+// undamaged, in order; memory stays flat; and the event loop keeps turning,
+// a zero-timer running within two polls of the port.
+TEST(LinkEndToEnd, GarbledFramesAtTheLinesLimitAreDroppedWholeAndTheWindowKeepsUp) {
+    constexpr std::uint32_t kSeed = 31;
+    QProcess simProcess;
+    simProcess.start(QStringLiteral(METER_SIM_PATH),
+                     {"--pty", "--rate", "max", "--scenario", "glitch", "--seed", QString::number(kSeed)});
+    ASSERT_TRUE(simProcess.waitForStarted(3000));
+    ASSERT_TRUE(simProcess.waitForReadyRead(3000));
+    const QString device = QString::fromLocal8Bit(simProcess.readLine()).trimmed();
+    ASSERT_TRUE(device.startsWith("/dev/")) << device.toStdString();
+    PortOverride com1(1, device);
+
+    TFCOMM w;
+    w.show();
+    control<QTimer>(w, "Trecord")->stop();
+    w.recording().recorder().RecordLimit = 10000000;
+    const TComPortDriver& COMM2 = w.linkBar().driver();
+    const auto& stats = w.pipeline().stats();
+    control<QPushButton>(w, "COMCon")->click();
+    ASSERT_TRUE(COMM2.Connected());
+
+    // Zero-timers posted while the frames stream in: each must run within two
+    // polls of the port from when it was posted.
+    int posted = 0;
+    int late = 0;
+    QTimer poster;
+    QObject::connect(&poster, &QTimer::timeout, [&] {
+        ++posted;
+        const auto at = COMM2.pollCount();
+        QTimer::singleShot(0, &w, [&, at] {
+            if (COMM2.pollCount() > at + 2)
+                ++late;
+        });
+    });
+    poster.start(25);
+
+    ASSERT_TRUE(waitUntil([&] { return stats.frameEnds >= 300; }, 20000));
+    const long warm = residentKiB();
+    ASSERT_TRUE(waitUntil([&] { return stats.frameEnds >= 2000; }, 60000)) << stats.frameEnds;
+    const long after = residentKiB();
+    control<QPushButton>(w, "COMCon")->click();
+    ASSERT_FALSE(COMM2.Connected());
+    poster.stop();
+    simProcess.kill();
+    simProcess.waitForFinished(3000);
+
+    EXPECT_GT(posted, 50);
+    EXPECT_EQ(late, 0) << "of " << posted;
+    // The rows of 1,700 frames, at about a hundred bytes each, are far below
+    // this; a frame that left anything behind would not be.
+    EXPECT_LT(after - warm, 8 * 1024) << "KiB grown over 1,700 garbled frames";
+
+    // Every frame end is decoded or dropped, and every decoded frame recorded.
+    EXPECT_EQ(stats.decoded + stats.dropped, stats.frameEnds);
+    const ReadingTable& table = w.recording().table();
+    EXPECT_EQ(static_cast<std::uint64_t>(table.rowCount()), stats.decoded);
+    // What the meter sent undamaged: every tenth frame from the third on loses
+    // a byte, gains one, loses its carriage return (and takes the next frame
+    // with it) or carries a digit that is none, and the stream's first frame
+    // has no line feed before it.
+    sim::MeterSimulator meter("glitch", kSeed);
+    QStringList whole;
+    // Nine frame ends come of every ten frames.
+    for (std::uint64_t i = 0; i < stats.frameEnds * 2 + 10; ++i) {
+        const sim::MeterFrame f = meter.nextFrame();
+        const auto kind = i % 10;
+        if (i == 0 || kind == 2 || kind == 4 || kind == 6 || kind == 7 || kind == 8)
+            continue;
+        struct Value : PipelineHooks {
+            QString text;
+            void recordReading(const Reading& r, std::string_view) override {
+                text = QString::fromStdString(r.ValueText);
+            }
+        } value;
+        MeterPipeline p(&value);
+        p.DecimalSep = w.pipeline().DecimalSep;
+        const auto bytes = voltaro::testing::serialBytes({f});
+        p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
+        whole << value.text;
+    }
+    // The rows are those readings in order (any the terminal lost while the
+    // machine was busy may be missing, never replaced).
+    qsizetype at = 0;
+    for (qsizetype r = 0; r < table.rowCount(); ++r) {
+        const QString v = table.text(r, ReadingTable::Value);
+        while (at < whole.size() && whole[at] != v)
+            ++at;
+        ASSERT_LT(at, whole.size()) << "row " << r << " (" << v.toStdString() << ") is no reading the meter sent";
+        ++at;
+    }
+    EXPECT_GE(table.rowCount(), static_cast<qsizetype>(stats.frameEnds * 4 / 10));
 }

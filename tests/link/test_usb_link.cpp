@@ -5,6 +5,8 @@
 #include "app/TFCOMM.h"
 #include "chart/PlotSurface.h"
 #include "decode/LcdPanel.h"
+#include "decode/MeterPipeline.h"
+#include "recording/DataFiles.h"
 #include "recording/ReadingTableModel.h"
 #include "support/LinkTestSupport.h"
 #include "support/SimulatedHidPlatform.h"
@@ -261,6 +263,74 @@ TEST_F(UsbLink, AnUnpluggedCableIsWaitedForAndTakenUpAgain) {
     ASSERT_TRUE(waitUntil([&] { return decoded() >= 4; }));
     EXPECT_EQ(w->recording().table().rowCount(), rows + 2);
     EXPECT_EQ(USBCon->text(), "USB Disconnect");
+}
+
+// The cable is pulled out half way through a frame: once the first of its two
+// data reports has reached the frame assembler, and once while it is still on
+// its way. The link waits; the rows recorded before stay, whole, and the first
+// frame of the cable that comes back is recorded, not joined to the half frame.
+TEST_F(UsbLink, ACablePulledOutHalfWayThroughAFrameKeepsEveryRowAndJoinsNoFrames) {
+    auto cable = SimulatedHidDevice::cable("W1");
+    platform->plug(cable);
+    open();
+    devices->setCurrentRow(0);
+    connect(*cable);
+    const auto rowLines = [&] {
+        QStringList out;
+        for (qsizetype r = 0; r < w->recording().table().rowCount(); ++r)
+            out << QString::fromLatin1(datafiles::textLine(w->recording().table(), r));
+        return out;
+    };
+    const auto valueOf = [&](int count) {
+        struct Value : PipelineHooks {
+            QString text;
+            void recordReading(const Reading& r, std::string_view) override {
+                text = QString::fromStdString(r.ValueText);
+            }
+        } value;
+        MeterPipeline p(&value);
+        p.DecimalSep = w->pipeline().DecimalSep;
+        const auto bytes =
+            voltaro::testing::serialBytes({voltaro::testing::meterFrame(11, 1, "01234").withCount(count)});
+        p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
+        return value.text;
+    };
+    int round = 0;
+    for (const bool handedOver : {true, false}) {
+        SCOPED_TRACE(handedOver ? "the half frame handed over" : "the half frame on its way");
+        ++round;
+        sendFrames(*cable, 2, 1000 * round);
+        ASSERT_TRUE(waitUntil([&] { return w->recording().table().rowCount() == 4 * round - 2; }));
+        const QStringList recorded = rowLines();
+
+        const auto half = voltaro::testing::meterFrame(11, 1, "01234").withCount(9999).wireBytes();
+        std::vector<std::uint8_t> first(8, 0xF7);
+        std::copy_n(half.begin(), 7, first.begin() + 1);
+        ASSERT_TRUE(cable->send(first));
+        if (handedOver) {
+            ASSERT_TRUE(waitUntil([&] { return w->pipeline().assembler().UsbBurstPending(); }));
+        }
+        {
+            MessageBoxAnswer told(QMessageBox::Ok);
+            platform->unplug(cable);
+            ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+        }
+        EXPECT_EQ(state(), S::UsbWaiting);
+        EXPECT_EQ(rowLines(), recorded);
+
+        cable = SimulatedHidDevice::cable("W1");
+        platform->plug(cable);
+        ASSERT_TRUE(waitUntil([&] { return state() == S::UsbRunning; }));
+        ASSERT_TRUE(waitUntil([&] { return cable->openNodes() == 2; }));
+        sendFrames(*cable, 2, 1000 * round + 500);
+        ASSERT_TRUE(waitUntil([&] { return w->recording().table().rowCount() >= recorded.size() + 2; }));
+        ASSERT_EQ(w->recording().table().rowCount(), recorded.size() + 2);
+        EXPECT_EQ(rowLines().mid(0, recorded.size()), recorded);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_EQ(w->recording().table().text(recorded.size() + i, ReadingTable::Value),
+                      valueOf(1000 * round + 500 + i))
+                << "row " << recorded.size() + i;
+    }
 }
 
 TEST_F(UsbLink, ReleasingWhileWaitingReturnsToIdleAndServesTheSerialLinkFirstRule) {

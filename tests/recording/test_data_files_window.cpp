@@ -2,12 +2,14 @@
 // the real file dialogs and message boxes as a user would.
 #include "app/TFCOMM.h"
 #include "recording/DataFiles.h"
+#include "recording/Journal.h"
 #include "recording/ReadingTableModel.h"
 #include "support/FileSizeLimit.h"
 #include "support/WindowTestSupport.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QPointer>
 #include <QTemporaryDir>
 #include <QToolButton>
@@ -214,4 +216,95 @@ TEST_F(DataFilesWindow, UpperCaseXmlNameIsATextTable) {
     EXPECT_EQ(click(control<QToolButton>(*w, "OpenDataFiles"), file).text, "");
     ASSERT_EQ(w->recording().table().rowCount(), 2); // appended, not replaced
     EXPECT_EQ(w->recording().table().text(1, ReadingTable::Unit), "&  *");
+}
+
+// The disk fills up while the window records: the journal cannot grow, then
+// saving fails too. Each is told, the files already there stay byte for byte,
+// and every frame that arrives meanwhile still becomes a row; once there is
+// room again the journal catches up with all of them.
+TEST_F(DataFilesWindow, AFullDiskIsToldKeepsTheOldFilesAndRecordingGoesOn) {
+    using voltaro::testing::MessageBoxAnswer;
+    using voltaro::testing::waitUntil;
+    voltaro::testing::SerialFeeder feed(*w);
+    int count = 100;
+    const auto frames = [&count](int n) {
+        std::vector<sim::MeterFrame> out;
+        for (int i = 0; i < n; ++i)
+            out.push_back(voltaro::testing::meterFrame(11, 1, "01234").withCount(count++));
+        return out;
+    };
+    const auto rowLines = [this] {
+        QStringList out;
+        for (qsizetype r = 0; r < w->recording().table().rowCount(); ++r)
+            out << QString::fromLatin1(datafiles::textLine(w->recording().table(), r));
+        return out;
+    };
+    const auto journalled = [this] {
+        ReadingTable rows;
+        if (w->recording().journal().path().isEmpty())
+            return qsizetype(0);
+        datafiles::loadText(rows, w->recording().journal().path());
+        return rows.rowCount();
+    };
+    Journal& journal = w->recording().journal();
+    feed(frames(3));
+    ASSERT_TRUE(waitUntil([&] { return journalled() == 3; }, 5000));
+
+    const QString old = dir.filePath("old.txt");
+    const QString oldXml = dir.filePath("old.xml");
+    ASSERT_EQ(saveAs(old), "save table to specified file: " + old + " Scuss!");
+    ASSERT_EQ(saveAs(oldXml), "");
+    QByteArray oldBytes[2];
+    for (int i = 0; i < 2; ++i) {
+        QFile f(i == 0 ? old : oldXml);
+        ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+        oldBytes[i] = f.readAll();
+    }
+    // The saves emptied the journal; three more rows fill it again.
+    feed(frames(3));
+    ASSERT_TRUE(waitUntil([&] { return journalled() == 3 && journal.unsavedRows() == 3; }, 5000));
+    {
+        // Not a byte more for any file of the program.
+        voltaro::testing::FileSizeLimit full(QFileInfo(journal.path()).size());
+        ASSERT_TRUE(full.active());
+        {
+            MessageBoxAnswer told(QMessageBox::Ok);
+            feed(frames(2));
+            ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }, 5000));
+            EXPECT_TRUE(told.text().startsWith("The readings are not protected")) << told.text().toStdString();
+            EXPECT_EQ(journal.health(), Journal::Health::Failing);
+        }
+        EXPECT_EQ(w->recording().table().rowCount(), 8);
+
+        const Box text = click(control<QToolButton>(*w, "saveas"), old);
+        EXPECT_TRUE(text.askedToReplace);
+        EXPECT_EQ(text.text, "Could not save table to specified file: " + old);
+        const Box xml = click(control<QToolButton>(*w, "saveas"), oldXml);
+        EXPECT_TRUE(xml.text.startsWith("Could not save table to specified file: " + oldXml))
+            << xml.text.toStdString();
+        for (int i = 0; i < 2; ++i) {
+            QFile f(i == 0 ? old : oldXml);
+            ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+            EXPECT_EQ(f.readAll(), oldBytes[i]) << f.fileName().toStdString();
+        }
+        EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files), QStringList({"old.txt", "old.xml"}));
+        EXPECT_EQ(journal.unsavedRows(), 5) << "a failed save leaves the rows unsaved";
+
+        // Frames after the failures are still recorded.
+        feed(frames(2));
+        w->recording().model().flush();
+        EXPECT_EQ(w->recording().table().rowCount(), 10);
+        EXPECT_EQ(gridRows(), 10);
+    }
+    MessageBoxAnswer again(QMessageBox::Ok);
+    ASSERT_TRUE(waitUntil([&] { return again.answered() > 0; }, 5000));
+    EXPECT_TRUE(again.text().contains("protected once more")) << again.text().toStdString();
+    // The journal holds every unsaved row, whole and in order.
+    ASSERT_TRUE(waitUntil([&] { return journalled() == 7; }, 5000));
+    ReadingTable rows;
+    ASSERT_TRUE(datafiles::loadText(rows, journal.path()).ok);
+    QStringList journalLines;
+    for (qsizetype r = 0; r < rows.rowCount(); ++r)
+        journalLines << QString::fromLatin1(datafiles::textLine(rows, r));
+    EXPECT_EQ(journalLines, rowLines().mid(3));
 }

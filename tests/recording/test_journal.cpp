@@ -98,9 +98,10 @@ TEST_F(JournalTest, RowsGoToALockedTextTableThatIsEmptiedBySavingAndGoesWhenEmpt
     EXPECT_EQ(j->unsavedRows(), 0);
     j->append(line(5));
     EXPECT_EQ(j->unsavedRows(), 1);
-    const auto writes = j->writes();
-    ASSERT_TRUE(waitUntil([&] { return j->writes() > writes; }));
-    EXPECT_EQ(contents(path), df::textHeader() + line(5));
+    // The emptying may go in a write of its own, taken before the fifth row
+    // came: the row follows in the next.
+    ASSERT_TRUE(waitUntil([&] { return contents(path) == df::textHeader() + line(5); }))
+        << contents(path).toStdString();
     j->empty();
     j.reset();
     EXPECT_FALSE(QFile::exists(path)) << "a journal without rows is not left behind";

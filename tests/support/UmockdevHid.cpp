@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <linux/hidraw.h>
+#include <sys/file.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -202,6 +203,12 @@ bool UmockdevHid::push(int index, const std::vector<std::uint8_t>& report) {
 void UmockdevHid::unplug(int index) {
     Device& d = *devices_[index];
     // This umockdev sends no uevent on removal and leaves children behind.
+    // The kernel takes a device out of sysfs before udev tells of its
+    // removal; here the event needs the device's folder, so the node's class
+    // entry goes first: a program that lists the devices when told sees the
+    // node gone, however soon it looks.
+    if (d.node.rfind("/dev/hidraw", 0) == 0)
+        ::unlink((root_ + "/sys/class/hidraw/" + d.node.substr(5)).c_str());
     for (auto it = d.paths.rbegin(); it != d.paths.rend(); ++it) {
         umockdev_testbed_uevent(testbed_, it->c_str(), "remove");
         umockdev_testbed_remove_device(testbed_, it->c_str());
@@ -222,6 +229,71 @@ std::vector<std::vector<std::uint8_t>> UmockdevHid::features(int index) const {
     const Device& d = *devices_[index];
     std::lock_guard lock(d.mutex);
     return d.features;
+}
+
+namespace {
+
+constexpr const char* kUdevFolder = "/run/udev";
+constexpr const char* kUdevControl = "/run/udev/control";
+// What the tests write into the file they make, so only such a file is removed.
+constexpr const char kMadeByTests[] = "made by the voltaro tests\n";
+
+// Creating and removing happen under this lock only.
+UniqueFd lockFile(const char* path, int operation) {
+    UniqueFd fd(::open(path, O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (fd && ::flock(fd.get(), operation) != 0)
+        return UniqueFd();
+    return fd;
+}
+
+bool madeByTests() {
+    UniqueFd fd(::open(kUdevControl, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
+    char text[sizeof kMadeByTests] = {};
+    struct stat st {};
+    return fd && ::fstat(fd.get(), &st) == 0 && S_ISREG(st.st_mode) &&
+           ::read(fd.get(), text, sizeof text) == static_cast<ssize_t>(sizeof kMadeByTests - 1) &&
+           std::memcmp(text, kMadeByTests, sizeof kMadeByTests - 1) == 0;
+}
+
+} // namespace
+
+std::unique_ptr<UdevControlPath> UdevControlPath::hold(std::string& whyNot) {
+    const UniqueFd mutex = lockFile("/tmp/voltaro-tests-udev-control.lock", LOCK_EX);
+    if (!mutex) {
+        whyNot = std::string("cannot lock /tmp/voltaro-tests-udev-control.lock: ") + std::strerror(errno);
+        return nullptr;
+    }
+    std::unique_ptr<UdevControlPath> held(new UdevControlPath);
+    held->users_ = lockFile("/tmp/voltaro-tests-udev-control.users", LOCK_SH);
+    if (!held->users_) {
+        whyNot = std::string("cannot lock /tmp/voltaro-tests-udev-control.users: ") + std::strerror(errno);
+        return nullptr;
+    }
+    if (::access(kUdevControl, F_OK) == 0)
+        return held;
+    if (::mkdir(kUdevFolder, 0755) != 0 && errno != EEXIST) {
+        whyNot = std::string("libudev's monitor hears nothing without ") + kUdevControl +
+                 ", and the folder cannot be made: " + std::strerror(errno);
+        return nullptr;
+    }
+    UniqueFd made(::open(kUdevControl, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
+    if (!made || ::write(made.get(), kMadeByTests, sizeof kMadeByTests - 1) !=
+                     static_cast<ssize_t>(sizeof kMadeByTests - 1)) {
+        whyNot = std::string("libudev's monitor hears nothing without ") + kUdevControl +
+                 ", and it cannot be made: " + std::strerror(errno);
+        return nullptr;
+    }
+    return held;
+}
+
+UdevControlPath::~UdevControlPath() {
+    const UniqueFd mutex = lockFile("/tmp/voltaro-tests-udev-control.lock", LOCK_EX);
+    users_.reset();
+    // The last user removes the file the tests made (never udev's socket),
+    // and the folder when it is left empty.
+    const UniqueFd alone = lockFile("/tmp/voltaro-tests-udev-control.users", LOCK_EX | LOCK_NB);
+    if (mutex && alone && madeByTests() && ::unlink(kUdevControl) == 0)
+        ::rmdir(kUdevFolder);
 }
 
 } // namespace voltaro::testing

@@ -73,4 +73,22 @@ private:
     std::vector<std::unique_ptr<Device>> devices_;
 };
 
+// libudev's monitor of udev's events hears nothing unless /run/udev/control
+// exists (its sign that udev runs), and umockdev does not emulate /run. While
+// one of these lives the path exists: udev's own socket when udev runs, else an
+// empty file made for the tests. Test programs running at once share it: the
+// last one to end removes what was made (a lock file in /tmp counts them).
+class UdevControlPath {
+public:
+    // The path held, or none with `whyNot` set when it cannot be made.
+    static std::unique_ptr<UdevControlPath> hold(std::string& whyNot);
+    ~UdevControlPath();
+    UdevControlPath(const UdevControlPath&) = delete;
+    UdevControlPath& operator=(const UdevControlPath&) = delete;
+
+private:
+    UdevControlPath() = default;
+    UniqueFd users_; // held shared while this lives
+};
+
 } // namespace voltaro::testing

@@ -31,6 +31,9 @@ protected:
         bed = UmockdevHid::make(whyNot);
         if (!bed)
             GTEST_SKIP() << "umockdev cannot run: " << whyNot;
+        udevControl = testing::UdevControlPath::hold(whyNot);
+        if (!udevControl)
+            GTEST_SKIP() << whyNot;
     }
 
     // The testbed exists before anything touches udev.
@@ -45,6 +48,7 @@ protected:
     }
 
     std::unique_ptr<UmockdevHid> bed;
+    std::unique_ptr<testing::UdevControlPath> udevControl;
 };
 
 std::unique_ptr<THidDevice> checkOut(THidDeviceController& c, int index) {

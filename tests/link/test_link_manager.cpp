@@ -217,13 +217,6 @@ protected:
         QFile::remove(link);
         ASSERT_TRUE(QFile::link(pty->path(), link));
     }
-    // The device file goes with the adapter. A link left pointing at the
-    // closed terminal would take whatever terminal reuses its number next,
-    // another test's among them.
-    void pullOut() {
-        pty->close();
-        QFile::remove(link);
-    }
     // Sends three frames with counts from `first` and waits until they are
     // recorded. The stream goes on across the ports: the line feed that ends
     // a frame comes once, before the first.

@@ -23,6 +23,13 @@ UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
 voltaro_configure "$tsan_build" -DCMAKE_BUILD_TYPE=Debug -DVOLTARO_BUILD_BENCH=OFF \
     -DCMAKE_CXX_FLAGS="-O1 -fsanitize=thread -fno-omit-frame-pointer"
 cmake --build "$tsan_build" -j2 --target voltaro_hid_tests voltaro_link_tests voltaro_widget_tests
-TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1" \
+# Left out: tests that start a process from inside the window's test program
+# (LinkEndToEnd runs meter-sim through QProcess). Qt starts it with a clone of
+# the process that ThreadSanitizer does not follow, and its bookkeeping of the
+# threads after that is wrong: it reports races between accesses made under
+# one mutex. The serial link's waiting is covered without a child process
+# (PortComesAndGoes); voltaro-log's tests run the program as a child, which is
+# checked on its own.
+TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$VOLTARO_ROOT/scripts/tsan-suppressions.txt" \
     ctest --test-dir "$tsan_build" --output-on-failure -j2 --timeout 600 \
-    -R '^(HidDevice|HidController|JournalTest|JournalFolder|JournalWindow|TextTableFile|VoltaroLogRecording|ComPortDriverTest|LinkManager|LinkEndToEnd|PortComesAndGoes|UsbLink)\.'
+    -R '^(HidDevice|HidController|JournalTest|JournalFolder|JournalWindow|TextTableFile|VoltaroLogRecording|ComPortDriverTest|LinkManager|PortComesAndGoes|UsbLink)\.'

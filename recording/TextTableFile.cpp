@@ -8,6 +8,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <cstdio>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -23,27 +24,57 @@ TextTableFile::~TextTableFile() {
     finish();
 }
 
+namespace {
+
+// Gives the file made under `made` the name `path`: replacing a file there
+// only with `replace`. 0, or the errno of the failure.
+int giveName(const QByteArray& made, const QByteArray& path, bool replace) {
+    if (replace)
+        return ::rename(made.constData(), path.constData()) == 0 ? 0 : errno;
+    if (::renameat2(AT_FDCWD, made.constData(), AT_FDCWD, path.constData(), RENAME_NOREPLACE) == 0)
+        return 0;
+    if (errno != EINVAL && errno != ENOSYS)
+        return errno;
+    // A file system without that rename: a second name, then the first goes.
+    if (::link(made.constData(), path.constData()) != 0)
+        return errno;
+    ::unlink(made.constData());
+    return 0;
+}
+
+} // namespace
+
 bool TextTableFile::open(const QString& path, bool replace, QString* error) {
     const QByteArray native = QFile::encodeName(path);
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL);
-    UniqueFd fd(::open(native.constData(), flags, 0666));
-    if (!fd) {
-        const int e = errno;
+    const QFileInfo info(path);
+    // Made under a hidden name and named only once its header is on disk: a
+    // program killed meanwhile leaves no file that does not load, and an
+    // existing file replaced stays whole until then.
+    const QByteArray made =
+        QFile::encodeName(info.absolutePath() + QStringLiteral("/.%1.%2.new").arg(info.fileName()).arg(::getpid()));
+    const auto fail = [&](int e) {
         *error = e == EEXIST ? QStringLiteral("%1 exists already").arg(path)
                              : QStringLiteral("%1: %2").arg(path, errorText(e));
         return false;
-    }
+    };
+    if (!replace && QFileInfo::exists(path))
+        return fail(EEXIST);
+    UniqueFd fd(::open(made.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
+    if (!fd)
+        return fail(errno);
     const QByteArray header = datafiles::textHeader();
     int e = 0;
-    if (!writeAllAt(fd.get(), header.constData(), header.size(), 0, &e) || sync_(fd.get()) != 0) {
+    if (!writeAllAt(fd.get(), header.constData(), header.size(), 0, &e) || sync_(fd.get()) != 0)
         e = e ? e : errno;
+    else
+        e = giveName(made, native, replace);
+    if (e != 0) {
         fd.reset();
-        ::unlink(native.constData());
-        *error = QStringLiteral("%1: %2").arg(path, errorText(e));
-        return false;
+        ::unlink(made.constData());
+        return fail(e);
     }
-    // A file made just now survives a power cut only once its folder is synced too.
-    const QByteArray folder = QFile::encodeName(QFileInfo(path).absolutePath());
+    // A file named just now survives a power cut only once its folder is synced too.
+    const QByteArray folder = QFile::encodeName(info.absolutePath());
     if (UniqueFd dir(::open(folder.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dir)
         ::fsync(dir.get());
     path_ = path;

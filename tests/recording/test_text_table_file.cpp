@@ -4,6 +4,7 @@
 #include "recording/TextTableFile.h"
 #include "support/Wait.h"
 
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QTemporaryDir>
@@ -99,4 +100,40 @@ TEST(TextTableFile, AFailedSyncIsTakenBackAndTheRowsFollowOnceWhenItWorks) {
     EXPECT_TRUE(file.finish());
     EXPECT_EQ(contents(path), datafiles::textHeader() + line(1) + line(2) + line(3));
     EXPECT_EQ(file.rowsWritten(), 3);
+}
+
+// The file gets its name only with its header on disk, so a program killed
+// while making it leaves nothing that does not load; a file it was to replace
+// stays whole until then, and one it may not replace is left alone.
+TEST(TextTableFile, AFileIsNamedOnlyOnceItsHeaderIsOnDisk) {
+    QTemporaryDir dir;
+    const QString path = dir.filePath("rows.txt");
+    const QByteArray before = "No\tTime\r\n1\t10:00:00\r\n";
+    {
+        QFile f(path);
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        f.write(before);
+    }
+    QString error;
+    TextTableFile refused;
+    EXPECT_FALSE(refused.open(path, false, &error));
+    EXPECT_EQ(error, path + " exists already");
+
+    // A header that cannot reach the disk: the old file stays as it was.
+    TextTableFile failing([](int) {
+        errno = EIO;
+        return -1;
+    });
+    EXPECT_FALSE(failing.open(path, true, &error));
+    EXPECT_TRUE(error.startsWith(path + ": ")) << error.toStdString();
+    EXPECT_EQ(contents(path), before);
+
+    TextTableFile replacing;
+    ASSERT_TRUE(replacing.open(path, true, &error)) << error.toStdString();
+    EXPECT_EQ(contents(path), datafiles::textHeader());
+    TextTableFile made;
+    ASSERT_TRUE(made.open(dir.filePath("new.txt"), false, &error)) << error.toStdString();
+    EXPECT_EQ(contents(dir.filePath("new.txt")), datafiles::textHeader());
+    // Nothing else is left in the folder.
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::Files | QDir::Hidden), QStringList({"new.txt", "rows.txt"}));
 }

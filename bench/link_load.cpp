@@ -27,6 +27,7 @@
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QEvent>
+#include <QEventLoop>
 #include <QFile>
 #include <QProcess>
 #include <QPushButton>
@@ -46,6 +47,15 @@
 #include <vector>
 
 namespace {
+
+// Runs the event loop for `ms`. Never QApplication::quit(): in Qt 6 it
+// closes the window, which asks about the unsaved rows and waits for an
+// answer nobody gives.
+void runFor(int ms) {
+    QEventLoop loop;
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 double cpuSeconds() {
     rusage u{};
@@ -68,8 +78,7 @@ int runCpu(int seconds) {
     const double cpu0 = cpuSeconds();
     const auto decoded0 = w.pipeline().stats().decoded;
     wall.start();
-    QTimer::singleShot(seconds * 1000, qApp, &QCoreApplication::quit);
-    QApplication::exec();
+    runFor(seconds * 1000);
     const double cpu = cpuSeconds() - cpu0;
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const auto frames = w.pipeline().stats().decoded - decoded0;
@@ -104,9 +113,10 @@ int measureLatency(voltaro::TFCOMM& w, int count, int seed,
     QElapsedTimer sinceSent;
     QString expected;
     int sent = 0;
+    QEventLoop loop;
     std::function<void()> sendNext = [&] {
         if (sent == count) {
-            QApplication::quit();
+            loop.quit();
             return;
         }
         voltaro::sim::MeterFrame f;
@@ -127,7 +137,7 @@ int measureLatency(voltaro::TFCOMM& w, int count, int seed,
         QTimer::singleShot(40 + phase(rng), sendNext);
     };
     QTimer::singleShot(200, sendNext);
-    QApplication::exec();
+    loop.exec();
     std::sort(ms.begin(), ms.end());
     if (ms.empty())
         return 1;
@@ -228,8 +238,7 @@ int runUsbCpu(int seconds) {
     const auto rows0 = u.w->recording().table().rowCount();
     const auto offered0 = u.cable->offered();
     wall.start();
-    QTimer::singleShot(seconds * 1000, qApp, &QCoreApplication::quit);
-    QApplication::exec();
+    runFor(seconds * 1000);
     const double cpu = cpuSeconds() - cpu0 - (senderCpu - sender0);
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const auto frames = u.w->pipeline().stats().decoded - decoded0;

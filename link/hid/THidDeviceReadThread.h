@@ -20,7 +20,11 @@ class THidDevice;
 // Reads a checked-out device's input reports and hands each one, or each
 // failed read, to the user-interface thread, one at a time and in order. The
 // thread queues up to `kQueueLength` hand-overs; only a full queue makes it
-// wait for the handlers. The user-interface thread takes the queue at most
+// wait for the handlers. The queue is long because the system keeps few
+// reports for a reader (hidraw 64, a sixteenth of a second of the cable's)
+// and drops the rest: while the user-interface thread is busy (saving a long
+// table, preparing a report) the reports wait here, as the serial line's
+// bytes wait in the terminal's buffers. The user-interface thread takes the queue at most
 // once every `kDeliveryPaceMs`: a cable sends a report every millisecond,
 // and delivering them in small batches lets the window repaint once for
 // several frames instead of once for each, as it does for the serial line's
@@ -32,7 +36,8 @@ class THidDevice;
 // Created and stopped by the device on the user-interface thread.
 class THidDeviceReadThread {
 public:
-    static constexpr std::size_t kQueueLength = 64;
+    // Half a minute of the cable's 1000 reports a second, about 2 MB.
+    static constexpr std::size_t kQueueLength = 32768;
     static constexpr int kDeliveryPaceMs = 40;
 
     // `reportLength`: the input report length with its report-ID byte;

@@ -29,6 +29,8 @@ public:
             return -1;
         }
         const ssize_t n = ::recv(fd_.get(), buffer, length, MSG_DONTWAIT);
+        if (n > 0)
+            device_->read_.fetch_add(1);
         if (n >= 0)
             return static_cast<long>(n);
         if (errno == EAGAIN)

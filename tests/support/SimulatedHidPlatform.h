@@ -50,6 +50,9 @@ public:
     void startStreaming(double perSecond, std::function<std::vector<std::uint8_t>(std::uint64_t)> next);
     void stopStreaming();
     std::uint64_t offered() const { return offered_.load(); }
+    // Reports the program has read from the device's nodes; a sender that
+    // must not overrun a node keeps `offered() - reportsRead()` small.
+    std::uint64_t reportsRead() const { return read_.load(); }
 
     // From now on reads fail with `error` (0: they work again); each open
     // node is woken so a waiting reader sees it.
@@ -80,6 +83,7 @@ private:
     std::atomic<int> opens_{0};
     std::atomic<bool> streaming_{false};
     std::atomic<std::uint64_t> offered_{0};
+    std::atomic<std::uint64_t> read_{0};
     std::thread streamer_;
 };
 

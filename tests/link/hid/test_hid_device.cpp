@@ -7,8 +7,10 @@
 
 #include <QElapsedTimer>
 
+#include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <thread>
 
 namespace voltaro {
 namespace {
@@ -232,6 +234,43 @@ TEST(HidDevice, AStreamOfReportsWakesTheWindowInBatchesNotForEachReport) {
     // A slow machine only makes the batches larger.
     EXPECT_GE(thread->wakeUps(), 1u);
     EXPECT_LE(thread->wakeUps() * 10, thread->reportsHanded());
+}
+
+TEST(HidDevice, AWindowBusyForSecondsLosesNoReport) {
+    // Saving a long table keeps the window from taking reports for seconds
+    // while the cable goes on sending one every millisecond. hidraw keeps 64
+    // reports for a reader and drops what finds them unread: the read thread
+    // must go on taking them meanwhile.
+    HidRig rig;
+    auto cable = SimulatedHidDevice::cable();
+    rig.platform->plug(cable);
+    rig.start();
+    auto device = rig.checkOut();
+    device->setOnData(rig.collect);
+    std::atomic<std::uint32_t> numbered{0};
+    std::atomic<std::uint64_t> lost{0};
+    cable->startStreaming(1000, [&](std::uint64_t) {
+        if (cable->offered() - cable->reportsRead() >= 64) {
+            lost.fetch_add(1);
+            return std::vector<std::uint8_t>{}; // hidraw's buffer is full
+        }
+        const std::uint32_t n = numbered.fetch_add(1);
+        std::vector<std::uint8_t> r(4);
+        std::memcpy(r.data(), &n, 4);
+        return r;
+    });
+    ASSERT_TRUE(waitUntil([&] { return rig.reports.size() >= 100; }, 10000));
+    // The window is busy (a save, a long report) for a second and a half.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    ASSERT_TRUE(waitUntil([&] { return rig.reports.size() >= 1700; }, 10000));
+    cable->stopStreaming();
+    ASSERT_TRUE(waitUntil([&] { return rig.reports.size() == numbered.load(); }, 10000));
+    EXPECT_EQ(lost.load(), 0u);
+    for (std::uint32_t i = 0; i < rig.reports.size(); ++i) {
+        std::uint32_t n = 0;
+        std::memcpy(&n, rig.reports[i].data.data(), std::min<std::size_t>(rig.reports[i].data.size(), 4));
+        ASSERT_EQ(n, i) << "report " << i;
+    }
 }
 
 TEST(HidDevice, StoppingWhileReportsStreamInReturnsAfterTheThreadEnded) {

@@ -7,6 +7,7 @@
 //     the meter's frames decoded (the simulated cable's own thread excluded);
 //   - the CPU share of a reading device that receives nothing;
 //   - the cost of one DeviceChange with 30 devices present.
+#include "bench/BenchSupport.h"
 #include "decode/MeterPipeline.h"
 #include "link/hid/THidDevice.h"
 #include "link/hid/THidDeviceController.h"
@@ -35,17 +36,8 @@ using testing::SimulatedHidPlatform;
 
 namespace {
 
-double processCpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
+using namespace voltaro::bench;
 
-double threadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
 
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(

@@ -15,6 +15,7 @@
 //                           sends N frames one at a time among them; prints how
 //                           long each took from the report that ends it to the
 //                           LCD panel painting it.
+#include "bench/BenchSupport.h"
 #include "app/TFCOMM.h"
 #include "chart/ChartRegion.h"
 #include "decode/LcdPanel.h"
@@ -48,6 +49,9 @@
 
 namespace {
 
+using namespace voltaro::bench;
+
+
 // Runs the event loop for `ms`. Never QApplication::quit(): in Qt 6 it
 // closes the window, which asks about the unsaved rows and waits for an
 // answer nobody gives.
@@ -55,12 +59,6 @@ void runFor(int ms) {
     QEventLoop loop;
     QTimer::singleShot(ms, &loop, &QEventLoop::quit);
     loop.exec();
-}
-
-double cpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
 }
 
 int runCpu(int seconds) {
@@ -75,11 +73,11 @@ int runCpu(int seconds) {
     if (!w.linkBar().driver().Connected())
         return 1;
     QElapsedTimer wall;
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = processCpuSeconds();
     const auto decoded0 = w.pipeline().stats().decoded;
     wall.start();
     runFor(seconds * 1000);
-    const double cpu = cpuSeconds() - cpu0;
+    const double cpu = processCpuSeconds() - cpu0;
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const auto frames = w.pipeline().stats().decoded - decoded0;
     std::printf("wall %.1f s, frames decoded %llu (%.1f/s), CPU %.3f s = %.2f %% of one core\n", elapsed,
@@ -164,28 +162,6 @@ int runLatency(int count) {
     });
 }
 
-double threadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
-
-const std::vector<std::uint8_t> kEmptyReport = {0xF0, 0, 0, 0, 0, 0, 0, 0};
-
-// The meter's frame as the cable carries it: two data reports, then one
-// without data that ends the burst.
-std::vector<std::vector<std::uint8_t>> cableReports(const voltaro::sim::MeterFrame& f) {
-    const auto bytes = f.wireBytes();
-    std::vector<std::vector<std::uint8_t>> reports;
-    for (int part = 0; part < 2; ++part) {
-        std::vector<std::uint8_t> r(8, 0xF7);
-        std::copy_n(bytes.begin() + part * 7, 7, r.begin() + 1);
-        reports.push_back(std::move(r));
-    }
-    reports.push_back(kEmptyReport);
-    return reports;
-}
-
 struct UsbWindow {
     std::shared_ptr<voltaro::testing::SimulatedHidPlatform> platform =
         std::make_shared<voltaro::testing::SimulatedHidPlatform>();
@@ -232,14 +208,14 @@ int runUsbCpu(int seconds) {
         return kEmptyReport;
     });
     QElapsedTimer wall;
-    const double cpu0 = cpuSeconds();
+    const double cpu0 = processCpuSeconds();
     const double sender0 = senderCpu;
     const auto decoded0 = u.w->pipeline().stats().decoded;
     const auto rows0 = u.w->recording().table().rowCount();
     const auto offered0 = u.cable->offered();
     wall.start();
     runFor(seconds * 1000);
-    const double cpu = cpuSeconds() - cpu0 - (senderCpu - sender0);
+    const double cpu = processCpuSeconds() - cpu0 - (senderCpu - sender0);
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const auto frames = u.w->pipeline().stats().decoded - decoded0;
     const auto rows = u.w->recording().table().rowCount() - rows0;

@@ -38,6 +38,7 @@
 //
 //   --short   about 40 seconds: L = 6, S = 14
 //   --day     11,836,800 frames: a day at the line's limit (137/s x 86400)
+#include "bench/BenchSupport.h"
 #include "app/TFCOMM.h"
 #include "chart/ChartRegion.h"
 #include "chart/PlotSurface.h"
@@ -84,6 +85,9 @@
 
 namespace {
 
+using namespace voltaro::bench;
+
+
 using voltaro::TFCOMM;
 using voltaro::sim::kLineLimitFramesPerSecond;
 namespace datafiles = voltaro::datafiles;
@@ -107,18 +111,6 @@ constexpr double kSlackBytes = 48.0 * 1024 * 1024;
 constexpr double kCpuBound = 25.0;
 
 constexpr std::uint64_t kDayFrames = 11'836'800; // 137 frames/s for 86,400 s
-
-double processCpuSeconds() {
-    rusage u{};
-    getrusage(RUSAGE_SELF, &u);
-    return u.ru_utime.tv_sec + u.ru_utime.tv_usec / 1e6 + u.ru_stime.tv_sec + u.ru_stime.tv_usec / 1e6;
-}
-
-double threadCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
-    return t.tv_sec + t.tv_nsec / 1e9;
-}
 
 struct Memory {
     long long rssKiB = 0;
@@ -286,22 +278,6 @@ private:
     std::atomic<bool> quit_{false};
     std::thread thread_;
 };
-
-const std::vector<std::uint8_t> kEmptyReport = {0xF0, 0, 0, 0, 0, 0, 0, 0};
-
-// The meter's frame as the cable carries it: two data reports, then one
-// without data that ends the burst.
-std::vector<std::vector<std::uint8_t>> cableReports(const voltaro::sim::MeterFrame& f) {
-    const auto bytes = f.wireBytes();
-    std::vector<std::vector<std::uint8_t>> reports;
-    for (int part = 0; part < 2; ++part) {
-        std::vector<std::uint8_t> r(8, 0xF7);
-        std::copy_n(bytes.begin() + part * 7, 7, r.begin() + 1);
-        reports.push_back(std::move(r));
-    }
-    reports.push_back(kEmptyReport);
-    return reports;
-}
 
 // Streams through the simulated cable. At the line's limit it is the cable's
 // pace (1000 report slots a second, a frame every 1000/137 slots, empty

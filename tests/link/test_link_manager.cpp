@@ -492,8 +492,15 @@ TEST(LinkEndToEnd, GarbledFramesAtTheLinesLimitAreDroppedWholeAndTheWindowKeepsU
     EXPECT_GT(posted, 50);
     EXPECT_EQ(late, 0) << "of " << posted;
     // The rows of 1,700 frames, at about a hundred bytes each, are far below
-    // this; a frame that left anything behind would not be.
+    // this; a frame that left anything behind would not be. (Under
+    // AddressSanitizer freed memory stays resident in its quarantine, so the
+    // size says nothing there; its leak check does the work instead.)
+#ifndef __SANITIZE_ADDRESS__
     EXPECT_LT(after - warm, 8 * 1024) << "KiB grown over 1,700 garbled frames";
+#else
+    (void)warm;
+    (void)after;
+#endif
 
     // Every frame end is decoded or dropped, and every decoded frame recorded.
     EXPECT_EQ(stats.decoded + stats.dropped, stats.frameEnds);

@@ -100,6 +100,13 @@ bool SimulatedHidDevice::send(const std::vector<std::uint8_t>& report) {
     return taken;
 }
 
+bool SimulatedHidDevice::offer(const std::vector<std::uint8_t>& report) {
+    if (!send(report))
+        return false;
+    offered_.fetch_add(1);
+    return true;
+}
+
 void SimulatedHidDevice::startStreaming(double perSecond,
                                         std::function<std::vector<std::uint8_t>(std::uint64_t)> next) {
     stopStreaming();

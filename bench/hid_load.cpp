@@ -38,7 +38,6 @@ namespace {
 
 using namespace voltaro::bench;
 
-
 std::int64_t nowNs() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
                std::chrono::steady_clock::now().time_since_epoch())

@@ -15,8 +15,8 @@
 //                           sends N frames one at a time among them; prints how
 //                           long each took from the report that ends it to the
 //                           LCD panel painting it.
-#include "bench/BenchSupport.h"
 #include "app/TFCOMM.h"
+#include "bench/BenchSupport.h"
 #include "chart/ChartRegion.h"
 #include "decode/LcdPanel.h"
 #include "link/serial/TComPortDriver.h"
@@ -50,7 +50,6 @@
 namespace {
 
 using namespace voltaro::bench;
-
 
 // Runs the event loop for `ms`. Never QApplication::quit(): in Qt 6 it
 // closes the window, which asks about the unsaved rows and waits for an

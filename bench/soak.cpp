@@ -38,8 +38,8 @@
 //
 //   --short   about 40 seconds: L = 6, S = 14
 //   --day     11,836,800 frames: a day at the line's limit (137/s x 86400)
-#include "bench/BenchSupport.h"
 #include "app/TFCOMM.h"
+#include "bench/BenchSupport.h"
 #include "chart/ChartRegion.h"
 #include "chart/PlotSurface.h"
 #include "chart/TChartControl.h"
@@ -86,7 +86,6 @@
 namespace {
 
 using namespace voltaro::bench;
-
 
 using voltaro::TFCOMM;
 using voltaro::sim::kLineLimitFramesPerSecond;
@@ -474,7 +473,7 @@ private:
 struct Options {
     bool usb = false;
     std::uint64_t frames = 0;
-    double seconds = 0;     // cap of the fast phase; 0: none
+    double seconds = 0;      // cap of the fast phase; 0: none
     double lineSeconds = 30; // each phase at the line's limit
     bool shortRun = false;
 };
@@ -502,8 +501,9 @@ private:
     qsizetype chartPoints() { return static_cast<qsizetype>(w_.chart().plot().points().size()); }
     // Waits until the window has recorded every frame sent.
     bool caughtUp(qint64 timeoutMs = 60000) {
-        const bool ok = runUntil([&] { return sender_.idle() && static_cast<std::uint64_t>(rows()) == sender_.sent(); },
-                                 timeoutMs);
+        const bool ok =
+            runUntil([&] { return sender_.idle() && static_cast<std::uint64_t>(rows()) == sender_.sent(); },
+                     timeoutMs);
         if (!ok)
             fail(QStringLiteral("the window did not record every frame sent: %1 sent, %2 rows")
                      .arg(sender_.sent())
@@ -575,7 +575,10 @@ void Soak::linePhase(const char* name, double* share) {
     pauseSender();
     caughtUp();
     if (*share > kCpuBound)
-        fail(QStringLiteral("%1: CPU share %2 % is above %3 %").arg(QString::fromLatin1(name)).arg(*share).arg(kCpuBound));
+        fail(QStringLiteral("%1: CPU share %2 % is above %3 %")
+                 .arg(QString::fromLatin1(name))
+                 .arg(*share)
+                 .arg(kCpuBound));
 }
 
 // The meter at its own pace, nothing waiting for the window, while the
@@ -590,9 +593,11 @@ void Soak::saveAtLineRate() {
     runUntil([&] { return sender_.idle(); }, static_cast<qint64>(o_.lineSeconds * 1000) + 120000, 50);
     pauseSender();
     caughtUp();
-    std::printf("saved %lld rows as text in %.1f s (the dialogs included) while the meter sent at the line's limit: %llu frames sent, "
+    std::printf("saved %lld rows as text in %.1f s (the dialogs included) while the meter sent at the line's "
+                "limit: %llu frames sent, "
                 "%llu overruns of the system's buffer\n",
-                static_cast<long long>(savedRows_), saveSeconds_, static_cast<unsigned long long>(sender_.sent() - first),
+                static_cast<long long>(savedRows_), saveSeconds_,
+                static_cast<unsigned long long>(sender_.sent() - first),
                 static_cast<unsigned long long>(sender_.overruns() - overruns));
     if (sender_.overruns() != overruns)
         fail(QStringLiteral("the system's buffer overran %1 times while the table was saved")
@@ -636,7 +641,10 @@ void Soak::pageChart() {
     const long long points = chartPoints();
     const long long pages = (points + c.WindowSize - 1) / c.WindowSize;
     if (c.PageCount != pages)
-        fail(QStringLiteral("chart: %1 pages for %2 points of %3 a page").arg(c.PageCount).arg(points).arg(c.WindowSize));
+        fail(QStringLiteral("chart: %1 pages for %2 points of %3 a page")
+                 .arg(c.PageCount)
+                 .arg(points)
+                 .arg(c.WindowSize));
 }
 
 // "Save data files" as a text table while readings arrive; the file must
@@ -691,9 +699,15 @@ void Soak::saveXmlAndLoadBack() {
     voltaro::ReadingTable check;
     const auto saved = datafiles::loadXml(check, name);
     if (!saved.ok || check.rowCount() != n)
-        fail(QStringLiteral("%1 loads %2 rows (ok %3); the table had %4").arg(name).arg(check.rowCount()).arg(saved.ok).arg(n));
+        fail(QStringLiteral("%1 loads %2 rows (ok %3); the table had %4")
+                 .arg(name)
+                 .arg(check.rowCount())
+                 .arg(saved.ok)
+                 .arg(n));
     if (w_.recording().unsavedRows() != 0)
-        fail(QStringLiteral("after saving %1 the journal still counts %2 rows").arg(name).arg(w_.recording().unsavedRows()));
+        fail(QStringLiteral("after saving %1 the journal still counts %2 rows")
+                 .arg(name)
+                 .arg(w_.recording().unsavedRows()));
     check.clear();
     const qsizetype points = chartPoints();
     answer_.nextFile = name;
@@ -738,7 +752,9 @@ void Soak::checkJournal() {
     auto& journal = w_.recording().journal();
     const qsizetype expected = rows() - savedRows_;
     if (w_.recording().unsavedRows() != expected)
-        fail(QStringLiteral("the window counts %1 unsaved rows, expected %2").arg(w_.recording().unsavedRows()).arg(expected));
+        fail(QStringLiteral("the window counts %1 unsaved rows, expected %2")
+                 .arg(w_.recording().unsavedRows())
+                 .arg(expected));
     voltaro::ReadingTable onDisk;
     // Written within a second; wait for the writer to take the last rows.
     runUntil(
@@ -863,14 +879,16 @@ int Soak::run() {
                 static_cast<long long>(rows()), perRow, mib(end.hwmKiB));
     const double allowed = kSlackBytes + kBytesPerRowBound * grownRows;
     if (grown > allowed)
-        fail(QStringLiteral("memory grew %1 MiB for %2 rows; at most %3 MiB allowed (%4 MiB + %5 bytes a row)")
-                 .arg(grown / 1048576.0, 0, 'f', 1)
-                 .arg(grownRows)
-                 .arg(allowed / 1048576.0, 0, 'f', 1)
-                 .arg(kSlackBytes / 1048576.0)
-                 .arg(kBytesPerRowBound));
-    std::printf("CPU at the line's limit: %.2f %% (small table), %.2f %% (full table) of one core; bound %.0f %%\n",
-                lineShare1, lineShare2, kCpuBound);
+        fail(
+            QStringLiteral("memory grew %1 MiB for %2 rows; at most %3 MiB allowed (%4 MiB + %5 bytes a row)")
+                .arg(grown / 1048576.0, 0, 'f', 1)
+                .arg(grownRows)
+                .arg(allowed / 1048576.0, 0, 'f', 1)
+                .arg(kSlackBytes / 1048576.0)
+                .arg(kBytesPerRowBound));
+    std::printf(
+        "CPU at the line's limit: %.2f %% (small table), %.2f %% (full table) of one core; bound %.0f %%\n",
+        lineShare1, lineShare2, kCpuBound);
 
     checkJournal();
     answer_.stop();
@@ -879,7 +897,8 @@ int Soak::run() {
     std::printf("dialogs: %d file dialogs, %d save messages, %d previews, %d huge-report questions\n",
                 answer_.fileDialogs, answer_.saveMessages, answer_.previews, answer_.bigReportQuestions);
     std::printf("wall %.1f s; %s\n", clock_.nsecsElapsed() / 1e9,
-                failures_.isEmpty() ? "PASS" : qPrintable(QStringLiteral("FAILED (%1)").arg(failures_.size())));
+                failures_.isEmpty() ? "PASS"
+                                    : qPrintable(QStringLiteral("FAILED (%1)").arg(failures_.size())));
     return failures_.isEmpty() ? 0 : 1;
 }
 
@@ -902,7 +921,8 @@ void setUpRecording(TFCOMM& w, std::uint64_t frames) {
 }
 
 int usage() {
-    std::fprintf(stderr, "usage: soak serial|usb [--short | --day | --frames N] [--seconds S] [--line-seconds L]\n");
+    std::fprintf(stderr,
+                 "usage: soak serial|usb [--short | --day | --frames N] [--seconds S] [--line-seconds L]\n");
     return 2;
 }
 
@@ -949,7 +969,8 @@ int main(int argc, char** argv) {
         return usage();
     std::printf("soak %s: %llu frames as fast as the window takes them%s, %.0f s at the line's limit twice\n",
                 path.c_str(), static_cast<unsigned long long>(o.frames),
-                o.seconds > 0 ? qPrintable(QStringLiteral(" (at most %1 s)").arg(o.seconds)) : "", o.lineSeconds);
+                o.seconds > 0 ? qPrintable(QStringLiteral(" (at most %1 s)").arg(o.seconds)) : "",
+                o.lineSeconds);
     std::fflush(stdout);
 
     if (!o.usb) {
@@ -988,6 +1009,7 @@ int main(int argc, char** argv) {
     UsbSender sender(cable);
     Soak soak(w, sender, o, files.path());
     const int status = soak.run();
-    std::printf("reports offered by the cable: %llu\n", static_cast<unsigned long long>(sender.reportsOffered()));
+    std::printf("reports offered by the cable: %llu\n",
+                static_cast<unsigned long long>(sender.reportsOffered()));
     return status;
 }

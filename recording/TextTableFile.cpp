@@ -7,8 +7,8 @@
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,8 +50,8 @@ bool TextTableFile::open(const QString& path, bool replace, QString* error) {
     // Made under a hidden name and named only once its header is on disk: a
     // program killed meanwhile leaves no file that does not load, and an
     // existing file replaced stays whole until then.
-    const QByteArray made =
-        QFile::encodeName(info.absolutePath() + QStringLiteral("/.%1.%2.new").arg(info.fileName()).arg(::getpid()));
+    const QByteArray made = QFile::encodeName(
+        info.absolutePath() + QStringLiteral("/.%1.%2.new").arg(info.fileName()).arg(::getpid()));
     const auto fail = [&](int e) {
         *error = e == EEXIST ? QStringLiteral("%1 exists already").arg(path)
                              : QStringLiteral("%1: %2").arg(path, errorText(e));

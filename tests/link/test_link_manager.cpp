@@ -3,9 +3,9 @@
 #include "app/TFCOMM.h"
 #include "decode/LcdPanel.h"
 #include "decode/MeterPipeline.h"
-#include "recording/DataFiles.h"
 #include "link/serial/SerialPortWait.h"
 #include "link/serial/TComPortDriver.h"
+#include "recording/DataFiles.h"
 #include "recording/ReadingTable.h"
 #include "support/LinkTestSupport.h"
 #include "support/WindowTestSupport.h"
@@ -537,7 +537,8 @@ TEST(LinkEndToEnd, GarbledFramesAtTheLinesLimitAreDroppedWholeAndTheWindowKeepsU
         const QString v = table.text(r, ReadingTable::Value);
         while (at < whole.size() && whole[at] != v)
             ++at;
-        ASSERT_LT(at, whole.size()) << "row " << r << " (" << v.toStdString() << ") is no reading the meter sent";
+        ASSERT_LT(at, whole.size()) << "row " << r << " (" << v.toStdString()
+                                    << ") is no reading the meter sent";
         ++at;
     }
     EXPECT_GE(table.rowCount(), static_cast<qsizetype>(stats.frameEnds * 4 / 10));

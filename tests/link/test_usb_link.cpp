@@ -94,9 +94,9 @@ protected:
 } // namespace
 
 TEST_F(UsbLink, TheListAtStartUpPreselectsTheLastCableWithoutASerialNumber) {
-    const std::shared_ptr<SimulatedHidDevice> plugged[] = {SimulatedHidDevice::mouse(), SimulatedHidDevice::cable(),
-                                                           SimulatedHidDevice::cable(),
-                                                           SimulatedHidDevice::cable("A7")};
+    const std::shared_ptr<SimulatedHidDevice> plugged[] = {
+        SimulatedHidDevice::mouse(), SimulatedHidDevice::cable(), SimulatedHidDevice::cable(),
+        SimulatedHidDevice::cable("A7")};
     for (const auto& d : plugged)
         platform->plug(d);
     open();

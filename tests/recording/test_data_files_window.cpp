@@ -271,7 +271,8 @@ TEST_F(DataFilesWindow, AFullDiskIsToldKeepsTheOldFilesAndRecordingGoesOn) {
             MessageBoxAnswer told(QMessageBox::Ok);
             feed(frames(2));
             ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }, 5000));
-            EXPECT_TRUE(told.text().startsWith("The readings are not protected")) << told.text().toStdString();
+            EXPECT_TRUE(told.text().startsWith("The readings are not protected"))
+                << told.text().toStdString();
             EXPECT_EQ(journal.health(), Journal::Health::Failing);
         }
         EXPECT_EQ(w->recording().table().rowCount(), 8);

@@ -129,7 +129,8 @@ TEST_F(LoadWhileChanging, AnXmlPacketTruncatedOrRewrittenMidLoadIsRefusedAndTheT
     ASSERT_EQ(rewritten.size(), bytes.size());
     const QString file = dir.filePath("table.xml");
     const std::pair<const char*, std::function<void()>> changes[] = {
-        {"truncated", [&] { ASSERT_EQ(::truncate(QFile::encodeName(file).constData(), bytes.size() / 2), 0); }},
+        {"truncated",
+         [&] { ASSERT_EQ(::truncate(QFile::encodeName(file).constData(), bytes.size() / 2), 0); }},
         {"rewritten", [&] { writeFile(file, rewritten); }},
     };
     for (const auto& [what, change] : changes) {
@@ -153,9 +154,12 @@ TEST_F(LoadWhileChanging, AFileReplacedByRenameMidLoadLoadsAsItWas) {
         writeFile(file, xml ? datafiles::xmlPacket(original) : datafiles::textTable(original));
         writeFile(other, xml ? datafiles::xmlPacket(readings(10, 5)) : datafiles::textTable(readings(10, 5)));
         const qsizetype rowsBefore = xml ? 0 : table().rowCount();
-        EXPECT_EQ(loadWhile(file, [&] { ASSERT_EQ(::rename(QFile::encodeName(other).constData(),
-                                                           QFile::encodeName(file).constData()),
-                                                  0); }),
+        EXPECT_EQ(loadWhile(file,
+                            [&] {
+                                ASSERT_EQ(::rename(QFile::encodeName(other).constData(),
+                                                   QFile::encodeName(file).constData()),
+                                          0);
+                            }),
                   "");
         EXPECT_EQ(lines(table(), rowsBefore), lines(original));
     }

@@ -334,7 +334,8 @@ TEST_F(VoltaroLogRecording, KilledAtRandomMomentsItLeavesOnlyFilesThatLoad) {
         } else if (QFile::exists(out)) {
             bool ok = false;
             rows = loadRows(out, &ok);
-            EXPECT_TRUE(ok) << "a text table left behind does not load: " << QFileInfo(out).size() << " bytes";
+            EXPECT_TRUE(ok) << "a text table left behind does not load: " << QFileInfo(out).size()
+                            << " bytes";
         }
         ASSERT_LE(rows.rowCount(), log.lines.size());
         for (qsizetype i = 0; i < rows.rowCount(); ++i)

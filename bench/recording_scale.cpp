@@ -1,9 +1,11 @@
 // The whole program with a long recording: fills the real window's table and
 // chart through INDataToTable with ROWS readings (the "limitless" setting),
 // then reports the process's peak memory, the grid's jump to the newest row
-// and a page scroll, each with its repaint.
-//   recording_scale [ROWS]   (default 10,000,000)
+// and a page scroll, each with its repaint, and the CPU the window spends
+// recording on at the line's rate (137 readings a second) with that table.
+//   recording_scale [ROWS] [SECONDS]   (default 10,000,000 rows, 20 s)
 #include "app/TFCOMM.h"
+#include "bench/BenchSupport.h"
 #include "chart/ChartRegion.h"
 #include "chart/PlotSurface.h"
 #include "recording/ReadingTableModel.h"
@@ -15,6 +17,7 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +32,7 @@ int main(int argc, char** argv) {
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", QFile::encodeName(state.path()));
     const long long rows = argc > 1 ? std::atoll(argv[1]) : 10'000'000LL;
+    const double lineSeconds = argc > 2 ? std::atof(argv[2]) : 20.0;
     voltaro::TFCOMM w;
     w.show();
     w.findChild<QAction*>(QStringLiteral("limitess"))->trigger();
@@ -41,12 +45,17 @@ int main(int argc, char** argv) {
     r.UnitText = "V";
     r.RangeText = "AUTO";
     r.JudgeText = "Pass";
-    for (long long i = 0; i < rows; ++i) {
-        r.ValueText = std::to_string(i % 22000);
-        r.Count = static_cast<double>(i % 22000);
+    long long recorded = 0;
+    const auto recordOne = [&] {
+        r.ValueText = std::to_string(recorded % 22000);
+        r.Count = static_cast<double>(recorded % 22000);
         r.ScaledValue = r.Count / 1000.0;
         w.recordAndPlot(r);
-        if (i % 100000 == 0)
+        ++recorded;
+    };
+    while (recorded < rows) {
+        recordOne();
+        if (recorded % 100000 == 0)
             QApplication::processEvents();
     }
     const double fillSeconds = t.nsecsElapsed() / 1e9;
@@ -67,6 +76,25 @@ int main(int argc, char** argv) {
     }
     const double scrollMs = t.nsecsElapsed() / 1e6 / 20;
 
+    // The line's rate, in the 50 ms bites the serial driver hands over.
+    constexpr double kLineRate = 137.0;
+    QTimer feed;
+    feed.setInterval(50);
+    QElapsedTimer line;
+    const long long atStart = recorded;
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        while (recorded - atStart < static_cast<long long>(line.nsecsElapsed() / 1e9 * kLineRate))
+            recordOne();
+    });
+    const double cpu0 = voltaro::bench::processCpuSeconds();
+    line.start();
+    feed.start();
+    // exit(), not quit(): quitting closes the window, which asks about the unsaved rows.
+    QTimer::singleShot(static_cast<int>(lineSeconds * 1000), &app, [] { QApplication::exit(0); });
+    app.exec();
+    const double lineWall = line.nsecsElapsed() / 1e9;
+    const double lineCpu = voltaro::bench::processCpuSeconds() - cpu0;
+
     rusage u{};
     getrusage(RUSAGE_SELF, &u);
     const double peakMiB = u.ru_maxrss / 1024.0;
@@ -77,5 +105,7 @@ int main(int argc, char** argv) {
                 peakMiB * 1024 * 1024 / static_cast<double>(rows));
     std::printf("jump to the newest row with repaint %.2f ms; one page scroll with repaint %.2f ms\n", jumpMs,
                 scrollMs);
+    std::printf("recording on at the line's rate: %lld readings in %.1f s, CPU %.2f %% of one core\n",
+                recorded - atStart, lineWall, 100.0 * lineCpu / lineWall);
     return 0;
 }

@@ -10,8 +10,9 @@ namespace voltaro {
 
 // The grid's view of the reading table: six columns (the count is not
 // shown). Rows appended while readings stream in are published to the views
-// in batches, at most five times a second, so a fast meter never forces a
-// redraw per row; nothing is lost, only shown a moment later.
+// in batches, at most five times a second (less often once the table holds
+// millions of rows), so a fast meter never forces a redraw per row; nothing
+// is lost, only shown a moment later.
 class ReadingTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:

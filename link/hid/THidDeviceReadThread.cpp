@@ -142,10 +142,10 @@ void THidDeviceReadThread::handOver(Pending what, std::uint32_t value) {
     changed_.notify_all();
 }
 
-bool THidDeviceReadThread::pause() {
+bool THidDeviceReadThread::pause(int ms) {
     pollfd fd{wake_.get(), POLLIN, 0};
     waits_.fetch_add(1);
-    const int r = ::poll(&fd, 1, device_.ThreadSleepTime());
+    const int r = ::poll(&fd, 1, ms < 0 ? device_.ThreadSleepTime() : ms);
     if (r > 0) {
         drainWake();
         return true;
@@ -153,11 +153,43 @@ bool THidDeviceReadThread::pause() {
     return false;
 }
 
-void THidDeviceReadThread::run() {
+bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
     // A device that numbers no reports gets them from hidraw without an ID:
     // they are read in behind byte 0, which stays 0.
     const std::size_t offset = numbered_ ? 0 : 1;
     const std::size_t length = buffer_.size() - offset;
+    // Never more than hidraw keeps, so a stop is looked at in between.
+    constexpr int kMostAtOnce = 64;
+    bool read = false;
+    for (int i = 0; i < kMostAtOnce && !stop_; ++i) {
+        if (i > 0) {
+            pollfd more{node.pollFd(), POLLIN, 0};
+            if (::poll(&more, 1, 0) <= 0 || !more.revents)
+                break;
+            revents = more.revents;
+        }
+        std::memset(buffer_.data(), 0, buffer_.size());
+        reads_.fetch_add(1);
+        int error = 0;
+        const long n = node.readReport(buffer_.data() + offset, length, error);
+        const bool hungUp = revents & (POLLHUP | POLLERR | POLLNVAL);
+        if (n > 0) {
+            handOver(Pending::Data, static_cast<std::uint32_t>(n + static_cast<long>(offset)));
+            read = true;
+        } else if (n < 0 || hungUp) {
+            // A node that hung up reads nothing for ever: the device is gone.
+            handOver(Pending::Error, static_cast<std::uint32_t>(n < 0 ? error : ENODEV));
+            if (!stop_)
+                pause();
+            return false;
+        } else {
+            break; // nothing there after all
+        }
+    }
+    return read;
+}
+
+void THidDeviceReadThread::run() {
 
     while (!stop_) {
         int error = 0;
@@ -186,18 +218,10 @@ void THidDeviceReadThread::run() {
         }
         if (!fds[0].revents)
             continue;
-        std::memset(buffer_.data(), 0, buffer_.size());
-        reads_.fetch_add(1);
-        const long n = node->readReport(buffer_.data() + offset, length, error);
-        const bool hungUp = fds[0].revents & (POLLHUP | POLLERR | POLLNVAL);
-        if (n > 0) {
-            handOver(Pending::Data, static_cast<std::uint32_t>(n + static_cast<long>(offset)));
-        } else if (n < 0 || hungUp) {
-            // A node that hung up reads nothing for ever: the device is gone.
-            handOver(Pending::Error, static_cast<std::uint32_t>(n < 0 ? error : ENODEV));
-            if (!stop_)
-                pause();
-        }
+        // While the cable streams, its reports come a millisecond apart:
+        // after taking those waiting, let the next few gather.
+        if (readWaiting(*node, fds[0].revents) && !stop_)
+            pause(kGatherMs);
     }
     // What is queued is delivered before the thread counts as ended; a
     // stopping user-interface thread delivers it itself.

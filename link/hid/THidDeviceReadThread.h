@@ -15,6 +15,7 @@
 
 namespace voltaro {
 
+class HidNode;
 class THidDevice;
 
 // Reads a checked-out device's input reports and hands each one, or each
@@ -29,7 +30,9 @@ class THidDevice;
 // and delivering them in small batches lets the window repaint once for
 // several frames instead of once for each, as it does for the serial line's
 // polled reads. The thread waits in poll on the node and on a wake-up
-// descriptor, so a stop or a closed node is noticed at once;
+// descriptor, so a stop or a closed node is noticed at once. Once reports
+// stream in it takes every one waiting and then lets the next few gather
+// for `kGatherMs` (hidraw keeps 64), instead of waking for each report;
 // `ThreadSleepTime` only bounds one wait and sets the pause after a failed
 // read.
 //
@@ -39,6 +42,9 @@ public:
     // Half a minute of the cable's 1000 reports a second, about 2 MB.
     static constexpr std::size_t kQueueLength = 32768;
     static constexpr int kDeliveryPaceMs = 40;
+    // Five reports of the cable's, well within what hidraw keeps, and far
+    // within the delivery pace.
+    static constexpr int kGatherMs = 5;
 
     // `reportLength`: the input report length with its report-ID byte;
     // `numbered`: the device puts report IDs in front of its reports.
@@ -91,8 +97,11 @@ private:
     // The user-interface thread was woken: it delivers now, or once the
     // pace allows.
     void signalled();
-    // Waits one sleep slice unless woken; true when woken.
-    bool pause();
+    // Waits `ms` (one sleep slice by default) unless woken; true when woken.
+    bool pause(int ms = -1);
+    // Reads the reports waiting on `node`, the first known to be there;
+    // true when all were reports, false after a failed read (then paused).
+    bool readWaiting(HidNode& node, short revents);
     void drainWake();
 
     THidDevice& device_;

@@ -29,6 +29,7 @@ using namespace voltaro;
 using voltaro::testing::control;
 using voltaro::testing::MessageBoxAnswer;
 using voltaro::testing::Pty;
+using voltaro::testing::valuesOf;
 using voltaro::testing::waitUntil;
 using S = LinkState::State;
 
@@ -307,22 +308,6 @@ TEST_F(PortComesAndGoes, TheLinkWaitsTellingOnceAndGoesOnWhenThePortIsBackUntilR
     EXPECT_TRUE(idle());
 }
 
-// The values the program makes of `frames` sent in one stream, with the
-// window's decimal separator.
-QStringList valuesOf(TFCOMM& w, const std::vector<sim::MeterFrame>& frames) {
-    struct Values : PipelineHooks {
-        QStringList out;
-        void recordReading(const Reading& r, std::string_view) override {
-            out << QString::fromStdString(r.ValueText);
-        }
-    } values;
-    MeterPipeline p(&values);
-    p.DecimalSep = w.pipeline().DecimalSep;
-    const auto bytes = voltaro::testing::serialBytes(frames);
-    p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
-    return values.out;
-}
-
 TEST_F(PortComesAndGoes, AFrameCutOffWhenThePortGoesIsNotFinishedWithTheBytesOfThePortThatComesBack) {
     COMCon->click();
     sendFrames(1000);
@@ -518,17 +503,7 @@ TEST(LinkEndToEnd, GarbledFramesAtTheLinesLimitAreDroppedWholeAndTheWindowKeepsU
         const auto kind = i % 10;
         if (i == 0 || kind == 2 || kind == 4 || kind == 6 || kind == 7 || kind == 8)
             continue;
-        struct Value : PipelineHooks {
-            QString text;
-            void recordReading(const Reading& r, std::string_view) override {
-                text = QString::fromStdString(r.ValueText);
-            }
-        } value;
-        MeterPipeline p(&value);
-        p.DecimalSep = w.pipeline().DecimalSep;
-        const auto bytes = voltaro::testing::serialBytes({f});
-        p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
-        whole << value.text;
+        whole << valuesOf(w, {f}).value(0);
     }
     // The rows are those readings in order (any the terminal lost while the
     // machine was busy may be missing, never replaced).

@@ -282,18 +282,8 @@ TEST_F(UsbLink, ACablePulledOutHalfWayThroughAFrameKeepsEveryRowAndJoinsNoFrames
         return out;
     };
     const auto valueOf = [&](int count) {
-        struct Value : PipelineHooks {
-            QString text;
-            void recordReading(const Reading& r, std::string_view) override {
-                text = QString::fromStdString(r.ValueText);
-            }
-        } value;
-        MeterPipeline p(&value);
-        p.DecimalSep = w->pipeline().DecimalSep;
-        const auto bytes =
-            voltaro::testing::serialBytes({voltaro::testing::meterFrame(11, 1, "01234").withCount(count)});
-        p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
-        return value.text;
+        return voltaro::testing::valuesOf(*w, {voltaro::testing::meterFrame(11, 1, "01234").withCount(count)})
+            .value(0);
     };
     int round = 0;
     for (const bool handedOver : {true, false}) {

@@ -43,6 +43,22 @@ inline sim::MeterFrame meterFrame(std::uint8_t function, std::uint8_t range, con
     return f;
 }
 
+// The value texts the window records of `frames` sent in one stream,
+// decoded on their own with the window's decimal separator.
+inline QStringList valuesOf(TFCOMM& w, const std::vector<sim::MeterFrame>& frames) {
+    struct Values : PipelineHooks {
+        QStringList out;
+        void recordReading(const Reading& r, std::string_view) override {
+            out << QString::fromStdString(r.ValueText);
+        }
+    } values;
+    MeterPipeline p(&values);
+    p.DecimalSep = w.pipeline().DecimalSep;
+    const auto bytes = serialBytes(frames);
+    p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
+    return values.out;
+}
+
 // Sends frames through the window's serial data handler as one stream: the
 // line feed before the first frame comes once, then each frame brings its own.
 class SerialFeeder {

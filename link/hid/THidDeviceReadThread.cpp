@@ -190,7 +190,6 @@ bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
 }
 
 void THidDeviceReadThread::run() {
-
     while (!stop_) {
         int error = 0;
         const std::shared_ptr<HidNode> node = device_.readNode(error);

@@ -99,8 +99,9 @@ private:
     void signalled();
     // Waits `ms` (one sleep slice by default) unless woken; true when woken.
     bool pause(int ms = -1);
-    // Reads the reports waiting on `node`, the first known to be there;
-    // true when all were reports, false after a failed read (then paused).
+    // Reads the reports waiting on `node` (poll said one is there): true
+    // when it read at least one and no read failed; after a failed read it
+    // has handed the error over and paused, and returns false.
     bool readWaiting(HidNode& node, short revents);
     void drainWake();
 

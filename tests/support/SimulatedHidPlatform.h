@@ -45,10 +45,10 @@ public:
     // Sends one report, as hidraw hands it over, to every open node; false
     // when no node took it.
     bool send(const std::vector<std::uint8_t>& report);
-    // Offers `next(i)` for i = 0, 1, ... at `perSecond` until stopped; an
-    // empty report skips its turn, and a full node drops the report.
     // Sends one report and counts it offered when a node took it.
     bool offer(const std::vector<std::uint8_t>& report);
+    // Offers `next(i)` for i = 0, 1, ... at `perSecond` until stopped; an
+    // empty report skips its turn, and a full node drops the report.
     void startStreaming(double perSecond, std::function<std::vector<std::uint8_t>(std::uint64_t)> next);
     void stopStreaming();
     std::uint64_t offered() const { return offered_.load(); }

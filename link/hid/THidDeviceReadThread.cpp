@@ -158,16 +158,14 @@ bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
     // they are read in behind byte 0, which stays 0.
     const std::size_t offset = numbered_ ? 0 : 1;
     const std::size_t length = buffer_.size() - offset;
-    // Never more than hidraw keeps, so a stop is looked at in between.
+    // Never more than hidraw keeps, so a stop is looked at in between. The
+    // node does not block: a read that finds nothing ends the round, and the
+    // next poll tells whether the node has only run dry or hung up.
     constexpr int kMostAtOnce = 64;
     bool read = false;
     for (int i = 0; i < kMostAtOnce && !stop_; ++i) {
-        if (i > 0) {
-            pollfd more{node.pollFd(), POLLIN, 0};
-            if (::poll(&more, 1, 0) <= 0 || !more.revents)
-                break;
-            revents = more.revents;
-        }
+        if (i > 0)
+            revents = 0;
         std::memset(buffer_.data(), 0, buffer_.size());
         reads_.fetch_add(1);
         int error = 0;

@@ -41,10 +41,12 @@ class THidDeviceReadThread {
 public:
     // Half a minute of the cable's 1000 reports a second, about 2 MB.
     static constexpr std::size_t kQueueLength = 32768;
+    // Longer would save the window a little more but keep a frame from the
+    // LCD for longer: at 50 ms the slowest of a hundred took 60 ms.
     static constexpr int kDeliveryPaceMs = 40;
-    // Five reports of the cable's, well within what hidraw keeps, and far
-    // within the delivery pace.
-    static constexpr int kGatherMs = 5;
+    // Ten reports of the cable's, well within what hidraw keeps, and within
+    // the delivery pace.
+    static constexpr int kGatherMs = 10;
 
     // `reportLength`: the input report length with its report-ID byte;
     // `numbered`: the device puts report IDs in front of its reports.

@@ -135,7 +135,11 @@ void LimitsPanel::showMinMax(const ReadingEvaluator& e, const Reading& r) {
 }
 
 void LimitsPanel::showJudgement(Verdict v, const Reading& r) {
-    T1VALUE->setText(QString::fromStdString(r.ValueText));
+    // A line edit lays its text out anew on every setText; a steady reading
+    // keeps its text.
+    const QString value = QString::fromStdString(r.ValueText);
+    if (T1VALUE->text() != value)
+        T1VALUE->setText(value);
     if (v == Verdict::Unchanged)
         return;
     const bool pass = v == Verdict::Pass;

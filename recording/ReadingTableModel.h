@@ -3,6 +3,7 @@
 #include "recording/ReadingTable.h"
 
 #include <QAbstractTableModel>
+#include <QElapsedTimer>
 
 class QTimer;
 
@@ -10,9 +11,9 @@ namespace voltaro {
 
 // The grid's view of the reading table: six columns (the count is not
 // shown). Rows appended while readings stream in are published to the views
-// in batches, at most five times a second (less often once the table holds
+// in batches, at most twice a second (less often once the table holds
 // millions of rows), so a fast meter never forces a redraw per row; nothing
-// is lost, only shown a moment later.
+// is lost, only shown a moment later. A row after a quiet spell shows at once.
 class ReadingTableModel : public QAbstractTableModel {
     Q_OBJECT
 public:
@@ -42,6 +43,7 @@ private:
     ReadingTable& table_;
     int published_ = 0;
     QTimer* publishTimer_;
+    QElapsedTimer lastPublished_;
 };
 
 } // namespace voltaro

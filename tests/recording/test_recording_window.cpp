@@ -440,4 +440,13 @@ TEST_F(RecordingWindow, GridShowsRecordedRowsWithTheNewestCurrent) {
     feed(volts(1, "01000"), 2);
     EXPECT_TRUE(voltaro::testing::waitUntil([&] { return w->recording().model().rowCount() == 6; }));
     EXPECT_EQ(control<QTableView>(*w, "DBGrid1")->currentIndex().row(), 5);
+
+    // After a quiet spell a row shows at once; the next, right behind it,
+    // waits for the batch.
+    ASSERT_TRUE(voltaro::testing::runTicks(100, 6));
+    feed(volts(1, "01000"));
+    EXPECT_EQ(w->recording().model().rowCount(), 7);
+    feed(volts(1, "01000"));
+    EXPECT_EQ(w->recording().model().rowCount(), 7);
+    EXPECT_TRUE(voltaro::testing::waitUntil([&] { return w->recording().model().rowCount() == 8; }));
 }

@@ -144,6 +144,12 @@ void LimitsPanel::showJudgement(Verdict v, const Reading& r) {
         return;
     const bool pass = v == Verdict::Pass;
     const QColor c = pass ? kPassColor : kFailColor;
+    const QString caption = pass ? QStringLiteral("Pass") : QStringLiteral("Fail");
+    // Readings mostly keep their judgement; setting the same palettes again
+    // would still repaint the panel for each one.
+    if (!judge->isHidden() && judge->text() == caption && Shape1->brushColor() == c &&
+        T1VALUE->palette().color(QPalette::Base) == c)
+        return;
     QPalette vp = T1VALUE->palette();
     vp.setColor(QPalette::Base, c);
     T1VALUE->setPalette(vp);
@@ -151,7 +157,7 @@ void LimitsPanel::showJudgement(Verdict v, const Reading& r) {
     QPalette jp = judge->palette();
     jp.setColor(QPalette::Window, c);
     judge->setPalette(jp);
-    judge->setText(pass ? QStringLiteral("Pass") : QStringLiteral("Fail"));
+    judge->setText(caption);
     judge->adjustSize();
     judge->show();
 }

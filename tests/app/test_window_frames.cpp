@@ -1,6 +1,7 @@
 // The main window driven by meter frames and by the user's ways out.
 #include "app/TFCOMM.h"
 #include "decode/LcdPanel.h"
+#include "recording/JudgeLamp.h"
 #include "support/WindowTestSupport.h"
 
 #include <QLabel>
@@ -146,6 +147,11 @@ TEST_F(WindowFrames, JudgementShowsInTheLimitsPanel) {
     EXPECT_EQ(value->palette().color(QPalette::Base), QColor(255, 0, 0));
     const QString sep = QLocale::system().decimalPoint();
     EXPECT_EQ(value->text(), "2" + sep + "5");
+    // A judgement repeated leaves the colours alone; the next change still shows.
+    feed({meterFrame(11, 1, "02500"), meterFrame(11, 1, "01234")});
+    EXPECT_EQ(judge->text(), "Pass");
+    EXPECT_EQ(value->palette().color(QPalette::Base), QColor(0, 128, 0));
+    EXPECT_EQ(w->findChild<voltaro::JudgeLamp*>("Shape1")->brushColor(), QColor(0, 128, 0));
 }
 
 namespace {

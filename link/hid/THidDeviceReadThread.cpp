@@ -164,13 +164,12 @@ bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
     constexpr int kMostAtOnce = 64;
     bool read = false;
     for (int i = 0; i < kMostAtOnce && !stop_; ++i) {
-        if (i > 0)
-            revents = 0;
         std::memset(buffer_.data(), 0, buffer_.size());
         reads_.fetch_add(1);
         int error = 0;
         const long n = node.readReport(buffer_.data() + offset, length, error);
-        const bool hungUp = revents & (POLLHUP | POLLERR | POLLNVAL);
+        // Only the poll before the first read says anything about hanging up.
+        const bool hungUp = i == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL));
         if (n > 0) {
             handOver(Pending::Data, static_cast<std::uint32_t>(n + static_cast<long>(offset)));
             read = true;

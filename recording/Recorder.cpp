@@ -2,6 +2,7 @@
 
 #include "decode/IntegerText.h"
 
+#include <QDateTime>
 #include <QLocale>
 
 namespace voltaro {
@@ -74,6 +75,20 @@ QString localeTimeSeparator() {
             return QString(format[i]);
     }
     return QStringLiteral(":");
+}
+
+QString TimeOfDayClock::now() {
+    return at(QDateTime::currentMSecsSinceEpoch());
+}
+
+QString TimeOfDayClock::at(qint64 msecsSinceEpoch) {
+    // Zone offsets are whole seconds, so one second of the epoch is one local second.
+    const qint64 second = msecsSinceEpoch / 1000 - (msecsSinceEpoch % 1000 < 0 ? 1 : 0);
+    if (second != second_) {
+        text_ = timeOfDayText(QDateTime::fromMSecsSinceEpoch(msecsSinceEpoch).time(), separator_);
+        second_ = second;
+    }
+    return text_;
 }
 
 } // namespace voltaro

@@ -6,6 +6,9 @@
 #include <QString>
 #include <QTime>
 
+#include <limits>
+#include <utility>
+
 namespace voltaro {
 
 // Rows recorded between two clearings until the user picks another limit.
@@ -48,5 +51,21 @@ QString timeOfDayText(const QTime& t, const QString& separator);
 
 // The time separator of the user's locale (":" when it has none).
 QString localeTimeSeparator();
+
+// The time of day for recorded rows. Looking up the local time makes the C
+// library stat the zone file on every call, which at the line's rate is more
+// than the rest of recording a row; the text is therefore kept for the rest
+// of its second and looked up again when the clock leaves it (either way).
+class TimeOfDayClock {
+public:
+    explicit TimeOfDayClock(QString separator = localeTimeSeparator()) : separator_(std::move(separator)) {}
+    QString now();
+    QString at(qint64 msecsSinceEpoch);
+
+private:
+    QString separator_;
+    qint64 second_ = std::numeric_limits<qint64>::min();
+    QString text_;
+};
 
 } // namespace voltaro

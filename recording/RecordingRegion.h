@@ -98,6 +98,7 @@ private:
 
     ReadingTable cds1;
     Recorder recorder_{cds1};
+    TimeOfDayClock timeOfDay_;
     std::unique_ptr<Journal> journal_;
     Journal::Health toldHealth_ = Journal::Health::Unused;
     QTimer* journalWatch_;

@@ -45,7 +45,7 @@ LogSession::LogSession(const LogOptions& options, std::FILE* out, std::FILE* err
       xml_(options.recording() && datafiles::isXmlFileName(QString::fromLocal8Bit(options.out.c_str()))),
       printLines_(!options.recording() || !isTerminal(out)),
       showStatus_(!options.quiet && isTerminal(err) && (options.recording() || !isTerminal(out))),
-      timeSeparator_(localeTimeSeparator()), printer_(out, !printLines_) {
+      printer_(out, !printLines_) {
     pipeline_.DecimalSep = options.decimalSep ? *options.decimalSep : readDecimalSep();
     pipeline_.settings.hiText = options.hi;
     pipeline_.settings.loText = options.lo;
@@ -129,7 +129,7 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
     const bool sampling = options_.interval > 0;
     const auto outcome = recorder_.INDataToTable(r, sampling, options_.repeat,
                                                  sampling ? QString::number(options_.interval) : QString(),
-                                                 timeOfDayText(QTime::currentTime(), timeSeparator_));
+                                                 timeOfDay_.now());
     if (outcome != Recorder::Outcome::Recorded)
         return;
     const QByteArray line = datafiles::textLine(table_, table_.rowCount() - 1);

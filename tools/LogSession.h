@@ -75,7 +75,7 @@ private:
     const bool xml_;
     const bool printLines_;
     const bool showStatus_;
-    const QString timeSeparator_;
+    TimeOfDayClock timeOfDay_;
 
     MeterPipeline pipeline_{this};
     FrameLinePrinter printer_;

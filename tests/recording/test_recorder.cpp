@@ -4,6 +4,8 @@
 #include "recording/Recorder.h"
 #include "recording/UnitSymbols.h"
 
+#include <QDateTime>
+
 #include <gtest/gtest.h>
 
 #include <climits>
@@ -298,6 +300,20 @@ TEST(TimeOfDay, TwoDigitsEachWithTheGivenSeparator) {
     const QString sep = localeTimeSeparator();
     ASSERT_EQ(sep.size(), 1);
     EXPECT_FALSE(sep[0].isLetterOrNumber());
+}
+
+TEST(TimeOfDay, ClockKeepsATextForItsSecondOnly) {
+    TimeOfDayClock clock(":");
+    auto local = [](qint64 ms) { return timeOfDayText(QDateTime::fromMSecsSinceEpoch(ms).time(), ":"); };
+    const qint64 t0 = QDateTime(QDate(2026, 3, 1), QTime(12, 0, 7)).toMSecsSinceEpoch();
+    EXPECT_EQ(clock.at(t0 + 999), local(t0));
+    EXPECT_EQ(clock.at(t0 + 1000), local(t0 + 1000));
+    EXPECT_EQ(clock.at(t0 + 1999), local(t0 + 1000));
+    // A clock set back, and times before 1970.
+    EXPECT_EQ(clock.at(t0 + 500), local(t0));
+    EXPECT_EQ(clock.at(-1), local(-1));
+    EXPECT_EQ(clock.at(0), local(0));
+    EXPECT_NE(local(t0), local(t0 + 1000));
 }
 
 // --- Input rules of the number edits --------------------------------------------

@@ -8,6 +8,7 @@
 #include "ui/Pictures.h"
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -22,6 +23,7 @@ namespace {
 
 const QColor kPassColor(0, 128, 0);
 const QColor kFailColor(255, 0, 0);
+const QEvent::Type kShowLatestEvent = static_cast<QEvent::Type>(QEvent::registerEventType());
 
 QLineEdit* limitEdit(QWidget* parent, const char* name, const QString& text, int x, int y) {
     auto* e = place(new QLineEdit(text, parent), name, x, y, 81, 22);
@@ -135,11 +137,9 @@ void LimitsPanel::showMinMax(const ReadingEvaluator& e, const Reading& r) {
 }
 
 void LimitsPanel::showJudgement(Verdict v, const Reading& r) {
-    // A line edit lays its text out anew on every setText; a steady reading
-    // keeps its text.
-    const QString value = QString::fromStdString(r.ValueText);
-    if (T1VALUE->text() != value)
-        T1VALUE->setText(value);
+    latestValue_ = QString::fromStdString(r.ValueText);
+    valuePending_ = true;
+    showLatestLater();
     if (v == Verdict::Unchanged)
         return;
     const bool pass = v == Verdict::Pass;
@@ -163,8 +163,36 @@ void LimitsPanel::showJudgement(Verdict v, const Reading& r) {
 }
 
 void LimitsPanel::blinkLink() {
-    CONok->setVisible(CONok->isHidden());
-    CONokN->setVisible(CONok->isHidden());
+    linkSwapPending_ = !linkSwapPending_;
+    showLatestLater();
+}
+
+void LimitsPanel::showLatestLater() {
+    if (showLatestPosted_)
+        return;
+    showLatestPosted_ = true;
+    QCoreApplication::postEvent(this, new QEvent(kShowLatestEvent));
+}
+
+void LimitsPanel::customEvent(QEvent* event) {
+    if (event->type() == kShowLatestEvent)
+        showLatest();
+    else
+        QFrame::customEvent(event);
+}
+
+void LimitsPanel::showLatest() {
+    showLatestPosted_ = false;
+    // A line edit lays its text out anew on every setText; a steady reading
+    // keeps its text.
+    if (valuePending_ && T1VALUE->text() != latestValue_)
+        T1VALUE->setText(latestValue_);
+    valuePending_ = false;
+    if (linkSwapPending_) {
+        CONok->setVisible(CONok->isHidden());
+        CONokN->setVisible(CONok->isHidden());
+        linkSwapPending_ = false;
+    }
 }
 
 void LimitsPanel::T1HIChange() {

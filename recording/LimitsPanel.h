@@ -39,8 +39,15 @@ public slots:
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void customEvent(QEvent* event) override;
 
 private:
+    // The value and the link pictures change with every frame, but only their
+    // state after a batch of frames is ever painted; they are set once the
+    // batch has been handled, from the event loop.
+    void showLatestLater();
+    void showLatest();
+
     // Reads an alarm limit edit into `limit`; says why when the text is no integer.
     void readAlarmLimit(const QLineEdit* edit, float& limit);
 
@@ -62,6 +69,11 @@ private:
     QLabel* MinText;
     QLabel* MaxTextU;
     QLabel* MinTextU;
+
+    QString latestValue_;
+    bool valuePending_ = false;
+    bool linkSwapPending_ = false;
+    bool showLatestPosted_ = false;
 };
 
 } // namespace voltaro

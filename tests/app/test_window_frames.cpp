@@ -132,6 +132,10 @@ TEST_F(WindowFrames, LinkPicturesSwapWithEveryDecodedFrameOnly) {
     EXPECT_FALSE(okN->isHidden());
     EXPECT_EQ(w->linkBar().linkIdleCount(), 0);
     EXPECT_EQ(w->findChild<QLabel*>("USBtxt")->text(), "A101234B000A0D");
+    // Two frames handled together swap twice.
+    feed({meterFrame(11, 1, "01234"), meterFrame(11, 1, "01234")});
+    EXPECT_TRUE(ok->isHidden());
+    EXPECT_FALSE(okN->isHidden());
 }
 
 TEST_F(WindowFrames, JudgementShowsInTheLimitsPanel) {

@@ -9,6 +9,8 @@
 #include "support/Wait.h"
 #include "tools/MeterSimulator.h"
 
+#include <QCoreApplication>
+
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -70,6 +72,8 @@ public:
             bytes.erase(bytes.begin());
         started_ = true;
         w_.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
+        // What the event loop does once a chunk has been handled.
+        QCoreApplication::sendPostedEvents();
     }
     void operator()(const sim::MeterFrame& f, int times = 1) {
         (*this)(std::vector<sim::MeterFrame>(static_cast<std::size_t>(times), f));

@@ -216,8 +216,8 @@ public:
 private:
     // Waits while the terminal's queue is full; false only when told to quit.
     // At the line's limit a full queue is an overrun: a real line would have
-    // lost the bytes (the pseudo-terminal's buffers hold about as much as a
-    // serial port's, half a minute of the line).
+    // lost the bytes (the pseudo-terminal holds about 17 KiB, eight seconds
+    // of the line; a serial port's buffers hold about half a minute).
     bool writeAll(const std::uint8_t* data, std::size_t size, bool paced = false) {
         while (size > 0) {
             const ssize_t n = ::write(master_, data, size);
@@ -661,8 +661,18 @@ void Soak::saveText() {
     const qsizetype after = rows();
     if (answer_.saveMessages != messages + 1)
         fail(QStringLiteral("saving %1 did not say it succeeded").arg(name));
+    // Checked on a thread of its own: a day's table takes seconds to load,
+    // and the window must go on reading the meter meanwhile (at the line's
+    // limit the terminal holds only about eight seconds of it).
     voltaro::ReadingTable check;
-    const auto loaded = datafiles::loadText(check, name);
+    datafiles::LoadResult loaded;
+    std::atomic<bool> checked{false};
+    std::thread checker([&] {
+        loaded = datafiles::loadText(check, name);
+        checked = true;
+    });
+    runUntil([&] { return checked.load(); }, 600000);
+    checker.join();
     if (!loaded.ok || check.rowCount() < before || check.rowCount() > after) {
         fail(QStringLiteral("%1 loads %2 rows (ok %3); the table had %4 to %5")
                  .arg(name)

@@ -138,7 +138,6 @@ void LimitsPanel::showMinMax(const ReadingEvaluator& e, const Reading& r) {
 
 void LimitsPanel::showJudgement(Verdict v, const Reading& r) {
     latestValue_ = QString::fromStdString(r.ValueText);
-    valuePending_ = true;
     showLatestLater();
     if (v == Verdict::Unchanged)
         return;
@@ -185,9 +184,9 @@ void LimitsPanel::showLatest() {
     showLatestPosted_ = false;
     // A line edit lays its text out anew on every setText; a steady reading
     // keeps its text.
-    if (valuePending_ && T1VALUE->text() != latestValue_)
-        T1VALUE->setText(latestValue_);
-    valuePending_ = false;
+    if (latestValue_ && T1VALUE->text() != *latestValue_)
+        T1VALUE->setText(*latestValue_);
+    latestValue_.reset();
     if (linkSwapPending_) {
         CONok->setVisible(CONok->isHidden());
         CONokN->setVisible(CONok->isHidden());

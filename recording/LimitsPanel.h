@@ -4,6 +4,8 @@
 
 #include <QFrame>
 
+#include <optional>
+
 class QCheckBox;
 class QLabel;
 class QLineEdit;
@@ -70,8 +72,7 @@ private:
     QLabel* MaxTextU;
     QLabel* MinTextU;
 
-    QString latestValue_;
-    bool valuePending_ = false;
+    std::optional<QString> latestValue_;
     bool linkSwapPending_ = false;
     bool showLatestPosted_ = false;
 };

@@ -143,9 +143,8 @@ void RecordingRegion::showNewestRow(int row) {
 }
 
 bool RecordingRegion::INDataToTable(const Reading& r) {
-    const auto outcome =
-        recorder_.INDataToTable(r, RecordSI->isChecked(), RepeatSet->isChecked(), RecordSITime->text(),
-                                timeOfDay_.now());
+    const auto outcome = recorder_.INDataToTable(r, RecordSI->isChecked(), RepeatSet->isChecked(),
+                                                 RecordSITime->text(), timeOfDay_.now());
     if (outcome == Recorder::Outcome::Recorded) {
         journal_->append(datafiles::textLine(cds1, cds1.rowCount() - 1));
         Data1->rowsAppended();

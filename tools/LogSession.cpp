@@ -6,7 +6,6 @@
 
 #include <QFileInfo>
 #include <QSaveFile>
-#include <QTime>
 
 #include <algorithm>
 #include <climits>
@@ -127,9 +126,9 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
     if (ended_ || !options_.recording())
         return;
     const bool sampling = options_.interval > 0;
-    const auto outcome = recorder_.INDataToTable(r, sampling, options_.repeat,
-                                                 sampling ? QString::number(options_.interval) : QString(),
-                                                 timeOfDay_.now());
+    const auto outcome =
+        recorder_.INDataToTable(r, sampling, options_.repeat,
+                                sampling ? QString::number(options_.interval) : QString(), timeOfDay_.now());
     if (outcome != Recorder::Outcome::Recorded)
         return;
     const QByteArray line = datafiles::textLine(table_, table_.rowCount() - 1);

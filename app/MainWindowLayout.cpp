@@ -56,6 +56,7 @@ void TFCOMM::buildWindow() {
     // with the bytes of the stream that follows.
     connect(linkBar_, &LinkBar::streamBroken, this, [this] { pipeline_.assembler().discardPartialFrame(); });
     connect(recording_, &RecordingRegion::dataClosed, chart_, &ChartRegion::clearRecords);
+    connect(chart_, &ChartRegion::restarted, recording_, &RecordingRegion::journalChartNew);
     connect(recording_, &RecordingRegion::optionClicked, chart_, &ChartRegion::btFillClick);
     linkBar_->raise();
 }

@@ -22,19 +22,6 @@
 
 namespace voltaro {
 
-namespace {
-
-// A recovered row's value as the chart plotted it: the displayed number,
-// with either decimal separator; none for an overload or a blank.
-std::optional<double> plottedValue(QString text) {
-    text.replace(QLatin1Char(','), QLatin1Char('.'));
-    bool ok = false;
-    const double v = text.trimmed().toDouble(&ok);
-    return ok ? std::optional<double>(v) : std::nullopt;
-}
-
-} // namespace
-
 TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid)
     : QMainWindow(parent), hid_(std::move(hid)) {
     setObjectName(QStringLiteral("FCOMM"));
@@ -132,6 +119,7 @@ void TFCOMM::linkActivity() {
 
 void TFCOMM::setChartYRange(double max, double min) {
     chart_->setYRange(max, min);
+    recording_->journalChartScale(max, min);
 }
 
 void TFCOMM::showDisplay(const DisplayState& d, const ReadingEvaluator& e, const Reading& r) {
@@ -235,31 +223,60 @@ void TFCOMM::offerRecovery() {
         if (answer == QMessageBox::Yes) {
             // The rows go to this window's journal in the write that takes the file over.
             const Journal::Hold together(recording_->journal());
-            const qsizetype first = recording_->recoverRows(orphan.rows);
-            for (qsizetype r = first; r < recording_->table().rowCount(); ++r)
-                if (const auto value = plottedValue(recording_->table().text(r, ReadingTable::Value)))
-                    chart_->AddPoint(*value);
+            recover(orphan);
             recording_->journal().takeOver(orphan.path, std::move(orphan.lock));
-            // The meter's next reading of the same function goes on with the
-            // trend instead of starting the chart again.
-            const ReadingTable& t = recording_->table();
-            const qsizetype last = t.rowCount() - 1;
-            pipeline_.evaluator.LastFuncText = t.text(last, ReadingTable::Function).toLatin1().toStdString();
-            pipeline_.evaluator.LastUnitText = t.text(last, ReadingTable::Unit).toLatin1().toStdString();
             continue;
         }
-        const QString kept = keepOrphanJournal(orphan, folder);
+        bool textOnly = false;
+        QString error;
+        const QString kept = keepOrphanJournal(orphan, folder, &textOnly, &error);
         if (kept.isEmpty())
             QMessageBox::warning(this, QStringLiteral("Unsaved readings"),
-                                 QStringLiteral("The readings stay in %1; the program offers them again "
-                                                "at its next start.")
-                                     .arg(orphan.path));
+                                 QStringLiteral("The readings could not be kept in a data file (%1). They "
+                                                "stay in %2; the program offers them again at its next "
+                                                "start.")
+                                     .arg(error, orphan.path));
+        else if (textOnly)
+            QMessageBox::information(
+                this, QStringLiteral("Unsaved readings"),
+                QStringLiteral("The readings were kept in %1, a text table: they hold characters an XML "
+                               "file cannot hold. A text table has no NVal column and shows an empty text "
+                               "as NULL.\n\n\"Open old data files\" loads them.")
+                    .arg(kept));
         else
             QMessageBox::information(this, QStringLiteral("Unsaved readings"),
-                                     QStringLiteral("The readings were kept in %1.\n\n"
+                                     QStringLiteral("The readings were kept in %1, with every field.\n\n"
                                                     "\"Open old data files\" loads them.")
                                          .arg(kept));
     }
+}
+
+void TFCOMM::recover(const OrphanJournal& orphan) {
+    // The journal is played back through what the window does when it records:
+    // the rows, the chart's restarts, its range and its points, in their order.
+    using Kind = journalformat::Entry::Kind;
+    for (const journalformat::Entry& e : orphan.entries) {
+        switch (e.kind) {
+        case Kind::Row:
+            recording_->recoverRow(orphan.rows, e.row, e.plotted);
+            if (e.plotted)
+                chart_->AddPoint(*e.plotted);
+            break;
+        case Kind::Point:
+            recording_->recoverPoint(*e.plotted);
+            chart_->AddPoint(*e.plotted);
+            break;
+        case Kind::ChartNew: chart_->BtNewClick(); break;
+        case Kind::Scale: setChartYRange(e.maximum, e.minimum); break;
+        }
+    }
+    recording_->recoveryDone();
+    // The meter's next reading of the same function goes on with the trend
+    // instead of starting the chart again.
+    const ReadingTable& t = recording_->table();
+    const qsizetype last = t.rowCount() - 1;
+    pipeline_.evaluator.LastFuncText = t.text(last, ReadingTable::Function).toLatin1().toStdString();
+    pipeline_.evaluator.LastUnitText = t.text(last, ReadingTable::Unit).toLatin1().toStdString();
 }
 
 } // namespace voltaro

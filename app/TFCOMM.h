@@ -17,6 +17,8 @@ class QPushButton;
 
 namespace voltaro {
 
+struct OrphanJournal;
+
 class ChartRegion;
 class ClickPanel;
 class LcdPanel;
@@ -72,6 +74,9 @@ protected:
     void closeEvent(QCloseEvent* event) override;
 
 private:
+    // Puts the rows and the chart of a journal left behind into this window.
+    void recover(const OrphanJournal& orphan);
+
     // The menu items, built before the regions that change them.
     struct Menus {
         LinkBar::MenuItems link;

@@ -196,6 +196,7 @@ void ChartRegion::BtNewClick() {
         ChartPlot->emptySeries(i);
     ChartPlot->appendToAllSeries(0);
     ShowSeries(BtFill->isChecked() ? 0 : 1);
+    emit restarted();
 }
 
 void ChartRegion::showPageNumber() {

@@ -58,6 +58,8 @@ public slots:
     void Timer2Timer();
 
 signals:
+    // The series started afresh ("New", a new function, "Close Data").
+    void restarted();
     // The chart was enlarged over the window (true) or restored (false).
     void enlargedChanged(bool enlarged);
 

@@ -1,27 +1,35 @@
-// The journal's recovery reader on any file left behind: it is read or left
-// out, never a crash. What it recovers is what a window that says Yes
-// journals again; if that window dies too, the next start must recover the
-// same rows, and no more.
+// The journal's recovery reader on any file left behind, in either format
+// (the journal's own lines, or a text table of an earlier version): it is
+// read or left out, never a crash. What it recovers is what a window that
+// says Yes journals again; if that window dies too, the next start must
+// recover the same rows, field by field, and the same chart, and no more.
 #include "fuzz/FuzzInput.h"
-#include "recording/DataFiles.h"
+#include "recording/JournalFormat.h"
 #include "recording/JournalRecovery.h"
 
-#include <QBuffer>
 #include <QFile>
 #include <QTemporaryDir>
 
 namespace {
 
-QStringList dump(const voltaro::ReadingTable& t) {
+namespace jf = voltaro::journalformat;
+
+QStringList dump(const voltaro::OrphanJournal& o) {
     QStringList out;
+    const voltaro::ReadingTable& t = o.rows;
     for (qsizetype r = 0; r < t.rowCount(); ++r) {
         QStringList cells;
-        // NVal is not in a text table, so not in a journal.
         for (int f = 0; f < voltaro::ReadingTable::FieldCount; ++f)
-            if (f != voltaro::ReadingTable::NVal)
-                cells << (t.isNull(r, f) ? QStringLiteral("<null>") : t.text(r, f));
+            cells << (t.isNull(r, f) ? QStringLiteral("<null>") : QLatin1Char('=') + t.text(r, f));
         out << cells.join(QChar(0x1F));
     }
+    for (const jf::Entry& e : o.entries)
+        out << QStringLiteral("%1 %2 %3 %4 %5")
+                   .arg(static_cast<int>(e.kind))
+                   .arg(e.row)
+                   .arg(e.plotted ? QString::number(*e.plotted, 'g', 17) : QStringLiteral("-"))
+                   .arg(e.maximum, 0, 'g', 17)
+                   .arg(e.minimum, 0, 'g', 17);
     return out;
 }
 
@@ -40,11 +48,19 @@ void leave(const QString& name, const QByteArray& bytes) {
         voltaro::fuzz::fault("cannot write a journal for the reader");
 }
 
-// What a window that recovers `rows` writes into its own journal.
-QByteArray journalled(const voltaro::ReadingTable& rows) {
-    QByteArray bytes = voltaro::datafiles::textHeader();
-    for (qsizetype r = 0; r < rows.rowCount(); ++r)
-        bytes += voltaro::datafiles::textLine(rows, r);
+// What a window that recovers `o` writes into its own journal: each entry
+// played back in its order. (The window says a range only when it changes,
+// and chart lines only ahead of a row or point; the reader must take more.)
+QByteArray journalled(const voltaro::OrphanJournal& o) {
+    QByteArray bytes = jf::header();
+    for (const jf::Entry& e : o.entries) {
+        switch (e.kind) {
+        case jf::Entry::Kind::Row: jf::appendRow(o.rows, e.row, e.plotted, bytes); break;
+        case jf::Entry::Kind::Point: jf::appendPoint(*e.plotted, bytes); break;
+        case jf::Entry::Kind::ChartNew: jf::appendChartNew(bytes); break;
+        case jf::Entry::Kind::Scale: jf::appendScale(e.maximum, e.minimum, bytes); break;
+        }
+    }
     return bytes;
 }
 
@@ -74,25 +90,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         clear();
         return 0;
     }
-    const voltaro::ReadingTable rows = std::move(first.front().rows);
+    if (first.front().entries.size() < static_cast<std::size_t>(first.front().rows.rowCount()))
+        voltaro::fuzz::fault("a recovered row without its entry");
+    const QStringList once = dump(first.front());
+    const QByteArray again = journalled(first.front());
     first.clear();
     clear();
-
-    // The rows recovered, journalled again: the reader reads that journal
-    // from memory here as it does from a file, and the files were gone
-    // through just above and are again below.
-    QByteArray once = journalled(rows);
-    QBuffer buffer(&once);
-    buffer.open(QIODevice::ReadOnly);
-    voltaro::ReadingTable again;
-    voltaro::datafiles::loadText(again, buffer);
-    if (again.rowCount() != rows.rowCount())
-        voltaro::fuzz::fault("rows recovered and journalled again are not all recovered again");
-    // The writer trims blanks and writes empty texts as NULL, so the first
-    // recovery may differ in those; from then on the rows stay as they are.
-    auto back = recoverOnly(journalled(again));
-    if (back.empty() || dump(back.front().rows) != dump(again))
-        voltaro::fuzz::fault("a journal of recovered rows recovers to other rows");
+    // Journalled again and left behind, the rows and the chart recover as
+    // they were the first time: a text table of an earlier version as it
+    // was read, the journal's own lines exactly.
+    auto back = recoverOnly(again);
+    if (back.empty() || dump(back.front()) != once)
+        voltaro::fuzz::fault("a journal of recovered rows recovers to other rows or another chart");
     back.clear();
     clear();
     return 0;

@@ -421,6 +421,15 @@ SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Write
 
 } // namespace
 
+bool xmlCanHold(const ReadingTable& table) {
+    const auto& fields = table.fields();
+    for (qsizetype row = 0; row < table.rowCount(); ++row)
+        for (int f = 0; f < fields.size(); ++f)
+            if (fields[f].type == FieldType::Text && firstUnwritableInXml(table.text(row, f)) >= 0)
+                return false;
+    return true;
+}
+
 bool isXmlFileName(const QString& fileName) {
     return fileName.endsWith(QLatin1String(".xml"), Qt::CaseSensitive);
 }

@@ -52,6 +52,9 @@ LoadResult loadText(ReadingTable& table, QIODevice& device);
 // a quoted column followed by other text.
 QStringList splitTextLine(QStringView line, bool* ok = nullptr);
 
+// Whether every text of the table can be written into the packet (XML holds
+// no control character but tab, LF and CR).
+bool xmlCanHold(const ReadingTable& table);
 // The packet, or nothing when the table holds a text the packet cannot carry.
 QByteArray xmlPacket(const ReadingTable& table);
 SaveResult saveXml(const ReadingTable& table, const QString& fileName);

@@ -1,7 +1,7 @@
 #include "recording/Journal.h"
 
-#include "recording/DataFiles.h"
 #include "recording/FileWrites.h"
+#include "recording/JournalFormat.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -65,17 +65,18 @@ Journal::~Journal() {
         thread_.join();
     if (discarded_ || path_.isEmpty())
         return;
-    if (unsaved_ == 0 && queued_.lines.isEmpty())
+    // Lines of the chart alone are no reason to keep it.
+    if (unsaved_ == 0)
         QFile::remove(path_);
 }
 
-void Journal::append(const QByteArray& line) {
+void Journal::append(const QByteArray& lines, qsizetype rows) {
     {
         std::lock_guard lock(mutex_);
-        queued_.lines.append(line);
+        queued_.lines.append(lines);
         ++queued_.lineCount;
     }
-    ++unsaved_;
+    unsaved_ += rows;
 }
 
 void Journal::empty() {
@@ -204,7 +205,7 @@ bool Journal::openFile(QString* error) {
         return false;
     }
     int e = 0;
-    const QByteArray header = datafiles::textHeader();
+    const QByteArray header = journalformat::header();
     if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0 ||
         !writeAllAt(fd.get(), header.constData(), header.size(), 0, &e) ||
         ::rename(QFile::encodeName(making).constData(), QFile::encodeName(final).constData()) != 0) {

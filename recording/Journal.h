@@ -20,10 +20,10 @@ namespace voltaro {
 // variable defaults to ~/.local/state.
 QString journalFolder();
 
-// The rows a window has recorded that no file holds yet, kept on disk so
-// that a crash, a power cut or a logout loses at most the last second of a
-// recording. The file is a text table as the data files are (header, CR LF
-// lines), so a spreadsheet opens it too.
+// The rows a window has recorded that no file holds yet, and what its chart
+// drew of them, kept on disk so that a crash, a power cut or a logout loses
+// at most the last second of a recording. The lines are in the journal's own
+// format (recording/JournalFormat.h), which keeps every field as it was.
 //
 // Each journal holds an exclusive lock on its file for as long as it lives:
 // a file nobody holds belongs to a program that is no longer running. The
@@ -51,9 +51,10 @@ public:
     Journal(const Journal&) = delete;
     Journal& operator=(const Journal&) = delete;
 
-    // One row's text line with its CR LF.
-    void append(const QByteArray& line);
+    // Whole lines of the journal's format, holding `rows` recorded rows.
+    void append(const QByteArray& lines, qsizetype rows = 1);
     // The rows are saved, or gone with the table: the file keeps its header.
+    // Lines appended after it start the file again.
     void empty();
     // The user chose to quit: the file goes, with any it took over.
     void discard();

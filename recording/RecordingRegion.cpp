@@ -3,6 +3,7 @@
 #include "decode/ReadingEvaluator.h"
 #include "recording/DataFiles.h"
 #include "recording/InputRules.h"
+#include "recording/JournalFormat.h"
 #include "recording/ReadingTableModel.h"
 #include "recording/ReportView.h"
 #include "ui/Layout.h"
@@ -145,11 +146,36 @@ void RecordingRegion::showNewestRow(int row) {
 bool RecordingRegion::INDataToTable(const Reading& r) {
     const auto outcome = recorder_.INDataToTable(r, RecordSI->isChecked(), RepeatSet->isChecked(),
                                                  RecordSITime->text(), timeOfDay_.now());
+    // The window plots what is recorded, and a repeated reading it does not
+    // record. What the chart did before it goes in the same append, so a
+    // journal always ends after a whole reading.
     if (outcome == Recorder::Outcome::Recorded) {
-        journal_->append(datafiles::textLine(cds1, cds1.rowCount() - 1));
+        journalformat::appendRow(cds1, cds1.rowCount() - 1, r.ScaledValue, journalLine_);
+        journal_->append(std::exchange(journalLine_, {}));
         Data1->rowsAppended();
+    } else if (outcome == Recorder::Outcome::ChartOnly) {
+        journalformat::appendPoint(r.ScaledValue, journalLine_);
+        journal_->append(std::exchange(journalLine_, {}), 0);
     }
     return outcome != Recorder::Outcome::Stopped;
+}
+
+void RecordingRegion::journalChartNew() {
+    journalformat::appendChartNew(journalLine_);
+}
+
+void RecordingRegion::journalChartScale(double maximum, double minimum) {
+    const std::pair scale(maximum, minimum);
+    if (journalScale_ == scale)
+        return;
+    journalScale_ = scale;
+    journalformat::appendScale(maximum, minimum, journalLine_);
+}
+
+void RecordingRegion::emptyJournal() {
+    journal_->empty();
+    // Said again with the next lines, so that they recover on their own.
+    journalScale_.reset();
 }
 
 void RecordingRegion::TrecordTimer() {
@@ -197,7 +223,7 @@ void RecordingRegion::RecordNewClick() {
     if (answer != QMessageBox::Yes)
         return;
     recorder_.clear();
-    journal_->empty();
+    emptyJournal();
     Data1->tableReset();
     emit dataClosed();
 }
@@ -232,7 +258,7 @@ void RecordingRegion::saveasClick() {
                                       QStringLiteral(" (") + result.error + QLatin1Char(')'));
             return;
         }
-        journal_->empty();
+        emptyJournal();
         return;
     }
     SaveTableAsText(name);
@@ -247,7 +273,7 @@ void RecordingRegion::SaveTableAsText(const QString& name) {
         box.exec();
         return;
     }
-    journal_->empty();
+    emptyJournal();
     if (cds1.rowCount() > 0)
         showNewestRow(static_cast<int>(cds1.rowCount() - 1));
     QMessageBox::information(window(), QString(),
@@ -272,7 +298,7 @@ void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
     // The rows recorded are gone with the table they were in; rows loaded
     // from a text file are in that file already.
     if (result.replaced || emptyFirst)
-        journal_->empty();
+        emptyJournal();
     if (result.replaced || emptyFirst) {
         Data1->tableReset();
     } else if (result.rowsAdded > 0) {
@@ -286,29 +312,31 @@ void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
     }
 }
 
-qsizetype RecordingRegion::recoverRows(const ReadingTable& rows) {
-    const qsizetype first = cds1.rowCount();
-    const auto& fields = cds1.fields();
-    for (qsizetype r = 0; r < rows.rowCount(); ++r) {
-        const qsizetype row = cds1.appendRow();
-        for (int f = 0; f < fields.size(); ++f) {
-            if (rows.isNull(r, f))
-                continue;
-            if (fields[f].type == FieldType::Integer)
-                cds1.setInt(row, f, *rows.intValue(r, f));
-            else
-                cds1.setText(row, f, rows.text(r, f));
-        }
-        journal_->append(datafiles::textLine(cds1, row));
+void RecordingRegion::recoverRow(const ReadingTable& rows, qsizetype r, std::optional<double> plotted) {
+    const qsizetype row = cds1.appendRow();
+    for (int f = 0; f < ReadingTable::FieldCount; ++f) {
+        if (rows.isNull(r, f))
+            continue;
+        if (cds1.fields()[f].type == FieldType::Integer)
+            cds1.setInt(row, f, *rows.intValue(r, f));
+        else
+            cds1.setText(row, f, rows.text(r, f));
     }
-    if (rows.rowCount() > 0) {
-        if (const auto last = rows.intValue(rows.rowCount() - 1, ReadingTable::No))
-            recorder_.NextRecordNo = std::max(recorder_.NextRecordNo, *last + 1);
-        recorder_.RecordedCount += static_cast<int>(rows.rowCount());
-        Data1->rowsAppended();
-        Data1->flush();
-    }
-    return first;
+    journalformat::appendRow(cds1, row, plotted, journalLine_);
+    journal_->append(std::exchange(journalLine_, {}));
+    if (const auto no = cds1.intValue(row, ReadingTable::No))
+        recorder_.NextRecordNo = std::max(recorder_.NextRecordNo, *no + 1);
+    ++recorder_.RecordedCount;
+}
+
+void RecordingRegion::recoverPoint(double plotted) {
+    journalformat::appendPoint(plotted, journalLine_);
+    journal_->append(std::exchange(journalLine_, {}), 0);
+}
+
+void RecordingRegion::recoveryDone() {
+    Data1->rowsAppended();
+    Data1->flush();
 }
 
 void RecordingRegion::watchJournal() {

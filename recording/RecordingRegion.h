@@ -7,6 +7,8 @@
 #include <QWidget>
 
 #include <memory>
+#include <optional>
+#include <utility>
 
 class QAction;
 class QCheckBox;
@@ -62,9 +64,18 @@ public:
     Journal& journal() { return *journal_; }
     // The user chose to quit: the unsaved rows are given up.
     void discardJournal() { journal_->discard(); }
-    // Appends rows a journal left behind, as recorded rows that are still
-    // unsaved; numbering goes on after them. Returns the index of the first.
-    qsizetype recoverRows(const ReadingTable& rows);
+    // What the chart does, for the journal: it started again; its vertical
+    // range is this (journalled when it differs from the last journalled).
+    // Both go to the journal with the next row or point.
+    void journalChartNew();
+    void journalChartScale(double maximum, double minimum);
+    // Appends row `r` of a journal left behind as a recorded row that is
+    // still unsaved, journalled with what the chart drew for it; numbering
+    // goes on after it. A chart point without a row is journalled again too.
+    void recoverRow(const ReadingTable& rows, qsizetype r, std::optional<double> plotted);
+    void recoverPoint(double plotted);
+    // The recovered rows are in: the grid shows them.
+    void recoveryDone();
 
 public slots:
     void RecordNewClick();
@@ -93,6 +104,8 @@ protected:
 private:
     void setRecordLimit(int limit, QAction* item);
     void showNewestRow(int row);
+    // Saved, or gone with the table: the journal starts again.
+    void emptyJournal();
     // Tells the user when the journal stops being written, and when it is again.
     void watchJournal();
 
@@ -101,6 +114,10 @@ private:
     TimeOfDayClock timeOfDay_;
     std::unique_ptr<Journal> journal_;
     Journal::Health toldHealth_ = Journal::Health::Unused;
+    // The chart's vertical range as the journal last said it.
+    std::optional<std::pair<double, double>> journalScale_;
+    // Lines of the chart that wait for the next row or point.
+    QByteArray journalLine_;
     QTimer* journalWatch_;
     LimitItems limits_;
 

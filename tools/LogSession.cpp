@@ -2,6 +2,7 @@
 
 #include "app/MeterProfile.h"
 #include "recording/DataFiles.h"
+#include "recording/JournalFormat.h"
 #include "recording/UnitSymbols.h"
 
 #include <QFileInfo>
@@ -129,13 +130,18 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
     const auto outcome =
         recorder_.INDataToTable(r, sampling, options_.repeat,
                                 sampling ? QString::number(options_.interval) : QString(), timeOfDay_.now());
+    // Journalled as the window journals what it records and plots.
+    if (outcome == Recorder::Outcome::ChartOnly && journal_) {
+        journalformat::appendPoint(r.ScaledValue, journalLine_);
+        journal_->append(std::exchange(journalLine_, {}), 0);
+    }
     if (outcome != Recorder::Outcome::Recorded)
         return;
-    const QByteArray line = datafiles::textLine(table_, table_.rowCount() - 1);
     if (xml_) {
-        journal_->append(line);
+        journalformat::appendRow(table_, table_.rowCount() - 1, r.ScaledValue, journalLine_);
+        journal_->append(std::exchange(journalLine_, {}));
     } else {
-        text_.append(line);
+        text_.append(datafiles::textLine(table_, table_.rowCount() - 1));
         if (table_.rowCount() >= kStreamedRowsKept)
             table_.clear(); // the rows only: numbering and the rules' memory stay
     }
@@ -144,6 +150,20 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
             " rows is reached: later readings are not recorded");
     if (options_.count && static_cast<std::uint64_t>(recorder_.RecordedCount) >= options_.count)
         end();
+}
+
+void LogSession::setChartYRange(double max, double min) {
+    const std::pair scale(max, min);
+    if (ended_ || !journal_ || journalScale_ == scale)
+        return;
+    journalScale_ = scale;
+    journalformat::appendScale(max, min, journalLine_);
+}
+
+void LogSession::chartNew() {
+    if (ended_ || !journal_)
+        return;
+    journalformat::appendChartNew(journalLine_);
 }
 
 void LogSession::frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) {

@@ -15,7 +15,9 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <utility>
 
 namespace voltaro {
 
@@ -57,6 +59,10 @@ public:
     int finish();
 
     void recordReading(const Reading& r, std::string_view frameText) override;
+    // What a window's chart would do, journalled as the window journals it
+    // (with the next row or point), so that the window recovers the chart too.
+    void setChartYRange(double max, double min) override;
+    void chartNew() override;
     void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override;
 
 private:
@@ -89,6 +95,8 @@ private:
     // The XML packet's rows are in memory until the end; the journal keeps
     // them on disk meanwhile, where the window finds them after a crash.
     std::unique_ptr<Journal> journal_;
+    std::optional<std::pair<double, double>> journalScale_;
+    QByteArray journalLine_; // the chart's lines, until the next row or point
     bool giveUp_ = false;
     bool toldFailing_ = false;
     bool toldLimit_ = false;

@@ -3,8 +3,10 @@
 // meter, and is killed or told to end; a window of this process then recovers
 // what it left behind.
 #include "app/TFCOMM.h"
-#include "recording/DataFiles.h"
+#include "chart/ChartRegion.h"
+#include "chart/PlotSurface.h"
 #include "recording/Journal.h"
+#include "recording/JournalFormat.h"
 #include "support/WindowTestSupport.h"
 
 #include <QDir>
@@ -13,8 +15,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
@@ -46,10 +50,10 @@ public:
 // A simulated meter on a pseudo-terminal.
 class MeterSim {
 public:
-    MeterSim() {
+    explicit MeterSim(const QString& scenario = QStringLiteral("dcv")) {
         QProcess& p = sim_.process;
         p.start(QStringLiteral(METER_SIM_PATH),
-                {"--pty", "--rate", "50", "--scenario", "dcv", "--seed", "7"});
+                {"--pty", "--rate", "50", "--scenario", scenario, "--seed", "7"});
         if (p.waitForStarted(5000) && waitUntil([&] { return p.canReadLine(); }, 5000))
             device_ = QString::fromLocal8Bit(p.readLine()).trimmed();
     }
@@ -123,17 +127,59 @@ QStringList journalFiles() {
     return files;
 }
 
-// The whole lines of a journal after its header, each with its CR LF.
-std::vector<std::string> journalLines(const QString& path, bool* headerOk) {
-    QFile file(path);
-    std::vector<std::string> lines;
-    *headerOk = false;
-    if (!file.open(QIODevice::ReadOnly))
-        return lines;
-    *headerOk = file.readLine() == datafiles::textHeader();
-    while (file.canReadLine())
-        lines.push_back(file.readLine().toStdString());
-    return lines;
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+// A row's fields as the window reported them: each null, or its text.
+using Fields = std::vector<std::optional<QString>>;
+
+Fields fieldsOf(const ReadingTable& t, qsizetype r) {
+    Fields out;
+    for (int f = 0; f < ReadingTable::FieldCount; ++f)
+        out.push_back(t.isNull(r, f) ? std::nullopt : std::optional<QString>(t.text(r, f)));
+    return out;
+}
+
+std::string shown(const Fields& fields) {
+    QStringList parts;
+    for (const auto& f : fields)
+        parts << (f ? QLatin1Char('\'') + *f + QLatin1Char('\'') : QStringLiteral("null"));
+    return parts.join(QLatin1Char(' ')).toStdString();
+}
+
+// The rows the window reported, each with the chart as it was once the
+// reading that made the row was done.
+struct Timeline {
+    std::vector<Fields> rows;
+    std::vector<QVector<double>> chartAfter;
+    std::vector<Clock::time_point> readAt;
+};
+
+Timeline timeline(const std::vector<Reported>& lines) {
+    Timeline t;
+    QVector<double> chart;
+    for (const Reported& l : lines) {
+        const QByteArray line = QByteArray::fromStdString(l.line).chopped(1);
+        const QList<QByteArray> columns = line.split('\t');
+        if (columns[0] == "N") {
+            chart.clear();
+        } else if (columns[0] == "P") {
+            chart.append(columns.value(1).toDouble());
+        } else if (columns[0] == "R") {
+            Fields fields;
+            for (qsizetype c = 1; c < columns.size(); ++c)
+                fields.push_back(columns[c] == "~"
+                                     ? std::nullopt
+                                     : std::optional<QString>(QString::fromUtf8(
+                                           QByteArray::fromPercentEncoding(columns[c].mid(1)))));
+            t.rows.push_back(fields);
+            t.chartAfter.push_back(chart);
+            t.readAt.push_back(l.readAt);
+        }
+    }
+    return t;
 }
 
 // The window of this process, which has recovered the journal left behind
@@ -149,79 +195,83 @@ std::unique_ptr<TFCOMM> recoveringWindow(QString* question) {
 
 } // namespace
 
-TEST(JournalEndToEnd, KilledWindowsRowsAreRecoveredAndJournalledAgain) {
-    MeterSim sim;
+// On the tour of every function and case, with empty units and functions,
+// overloads and the chart starting again at each new function.
+TEST(JournalEndToEnd, AKilledWindowsRowsAndChartAreRecoveredAsTheyWereAndJournalledAgain) {
+    MeterSim sim(QStringLiteral("tour"));
     ASSERT_TRUE(sim.device().startsWith("/dev/")) << sim.device().toStdString();
     WindowProcess killed(sim.device());
     // At any moment of the journal's period, not always the same one.
     const auto span = 2500ms + std::chrono::milliseconds(std::random_device()() % 1000);
     SCOPED_TRACE("killed after " + std::to_string(span.count()) + " ms");
     ASSERT_TRUE(recordFor(killed, span))
-        << "rows reported: " << killed.rows().size() << "; " << killed.errors().toStdString();
+        << "lines reported: " << killed.rows().size() << "; " << killed.errors().toStdString();
     killed.takeLines();
     const Clock::time_point killedAt = Clock::now();
     killed.process().kill();
     ASSERT_TRUE(killed.waitForEnd(5000));
     ASSERT_EQ(killed.process().exitStatus(), QProcess::CrashExit);
-    const std::vector<Reported>& reported = killed.rows();
+    const Timeline before = timeline(killed.rows());
     // Rows the table held a second before the kill: the journal has them.
     std::size_t held = 0;
-    while (held < reported.size() && reported[held].readAt <= killedAt - 1s)
+    while (held < before.rows.size() && before.readAt[held] <= killedAt - 1s)
         ++held;
     ASSERT_GE(held, 20u) << "too short a recording to tell";
+    const auto emptyText = [&](int field) {
+        return std::count_if(
+            before.rows.begin(), before.rows.begin() + static_cast<std::ptrdiff_t>(held),
+            [field](const Fields& f) { return f[static_cast<std::size_t>(field)] == QString(); });
+    };
+    EXPECT_GT(emptyText(ReadingTable::Unit) + emptyText(ReadingTable::Function), 0)
+        << "the tour has readings without a unit or a function";
 
     const QStringList files = journalFiles();
     ASSERT_EQ(files.size(), 1) << files.join(' ').toStdString();
     const QString left = files.front();
-    bool headerOk = false;
-    const std::vector<std::string> onDisk = journalLines(left, &headerOk);
-    EXPECT_TRUE(headerOk);
-    if (onDisk.size() < held)
-        ADD_FAILURE() << held - onDisk.size() << " rows the table held a second before the kill are missing; "
-                      << "the first was read "
-                      << std::chrono::duration_cast<std::chrono::milliseconds>(killedAt -
-                                                                               reported[onDisk.size()].readAt)
-                             .count()
-                      << " ms before it";
-    ASSERT_LE(onDisk.size(), reported.size()) << "the journal holds rows the table never had";
-    for (std::size_t i = 0; i < onDisk.size(); ++i)
-        ASSERT_EQ(onDisk[i], reported[i].line) << "journal line " << i;
+    QByteArray onDisk = contents(left);
+    onDisk.truncate(onDisk.lastIndexOf('\n') + 1);
 
     QString question;
     auto w = recoveringWindow(&question);
     const ReadingTable& table = w->recording().table();
-    const qsizetype recovered = table.rowCount();
-    EXPECT_TRUE(question.contains(QStringLiteral("before %1 reading(s)").arg(onDisk.size())))
+    const auto recovered = static_cast<std::size_t>(table.rowCount());
+    EXPECT_TRUE(question.contains(QStringLiteral("before %1 reading(s)").arg(recovered)))
         << question.toStdString();
-    ASSERT_EQ(static_cast<std::size_t>(recovered), onDisk.size());
-    // Every column as the killed window's table held it, in its order.
-    for (qsizetype r = 0; r < recovered; ++r)
-        ASSERT_EQ(datafiles::textLine(table, r).toStdString(), reported[static_cast<std::size_t>(r)].line)
-            << "row " << r;
+    EXPECT_GE(recovered, held) << "rows the table held a second before the kill are missing";
+    ASSERT_LE(recovered, before.rows.size()) << "the journal holds rows the table never had";
+    // Every field of every row as the killed window's table held it, in its order.
+    for (std::size_t r = 0; r < recovered; ++r)
+        ASSERT_EQ(shown(fieldsOf(table, static_cast<qsizetype>(r))), shown(before.rows[r])) << "row " << r;
+    // The chart as the killed window drew it after its last recovered reading.
+    QVector<double> chart;
+    const RecordPoints& points = w->chart().plot().points();
+    for (auto p = points.constBegin(); p != points.constEnd(); ++p)
+        chart.append(p->value);
+    EXPECT_EQ(chart, before.chartAfter[recovered - 1]);
 
-    // The recovered rows are unsaved rows of this window's journal; once it
-    // has written them, the old journal goes.
+    // The recovered rows are unsaved rows of this window's journal, which
+    // says what the killed window's said; once written, the old journal goes.
     Journal& journal = w->recording().journal();
-    EXPECT_EQ(w->recording().unsavedRows(), recovered);
+    EXPECT_EQ(w->recording().unsavedRows(), table.rowCount());
     ASSERT_TRUE(waitUntil([&] { return journal.writes() >= 1; }, 5000));
     EXPECT_FALSE(QFile::exists(left));
     EXPECT_EQ(journalFiles().join(' ').toStdString(), journal.path().toStdString());
-    std::vector<std::string> rewritten = journalLines(journal.path(), &headerOk);
-    EXPECT_TRUE(headerOk);
-    ASSERT_EQ(rewritten.size(), onDisk.size());
-    EXPECT_EQ(rewritten, onDisk);
+    EXPECT_EQ(contents(journal.path()), onDisk);
 
     // Numbering goes on after them, and the next row is journalled too.
-    const std::int32_t lastNo = *table.intValue(recovered - 1, ReadingTable::No);
+    const qsizetype count = table.rowCount();
+    const std::int32_t lastNo = *table.intValue(count - 1, ReadingTable::No);
     voltaro::testing::SerialFeeder feed(*w);
     feed(meterFrame(11, 1, "01234"));
-    ASSERT_EQ(table.rowCount(), recovered + 1);
-    EXPECT_EQ(table.intValue(recovered, ReadingTable::No), lastNo + 1);
-    EXPECT_EQ(w->recording().unsavedRows(), recovered + 1);
+    ASSERT_EQ(table.rowCount(), count + 1);
+    EXPECT_EQ(table.intValue(count, ReadingTable::No), lastNo + 1);
+    EXPECT_EQ(w->recording().unsavedRows(), count + 1);
     ASSERT_TRUE(waitUntil([&] { return journal.writes() >= 2; }, 5000));
-    rewritten = journalLines(journal.path(), &headerOk);
-    ASSERT_EQ(rewritten.size(), onDisk.size() + 1);
-    EXPECT_EQ(rewritten.back(), datafiles::textLine(table, recovered).toStdString());
+    std::vector<journalformat::Entry> entries;
+    ReadingTable again;
+    journalformat::read(contents(journal.path()), again, entries);
+    ASSERT_EQ(again.rowCount(), count + 1);
+    EXPECT_EQ(shown(fieldsOf(again, count)), shown(fieldsOf(table, count)));
 }
 
 TEST(JournalEndToEnd, TerminatedWindowEndsAtOnceAndKeepsEveryRow) {
@@ -234,25 +284,19 @@ TEST(JournalEndToEnd, TerminatedWindowEndsAtOnceAndKeepsEveryRow) {
     ASSERT_TRUE(ended.waitForEnd(5000)) << "still running after SIGTERM";
     ASSERT_EQ(ended.process().exitStatus(), QProcess::NormalExit) << ended.errors().toStdString();
     EXPECT_EQ(ended.process().exitCode(), 0) << ended.errors().toStdString();
-    const std::vector<Reported>& reported = ended.rows();
+    const Timeline reported = timeline(ended.rows());
 
     // Every row, the last ones written as the window ended.
     const QStringList files = journalFiles();
     ASSERT_EQ(files.size(), 1) << files.join(' ').toStdString();
-    bool headerOk = false;
-    const std::vector<std::string> onDisk = journalLines(files.front(), &headerOk);
-    EXPECT_TRUE(headerOk);
-    ASSERT_EQ(onDisk.size(), reported.size());
-    for (std::size_t i = 0; i < onDisk.size(); ++i)
-        ASSERT_EQ(onDisk[i], reported[i].line) << "journal line " << i;
 
     QString question;
     auto w = recoveringWindow(&question);
     const ReadingTable& table = w->recording().table();
-    EXPECT_TRUE(question.contains(QStringLiteral("before %1 reading(s)").arg(reported.size())))
+    EXPECT_TRUE(question.contains(QStringLiteral("before %1 reading(s)").arg(reported.rows.size())))
         << question.toStdString();
-    ASSERT_EQ(static_cast<std::size_t>(table.rowCount()), reported.size());
+    ASSERT_EQ(static_cast<std::size_t>(table.rowCount()), reported.rows.size());
     for (qsizetype r = 0; r < table.rowCount(); ++r)
-        ASSERT_EQ(datafiles::textLine(table, r).toStdString(), reported[static_cast<std::size_t>(r)].line)
+        ASSERT_EQ(shown(fieldsOf(table, r)), shown(reported.rows[static_cast<std::size_t>(r)]))
             << "row " << r;
 }

@@ -5,6 +5,7 @@
 #include "chart/ChartRegion.h"
 #include "chart/PlotSurface.h"
 #include "recording/DataFiles.h"
+#include "recording/JournalFormat.h"
 #include "recording/JournalRecovery.h"
 #include "support/WindowTestSupport.h"
 
@@ -57,18 +58,36 @@ struct Window {
 };
 
 QStringList journals() {
-    return QDir(journalFolder()).entryList({QStringLiteral("*.txt")}, QDir::Files, QDir::Name);
+    return QDir(journalFolder()).entryList({QStringLiteral("journal-*.txt")}, QDir::Files, QDir::Name);
+}
+
+QByteArray contents(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QVector<double> chartPoints(TFCOMM& w) {
+    QVector<double> values;
+    const RecordPoints& points = w.chart().plot().points();
+    for (auto p = points.constBegin(); p != points.constEnd(); ++p)
+        values.append(p->value);
+    return values;
 }
 
 } // namespace
 
 TEST(JournalWindow, RecoveredRowsComeBackToTableAndChartAndRecordingGoesOnAfterThem) {
     QStringList recorded;
+    QVector<double> plotted;
+    QByteArray journalled;
     {
         Window first;
         (*first.feed)({volts("12345"), volts("12346"), volts("12347")});
         recorded = first.rows();
         ASSERT_EQ(recorded.size(), 3);
+        plotted = chartPoints(*first.w);
+        ASSERT_TRUE(first.written());
+        journalled = contents(first.journal().path());
     } // ended without a question (a crash or a signal would leave the same)
     ASSERT_EQ(journals().size(), 1);
     const QString left = journalFolder() + QLatin1Char('/') + journals().constFirst();
@@ -78,21 +97,20 @@ TEST(JournalWindow, RecoveredRowsComeBackToTableAndChartAndRecordingGoesOnAfterT
     ASSERT_TRUE(waitUntil([&] { return yes.answered() == 1; }));
     EXPECT_TRUE(yes.text().contains(QStringLiteral("3 reading(s)"))) << yes.text().toStdString();
     EXPECT_EQ(second.rows(), recorded);
-    EXPECT_EQ(second.w->chart().plot().pointCount(0), 3);
+    EXPECT_EQ(chartPoints(*second.w), plotted);
     // Still unsaved, so still journalled: the old file goes once they are written here.
     EXPECT_EQ(second.journal().unsavedRows(), 3);
     ASSERT_TRUE(waitUntil([&] { return !QFile::exists(left); }, 5000));
     (*second.feed)(volts("12348"));
     ASSERT_EQ(second.table().rowCount(), 4);
     EXPECT_EQ(second.table().intValue(3, ReadingTable::No), 4);
-    EXPECT_EQ(second.w->chart().plot().pointCount(0), 4) << "the trend goes on";
-    const QByteArray expected = datafiles::textHeader() + recorded.join(QString()).toLatin1() +
-                                datafiles::textLine(second.table(), 3);
-    const auto journalHolds = [&] {
-        QFile f(second.journal().path());
-        return f.open(QIODevice::ReadOnly) && f.readAll() == expected;
-    };
-    EXPECT_TRUE(waitUntil(journalHolds, 5000));
+    plotted.append(12.348);
+    EXPECT_EQ(chartPoints(*second.w), plotted) << "the trend goes on";
+    // The journal holds what the first one did, then the new row.
+    QByteArray expected = journalled;
+    journalformat::appendRow(second.table(), 3, 12.348, expected);
+    EXPECT_TRUE(waitUntil([&] { return contents(second.journal().path()) == expected; }, 5000))
+        << contents(second.journal().path()).toStdString();
 }
 
 TEST(JournalWindow, RowsNotRecoveredAreKeptInAFileTheMessageNames) {
@@ -105,13 +123,16 @@ TEST(JournalWindow, RowsNotRecoveredAreKeptInAFileTheMessageNames) {
     Window second;
     ASSERT_TRUE(waitUntil([&] { return ok.answered() == 1; }));
     EXPECT_EQ(second.table().rowCount(), 0);
-    const QStringList left = journals();
+    EXPECT_TRUE(journals().isEmpty());
+    const QStringList left =
+        QDir(journalFolder()).entryList({QStringLiteral("unsaved-readings-*.xml")}, QDir::Files);
     ASSERT_EQ(left.size(), 1);
-    EXPECT_TRUE(left[0].startsWith(QStringLiteral("unsaved-readings-"))) << left[0].toStdString();
     EXPECT_TRUE(ok.text().contains(journalFolder() + QLatin1Char('/') + left[0])) << ok.text().toStdString();
-    ReadingTable kept;
-    EXPECT_TRUE(datafiles::loadText(kept, journalFolder() + QLatin1Char('/') + left[0]).ok);
-    EXPECT_EQ(kept.rowCount(), 2);
+    // "Open old data files" loads it, with the count of each reading.
+    second.w->recording().LoadTableFile(journalFolder() + QLatin1Char('/') + left[0], false);
+    ASSERT_EQ(second.table().rowCount(), 2);
+    EXPECT_EQ(second.table().intValue(1, ReadingTable::NVal), 12345);
+    EXPECT_EQ(second.table().text(1, ReadingTable::Value), QStringLiteral("12.345"));
 }
 
 TEST(JournalWindow, SavingClosingDataAndLoadingXmlEmptyItButLoadingTextDoesNot) {
@@ -129,7 +150,7 @@ TEST(JournalWindow, SavingClosingDataAndLoadingXmlEmptyItButLoadingTextDoesNot) 
     ASSERT_TRUE(win.written());
     QFile j(journal.path());
     ASSERT_TRUE(j.open(QIODevice::ReadOnly));
-    EXPECT_EQ(j.readAll(), datafiles::textHeader());
+    EXPECT_EQ(j.readAll(), journalformat::header());
 
     win.w->recording().LoadTableFile(files.filePath(QStringLiteral("a.txt")), false);
     EXPECT_EQ(win.table().rowCount(), 4);
@@ -223,6 +244,7 @@ TEST(JournalWindow, AJournalThatCannotBeWrittenIsToldOnceAndAgainWhenItIs) {
     ASSERT_TRUE(waitUntil([&] { return ok.answered() == 2; }, 5000));
     EXPECT_TRUE(ok.text().contains(QStringLiteral("protected once more"))) << ok.text().toStdString();
     ReadingTable journalled;
-    ASSERT_TRUE(datafiles::loadText(journalled, win.journal().path()).ok);
+    std::vector<journalformat::Entry> entries;
+    journalformat::read(contents(win.journal().path()), journalled, entries);
     EXPECT_EQ(journalled.rowCount(), 2);
 }

@@ -4,15 +4,21 @@
 // builds it; then the record limit is set to "limitless", "Repeat" is left on
 // (every frame becomes a row) and "COM Connect" is pressed.
 //
-// Every row the table gains is written to standard output as its text line,
-// at once after the serial data that made it and before anything else runs,
-// so the test knows which rows the table held, and when; the rows recorded
-// after the event loop ended follow at the end. Exits 3 when the window is
-// not set up to record every frame, 4 when the port does not open.
+// What the table and the chart gain is written to standard output at once
+// after each byte of serial data (so after each frame on its own) and before
+// anything else runs, so the test knows what they held, and when; what comes
+// after the event loop ended follows at the end. The lines, each ending in LF:
+//   R <field>...    a row: each field "~" when null, else "=" and its text
+//                   percent-encoded (UTF-8)
+//   N               the chart no longer holds what was reported: it starts again
+//   P <value>       the chart gained this point (printed with 17 digits)
+// Exits 3 when the window is not set up to record every frame, 4 when the
+// port does not open.
 #include "app/EndingSignals.h"
 #include "app/TFCOMM.h"
+#include "chart/ChartRegion.h"
+#include "chart/PlotSurface.h"
 #include "link/serial/TComPortDriver.h"
-#include "recording/DataFiles.h"
 
 #include <QAction>
 #include <QApplication>
@@ -23,19 +29,40 @@
 #include <cerrno>
 #include <cstdio>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
-// Writes the rows of `table` not written yet to standard output, unbuffered:
-// what is written is in the pipe even if the process is killed right after.
-class RowReporter {
+// Writes what `window` gained since the last report to standard output,
+// unbuffered: what is written is in the pipe even if the process is killed
+// right after.
+class Reporter {
 public:
-    explicit RowReporter(const voltaro::ReadingTable& table) : table_(table) {}
+    explicit Reporter(voltaro::TFCOMM& window) : window_(window) {}
 
     void report() {
         QByteArray lines;
-        for (; reported_ < table_.rowCount(); ++reported_)
-            lines += voltaro::datafiles::textLine(table_, reported_);
+        const voltaro::RecordPoints& points = window_.chart().plot().points();
+        bool extends = points.size() >= static_cast<int>(chart_.size());
+        for (std::size_t i = 0; extends && i < chart_.size(); ++i)
+            extends = (points.constBegin() + static_cast<int>(i))->value == chart_[i];
+        if (!extends) {
+            lines += "N\n";
+            chart_.clear();
+        }
+        for (auto p = points.constBegin() + static_cast<int>(chart_.size()); p != points.constEnd(); ++p) {
+            chart_.push_back(p->value);
+            lines += "P\t" + QByteArray::number(p->value, 'g', 17) + '\n';
+        }
+        const voltaro::ReadingTable& table = window_.recording().table();
+        for (; reported_ < table.rowCount(); ++reported_) {
+            lines += 'R';
+            for (int f = 0; f < voltaro::ReadingTable::FieldCount; ++f)
+                lines += table.isNull(reported_, f)
+                             ? QByteArray("\t~")
+                             : "\t=" + table.text(reported_, f).toUtf8().toPercentEncoding();
+            lines += '\n';
+        }
         const char* data = lines.constData();
         qsizetype left = lines.size();
         while (left > 0) {
@@ -50,8 +77,9 @@ public:
     }
 
 private:
-    const voltaro::ReadingTable& table_;
+    voltaro::TFCOMM& window_;
     qsizetype reported_ = 0;
+    std::vector<double> chart_;
 };
 
 } // namespace
@@ -67,12 +95,14 @@ int main(int argc, char** argv) {
     TForm1.resize(696, 480);
     FCOMM.show();
 
-    RowReporter reporter(FCOMM.recording().table());
-    // The window's own handler, followed by the report.
+    Reporter reporter(FCOMM);
+    // The window's own handler a byte at a time, each followed by the report.
     FCOMM.linkBar().driver().setOnReceiveData(
         [&](voltaro::TComPortDriver*, const void* data, std::int32_t size) {
-            FCOMM.DX22KDATA(static_cast<const std::uint8_t*>(data), size);
-            reporter.report();
+            for (std::int32_t i = 0; i < size; ++i) {
+                FCOMM.DX22KDATA(static_cast<const std::uint8_t*>(data) + i, 1);
+                reporter.report();
+            }
         });
     // Rows that come another way are reported within a tenth of a second.
     QTimer poll;

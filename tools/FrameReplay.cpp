@@ -13,7 +13,8 @@ namespace voltaro {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: frame-replay [--hid] [--decimal-sep C] [--hi TEXT] [--lo TEXT] [--quiet] [FILE]\n"
+    "usage: frame-replay [--hid] [--decimal-sep C] [--hi TEXT] [--lo TEXT] [--quiet] [--help] [--version] "
+    "[FILE]\n"
     "Decodes the meter's serial byte stream (or, with --hid, one input report per line in\n"
     "hexadecimal, report ID first) from FILE or standard input.\n";
 
@@ -24,6 +25,7 @@ struct Options {
     bool hid = false;
     bool quiet = false;
     bool help = false;
+    bool version = false;
     std::string decimalSep = ".";
     std::string hi = "22000";
     std::string lo = "-22000";
@@ -47,6 +49,8 @@ bool parseOptions(const std::vector<std::string>& args, Options& o, std::string&
             o.quiet = true;
         else if (a == "--help" || a == "-h")
             o.help = true;
+        else if (a == "--version" || a == "-V")
+            o.version = true;
         else if (a == "--decimal-sep") {
             if (!value(o.decimalSep))
                 return false;
@@ -113,6 +117,10 @@ int runFrameReplay(const std::vector<std::string>& args, std::FILE* in, std::FIL
     }
     if (o.help) {
         std::fputs(kUsage, out);
+        return 0;
+    }
+    if (o.version) {
+        std::fputs("frame-replay " VOLTARO_VERSION "\n", out);
         return 0;
     }
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(nullptr, &std::fclose);

@@ -90,6 +90,10 @@ std::uint64_t runCable(const SimOptions& o, MeterSimulator& sim, int fd, const s
 
 } // namespace
 
+std::string simVersion() {
+    return "meter-sim " VOLTARO_VERSION "\n";
+}
+
 std::string simUsage() {
     std::string u = "usage: meter-sim [--out FILE | --pty] [--count N] [--rate R|max] [--scenario NAME] "
                     "[--hid [--report-rate N] [--packets]] [--seed S]\n"
@@ -113,6 +117,8 @@ std::string simUsage() {
                     "                   without waiting for a reader and put in packet mode, and a report\n"
                     "                   that finds it full is dropped\n"
                     "  --seed S         seed of the random walks (default 1)\n"
+                    "  -h, --help       show this help and exit\n"
+                    "  -V, --version    show the version and exit\n"
                     "scenarios:\n";
     for (const auto& s : MeterSimulator::scenarios()) {
         u += "  ";
@@ -138,6 +144,8 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
         };
         if (a == "--help" || a == "-h") {
             o.help = true;
+        } else if (a == "--version" || a == "-V") {
+            o.version = true;
         } else if (a == "--hid") {
             o.hid = true;
         } else if (a == "--packets") {

@@ -21,6 +21,7 @@ struct SimOptions {
     bool pty = false;           // serve a pseudo-terminal instead of writing to a file
     std::uint32_t seed = 1;
     bool help = false;
+    bool version = false;
 };
 
 // The serial line's limit: 19200 baud, 10 bits a byte, 14 bytes a frame.
@@ -30,6 +31,7 @@ inline constexpr double kLineLimitFramesPerSecond = 19200.0 / 10.0 / 14.0;
 std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std::string& error);
 
 std::string simUsage();
+std::string simVersion();
 
 // Writes frames to `fd` at the options' pace until the count is reached,
 // `stop` is set, or the reader goes away. Returns the frames written. With

@@ -16,6 +16,10 @@ int main(int argc, char** argv) {
         std::fputs(voltaro::sim::simUsage().c_str(), stdout);
         return 0;
     }
+    if (options->version) {
+        std::fputs(voltaro::sim::simVersion().c_str(), stdout);
+        return 0;
+    }
     // A reader that goes away ends the run quietly.
     std::signal(SIGPIPE, SIG_IGN);
     int fd = STDOUT_FILENO;

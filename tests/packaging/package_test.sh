@@ -158,9 +158,14 @@ step_contents() {
 }
 
 step_tools() {
-    local bin=$root/usr/bin out
-    out=$("$bin/voltaro-interface" --version)
-    [ "$out" = "voltaro-interface $version" ] || fail "voltaro-interface --version printed '$out'"
+    local bin=$root/usr/bin out p
+    # Every program names its version and shows its help, as help2man and Debian expect.
+    for p in "${programs[@]}"; do
+        out=$(QT_QPA_PLATFORM=offscreen "$bin/$p" --version) || fail "$p --version exited with $?"
+        [ "$out" = "$p $version" ] || fail "$p --version printed '$out'"
+        out=$(QT_QPA_PLATFORM=offscreen "$bin/$p" --help) || fail "$p --help exited with $?"
+        grep -q -- "--version" <<<"$out" || fail "$p --help does not show --version"
+    done
 
     # voltaro-log --list: the port map, with COM2 pointed at a device of our own.
     out=$(VOLTARO_COM2="$scratch/meter-port" "$bin/voltaro-log" --list) || fail "voltaro-log --list exited with $?"

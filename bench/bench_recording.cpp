@@ -2,8 +2,8 @@
 // the row) with 10 rows and with 10 million rows in the table, and the
 // table's bytes per row; and the same with the row's line queued for the
 // journal, as the window records it.
-#include "recording/DataFiles.h"
 #include "recording/Journal.h"
+#include "recording/JournalFormat.h"
 #include "recording/ReadingTable.h"
 #include "recording/Recorder.h"
 
@@ -55,8 +55,11 @@ void BM_RecordReadingJournalled(benchmark::State& state) {
         recorder.INDataToTable(reading(static_cast<int>(i)), false, true, interval, time);
     const voltaro::Reading r = reading(1234);
     for (auto _ : state)
-        if (recorder.INDataToTable(r, false, true, interval, time) == voltaro::Recorder::Outcome::Recorded)
-            journal.append(voltaro::datafiles::textLine(table, table.rowCount() - 1));
+        if (recorder.INDataToTable(r, false, true, interval, time) == voltaro::Recorder::Outcome::Recorded) {
+            QByteArray line;
+            voltaro::journalformat::appendRow(table, table.rowCount() - 1, r.ScaledValue, line);
+            journal.append(line);
+        }
     state.counters["rows"] = static_cast<double>(table.rowCount());
     state.counters["journal writes"] = static_cast<double>(journal.writes());
     journal.empty();

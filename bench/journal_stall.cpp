@@ -4,8 +4,8 @@
 // percentile, longest), how many writes were made and whether every row
 // reached the file.
 //   journal_stall [SECONDS] [SYNC_MS]
-#include "recording/DataFiles.h"
 #include "recording/Journal.h"
+#include "recording/JournalFormat.h"
 #include "recording/Recorder.h"
 
 #include <QFile>
@@ -46,7 +46,11 @@ int main(int argc, char** argv) {
             r.Count = i % 22000;
             const auto t0 = Clock::now();
             recorder.INDataToTable(r, false, true, QStringLiteral("10"), QStringLiteral("12:34:56"));
-            journal.append(voltaro::datafiles::textLine(table, table.rowCount() - 1));
+            {
+                QByteArray line;
+                voltaro::journalformat::appendRow(table, table.rowCount() - 1, r.ScaledValue, line);
+                journal.append(line);
+            }
             us.push_back(std::chrono::duration<double, std::micro>(Clock::now() - t0).count());
             next += std::chrono::microseconds(7300);
             std::this_thread::sleep_until(next);
@@ -56,7 +60,12 @@ int main(int argc, char** argv) {
         // Ending writes what is left, as the window does when it closes.
     }
     voltaro::ReadingTable journalled;
-    voltaro::datafiles::loadText(journalled, path);
+    {
+        QFile file(path);
+        std::vector<voltaro::journalformat::Entry> entries;
+        if (file.open(QIODevice::ReadOnly))
+            voltaro::journalformat::read(file.readAll(), journalled, entries);
+    }
     std::sort(us.begin(), us.end());
     std::printf("rows %zu, sync %d ms, writes %llu: queueing a row took median %.2f us, p99 %.2f us, "
                 "longest %.2f us; rows in the journal %lld (%s)\n",

@@ -27,7 +27,7 @@
 //     kBytesPerRowBound a row (see there)
 //   - the CPU share of one core at the line's limit, the sender's own thread
 //     left out, stays under kCpuBound (see there)
-//   - the journal, read back with the program's own loader, holds exactly the
+//   - the journal, read back with the program's own reader, holds exactly the
 //     rows recorded since the last save, ending with the table's last row
 //   - while the table is saved at the line's limit, the system's buffer
 //     (hidraw's 64 reports for the cable, the terminal's for the line)
@@ -45,6 +45,7 @@
 #include "chart/TChartControl.h"
 #include "recording/DataFiles.h"
 #include "recording/Journal.h"
+#include "recording/JournalFormat.h"
 #include "recording/ReadingTableModel.h"
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
@@ -90,6 +91,8 @@ using namespace voltaro::bench;
 using voltaro::TFCOMM;
 using voltaro::sim::kLineLimitFramesPerSecond;
 namespace datafiles = voltaro::datafiles;
+namespace journalformat = voltaro::journalformat;
+using voltaro::ReadingTable;
 
 // Memory: the recording benchmark recording_scale (the whole window filled
 // with 10 million readings) peaks at 61.4 bytes a row, the program's own
@@ -770,8 +773,12 @@ void Soak::checkJournal() {
     runUntil(
         [&] {
             onDisk.clear();
-            return !journal.path().isEmpty() && datafiles::loadText(onDisk, journal.path()).ok &&
-                   onDisk.rowCount() == expected;
+            QFile file(journal.path());
+            std::vector<journalformat::Entry> entries;
+            if (journal.path().isEmpty() || !file.open(QIODevice::ReadOnly))
+                return false;
+            journalformat::read(file.readAll(), onDisk, entries);
+            return onDisk.rowCount() == expected;
         },
         10000, 250);
     std::printf("journal: %lld rows in %s (rows since the last save %lld)\n",
@@ -779,9 +786,13 @@ void Soak::checkJournal() {
                 static_cast<long long>(expected));
     if (onDisk.rowCount() != expected)
         fail(QStringLiteral("the journal holds %1 rows, expected %2").arg(onDisk.rowCount()).arg(expected));
-    else if (expected > 0 && datafiles::textLine(onDisk, expected - 1) !=
-                                 datafiles::textLine(w_.recording().table(), rows() - 1))
-        fail(QStringLiteral("the journal's last row is not the table's"));
+    else if (expected > 0)
+        for (int f = 0; f < ReadingTable::FieldCount; ++f)
+            if (onDisk.isNull(expected - 1, f) != w_.recording().table().isNull(rows() - 1, f) ||
+                onDisk.text(expected - 1, f) != w_.recording().table().text(rows() - 1, f)) {
+                fail(QStringLiteral("the journal's last row is not the table's"));
+                break;
+            }
 }
 
 int Soak::run() {

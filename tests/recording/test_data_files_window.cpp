@@ -3,6 +3,7 @@
 #include "app/TFCOMM.h"
 #include "recording/DataFiles.h"
 #include "recording/Journal.h"
+#include "recording/JournalFormat.h"
 #include "recording/ReadingTableModel.h"
 #include "support/FileSizeLimit.h"
 #include "support/WindowTestSupport.h"
@@ -241,9 +242,11 @@ TEST_F(DataFilesWindow, AFullDiskIsToldKeepsTheOldFilesAndRecordingGoesOn) {
     };
     const auto journalled = [this] {
         ReadingTable rows;
-        if (w->recording().journal().path().isEmpty())
+        std::vector<journalformat::Entry> entries;
+        QFile file(w->recording().journal().path());
+        if (!file.open(QIODevice::ReadOnly))
             return qsizetype(0);
-        datafiles::loadText(rows, w->recording().journal().path());
+        journalformat::read(file.readAll(), rows, entries);
         return rows.rowCount();
     };
     Journal& journal = w->recording().journal();
@@ -303,7 +306,10 @@ TEST_F(DataFilesWindow, AFullDiskIsToldKeepsTheOldFilesAndRecordingGoesOn) {
     // The journal holds every unsaved row, whole and in order.
     ASSERT_TRUE(waitUntil([&] { return journalled() == 7; }, 5000));
     ReadingTable rows;
-    ASSERT_TRUE(datafiles::loadText(rows, journal.path()).ok);
+    std::vector<journalformat::Entry> entries;
+    QFile file(journal.path());
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    journalformat::read(file.readAll(), rows, entries);
     QStringList journalLines;
     for (qsizetype r = 0; r < rows.rowCount(); ++r)
         journalLines << QString::fromLatin1(datafiles::textLine(rows, r));

@@ -261,54 +261,43 @@ std::string DisplayState::digitTexts() const {
     return s;
 }
 
-bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, DecodedFrame& out) {
-    if (ft.size() != 14)
-        return false;
-    // v[1..14]: the nibble of each frame character (1-based like the frame's positions).
-    int v[15] = {};
-    for (int pos = 2; pos <= 13; ++pos) {
-        v[pos] = hexValue(ft[pos - 1]);
-        if (v[pos] < 0)
-            return false;
-    }
+namespace {
+
+// The status flags of a frame that the decoding reads.
+struct Flags {
+    bool duty, minus, lowBattery, overload, relative, dutyOverload, dc, ac, autoRange, hold;
+};
+
+Flags readFlags(const int (&v)[15]) {
     // Flag p of the 48-bit string sits in character 2 + (p-1)/4, bit 8,4,2,1 by (p-1)%4.
     auto flag = [&](int p) { return (v[2 + (p - 1) / 4] & (8 >> ((p - 1) % 4))) != 0; };
-    const bool dutyFlag = flag(29);
-    const bool minusFlag = flag(30);
-    const bool lowBatteryFlag = flag(31);
-    const bool overloadFlag = flag(32);
-    const bool relativeFlag = flag(35);
-    const bool dutyOverloadFlag = flag(37);
-    const bool dcFlag = flag(41);
-    const bool acFlag = flag(42);
-    const bool autoFlag = flag(43);
-    const bool holdFlag = flag(47);
+    return {flag(29), flag(30), flag(31), flag(32), flag(35),
+            flag(37), flag(41), flag(42), flag(43), flag(47)};
+}
 
-    Work w;
-    for (int i = 0; i < 5; ++i)
-        w.d[i] = ft[2 + i];
-    if (dutyOverloadFlag) {
+// The panel's annunciators, digits and texts of the function, coupling and flags.
+void lightPanel(Work& w, const int (&v)[15], const Flags& f) {
+    if (f.dutyOverload) {
         w.overloadPattern();
         w.on(E::LcdP2);
     }
     w.on(E::LCDsend);
 
-    w.function(v[8], v[2], dutyFlag, dutyOverloadFlag);
+    w.function(v[8], v[2], f.duty, f.dutyOverload);
     w.coupling(v[12], v[2]);
 
-    const std::string_view sign = minusFlag ? "-" : "";
-    w.lit.setLit(E::LcdFH, minusFlag);
-    w.lit.setLit(E::LCDBATT, lowBatteryFlag);
+    w.lit.setLit(E::LcdFH, f.minus);
+    w.lit.setLit(E::LCDBATT, f.lowBattery);
 
     w.on(E::LcdD0, E::LcdDa, E::LcdDb, E::LcdDc, E::LcdDd);
-    if (overloadFlag) {
+    if (f.overload) {
         w.overloadPattern();
         w.on(E::LcdDa, E::LcdDb);
     } else {
         w.blankLeadingZeros();
     }
-    w.lit.setLit(E::LCDREL, relativeFlag);
-    if (dutyOverloadFlag) {
+    w.lit.setLit(E::LCDREL, f.relative);
+    if (f.dutyOverload) {
         w.off(E::LcdAuto);
         w.on(E::LcdManu);
         w.range = "MANU";
@@ -318,10 +307,10 @@ bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, Decoded
         w.off(E::LcdV, E::LCDHz, E::LcdP0, E::LcdP1, E::LcdP2);
         w.on(E::LcdP3);
     }
-    w.lit.setLit(E::LcdDc1, dcFlag);
-    w.lit.setLit(E::LcdAC, acFlag);
-    w.lit.setLit(E::LcdAuto, autoFlag);
-    if (holdFlag)
+    w.lit.setLit(E::LcdDc1, f.dc);
+    w.lit.setLit(E::LcdAC, f.ac);
+    w.lit.setLit(E::LcdAuto, f.autoRange);
+    if (f.hold)
         w.on(E::LCDHold);
     if (w.lit_(E::LcdAuto)) {
         w.range = "AUTO";
@@ -330,24 +319,28 @@ bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, Decoded
         w.range = "MANU";
         w.on(E::LcdManu);
     }
+}
 
-    // Count: the overload pattern stands for the full scale; otherwise the
-    // five digits must be decimal, or the frame cannot be decoded.
-    const bool overloadDigits = w.d[1] == '0' && w.d[2] == '@';
-    if (overloadDigits) {
-        out.Count = minusFlag ? -ctx.fullScaleCount : ctx.fullScaleCount;
-    } else {
-        int count = 0;
-        for (char c : w.d) {
-            if (!isDigit(c))
-                return false;
-            count = count * 10 + (c - '0');
-        }
-        out.Count = minusFlag ? -count : count;
+// The count: the overload pattern stands for the full scale; otherwise the
+// five digits must be decimal, or the frame cannot be decoded.
+bool readCount(const Work& w, bool minus, int fullScaleCount, double* count) {
+    if (w.d[1] == '0' && w.d[2] == '@') {
+        *count = minus ? -fullScaleCount : fullScaleCount;
+        return true;
     }
+    int n = 0;
+    for (char c : w.d) {
+        if (!isDigit(c))
+            return false;
+        n = n * 10 + (c - '0');
+    }
+    *count = minus ? -n : n;
+    return true;
+}
 
-    // Scale by the last lit point; with no point the count is the value and
-    // the chart spans the full scale.
+// Scales by the last lit point; with no point the count is the value and
+// the chart spans the full scale. Returns the point's index, or -1.
+int scale(const Work& w, int fullScaleCount, DecodedFrame& out) {
     int lastPoint = -1;
     for (int k = 0; k < 4; ++k) {
         if (w.lit_(kPoints[k]))
@@ -358,19 +351,22 @@ bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, Decoded
         out.chartYMax = kPointChartMax[lastPoint];
     } else {
         out.ScaledValue = out.Count;
-        out.chartYMax = ctx.fullScaleCount;
+        out.chartYMax = fullScaleCount;
     }
     out.chartYMin = -out.chartYMax;
     if (w.d[2] == '@')
         out.ScaledValue = out.Count;
+    return lastPoint;
+}
 
-    // The value as the panel shows it, with the separator at every lit point.
+// The value as the panel shows it, with the separator at every lit point.
+void writeValueText(const Work& w, bool minus, std::string_view decimalSep, std::string& vt) {
     std::string_view sep[4];
     for (int k = 0; k < 4; ++k)
-        sep[k] = w.lit_(kPoints[k]) ? ctx.decimalSep : std::string_view();
-    std::string& vt = out.ValueText;
+        sep[k] = w.lit_(kPoints[k]) ? decimalSep : std::string_view();
     vt.clear();
-    vt += sign;
+    if (minus)
+        vt += '-';
     auto digit = [&](int i) {
         if (w.d[i])
             vt += w.d[i];
@@ -381,7 +377,30 @@ bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, Decoded
         digit(0), vt += sep[0], digit(1), vt += sep[1], digit(2), vt += sep[2], digit(3), vt += sep[3];
         digit(4);
     }
+}
 
+} // namespace
+
+bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, DecodedFrame& out) {
+    if (ft.size() != 14)
+        return false;
+    // v[1..14]: the nibble of each frame character (1-based like the frame's positions).
+    int v[15] = {};
+    for (int pos = 2; pos <= 13; ++pos) {
+        v[pos] = hexValue(ft[pos - 1]);
+        if (v[pos] < 0)
+            return false;
+    }
+    const Flags flags = readFlags(v);
+
+    Work w;
+    for (int i = 0; i < 5; ++i)
+        w.d[i] = ft[2 + i];
+    lightPanel(w, v, flags);
+    if (!readCount(w, flags.minus, ctx.fullScaleCount, &out.Count))
+        return false;
+    const int lastPoint = scale(w, ctx.fullScaleCount, out);
+    writeValueText(w, flags.minus, ctx.decimalSep, out.ValueText);
     if (lastPoint >= 0)
         w.pointIndex = lastPoint;
 
@@ -389,11 +408,11 @@ bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, Decoded
     out.UnitText = w.unit;
     out.RangeText = w.range;
     out.PointIndex = w.pointIndex;
-    out.overloadFlag = overloadFlag;
+    out.overloadFlag = flags.overload;
     out.display.lit = w.lit;
     for (int i = 0; i < 5; ++i)
         out.display.digits[i] = w.d[i];
-    if (overloadDigits) {
+    if (w.d[1] == '0' && w.d[2] == '@') {
         out.display.barPosition = ctx.barOverloadPos;
     } else {
         const int n = (w.d[0] - '0') * 10 + (w.d[1] - '0');

@@ -93,160 +93,205 @@ std::string oneLine(const std::string& text) {
     return shown;
 }
 
-std::optional<LogOptions> parse(const std::vector<std::string>& args, std::string& error) {
-    LogOptions o;
-    bool otherThanList = false;
-    bool recordingRule = false;
-    std::string firstRule;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        std::string v;
-        // The option's value, or a mistake when there is none.
-        auto value = [&](const char* what) {
-            if (i + 1 >= args.size() || args[i + 1].empty()) {
-                error = a + " needs " + what;
-                return false;
-            }
-            v = args[++i];
-            return true;
-        };
-        auto rule = [&] {
-            recordingRule = true;
-            if (firstRule.empty())
-                firstRule = a;
-        };
-        if (a == "--help" || a == "-h") {
-            o.help = true;
-        } else if (a == "--version" || a == "-V") {
-            o.version = true;
-        } else if (a == "--list" || a == "--usb" || a == "--port") {
-            if (o.mode != LogOptions::Mode::None) {
-                error = "choose one of --list, --usb and --port";
+// The command line, one argument at a time: each group of options takes the
+// arguments it knows and says whether it did, or why not.
+class Parser {
+public:
+    Parser(const std::vector<std::string>& args, std::string& error) : args_(args), error_(error) {}
+
+    std::optional<LogOptions> run() {
+        for (i_ = 0; i_ < args_.size(); ++i_) {
+            const std::string& a = args_[i_];
+            Taken taken = takeWhatToDo(a);
+            if (taken == Taken::No)
+                taken = takeRecordingOption(a);
+            if (taken == Taken::No)
+                taken = takeReadingOption(a);
+            if (taken == Taken::No)
+                error_ = "unknown argument \"" + a + "\"";
+            if (taken != Taken::Yes)
                 return std::nullopt;
-            }
-            o.mode = a == "--list"  ? LogOptions::Mode::List
-                     : a == "--usb" ? LogOptions::Mode::Usb
-                                    : LogOptions::Mode::Port;
-            if (o.mode == LogOptions::Mode::Port) {
-                if (!value("COM1..COM4 or a device file"))
-                    return std::nullopt;
-                o.port = v;
-            }
-        } else if (a == "--out") {
-            if (!value("a file name"))
-                return std::nullopt;
-            o.out = v;
-            otherThanList = true;
-        } else if (a == "--overwrite") {
-            o.overwrite = true;
-            rule();
-        } else if (a == "--interval") {
-            if (!value("a number of seconds"))
-                return std::nullopt;
-            const auto n = wholeNumber(v, 1, INT_MAX);
-            if (!n) {
-                error = "--interval needs a whole number of seconds from 1 to " + std::to_string(INT_MAX) +
-                        ", not \"" + v + "\"";
-                return std::nullopt;
-            }
-            o.interval = static_cast<int>(*n);
-            rule();
-        } else if (a == "--no-repeat") {
-            o.repeat = false;
-            rule();
-        } else if (a == "--limit") {
-            if (!value("a number of rows"))
-                return std::nullopt;
-            // One below the largest number, so the record numbers never overflow.
-            const auto n = wholeNumber(v, 1, INT_MAX - 1);
-            if (!n) {
-                error = "--limit needs a whole number of rows from 1 to " + std::to_string(INT_MAX - 1) +
-                        ", not \"" + v + "\"";
-                return std::nullopt;
-            }
-            o.limit = static_cast<int>(*n);
-            rule();
-        } else if (a == "--hi" || a == "--lo") {
-            if (!value("a number"))
-                return std::nullopt;
-            (a == "--hi" ? o.hi : o.lo) = v;
-            otherThanList = true;
-        } else if (a == "--decimal-sep") {
-            if (!value("one character"))
-                return std::nullopt;
-            if (!validSeparator(v)) {
-                error =
-                    "--decimal-sep needs one character that is not a digit, letter, sign or blank, not \"" +
-                    v + "\"";
-                return std::nullopt;
-            }
-            o.decimalSep = v;
-            otherThanList = true;
-        } else if (a == "--duration") {
-            if (!value("a time such as 90, 90s, 15m or 2h"))
-                return std::nullopt;
-            o.duration = parseDuration(v);
-            if (!o.duration) {
-                error = "--duration needs a time such as 90, 90s, 15m or 2h (whole seconds, minutes or hours "
-                        "above 0), not \"" +
-                        v + "\"";
-                return std::nullopt;
-            }
-            otherThanList = true;
-        } else if (a == "--count") {
-            if (!value("a number"))
-                return std::nullopt;
-            const auto n = wholeNumber(v, 1, UINT64_MAX);
-            if (!n) {
-                error = "--count needs a whole number above 0, not \"" + v + "\"";
-                return std::nullopt;
-            }
-            o.count = *n;
-            otherThanList = true;
-        } else if (a == "--quiet" || a == "-q") {
-            o.quiet = true;
-            otherThanList = true;
-        } else if (a == "--no-wait") {
-            o.wait = false;
-            otherThanList = true;
-        } else {
-            error = "unknown argument \"" + a + "\"";
-            return std::nullopt;
         }
+        if (o_.help || o_.version)
+            return o_;
+        return consistent() ? std::optional<LogOptions>(o_) : std::nullopt;
     }
-    if (o.help || o.version)
-        return o;
-    if (o.mode == LogOptions::Mode::None) {
-        error = "nothing to do: give --list, --usb or --port";
-        return std::nullopt;
+
+private:
+    enum class Taken { No, Yes, Failed };
+
+    // The option's value, or a mistake when there is none.
+    bool value(const std::string& a, const char* what) {
+        if (i_ + 1 >= args_.size() || args_[i_ + 1].empty()) {
+            error_ = a + " needs " + what;
+            return false;
+        }
+        v_ = args_[++i_];
+        return true;
     }
-    if (o.mode == LogOptions::Mode::List && (otherThanList || recordingRule)) {
-        error = "--list takes no other option";
-        return std::nullopt;
+
+    // A whole number from `least` to `most`, or the mistake `wanted` names.
+    std::optional<std::uint64_t> number(const std::string& a, std::uint64_t least, std::uint64_t most,
+                                        const std::string& wanted) {
+        const auto n = wholeNumber(v_, least, most);
+        if (!n)
+            error_ = a + " needs " + wanted + ", not \"" + v_ + "\"";
+        return n;
     }
-    if (recordingRule && !o.recording()) {
-        error = firstRule + " applies to recording: give --out FILE";
-        return std::nullopt;
+
+    void rule(const std::string& a) {
+        recordingRule_ = true;
+        if (firstRule_.empty())
+            firstRule_ = a;
     }
-    const std::string sep = separatorFor(o, readDecimalSep());
-    const auto hi = limitValue(o.hi, sep);
-    const auto lo = limitValue(o.lo, sep);
-    if (!hi || !lo) {
-        error = std::string(hi ? "--lo" : "--hi") + " needs a number, not \"" + (hi ? o.lo : o.hi) + "\"" +
-                " (decimal separator \"" + sep + "\")";
-        return std::nullopt;
+
+    Taken takeWhatToDo(const std::string& a) {
+        if (a == "--help" || a == "-h") {
+            o_.help = true;
+        } else if (a == "--version" || a == "-V") {
+            o_.version = true;
+        } else if (a == "--list" || a == "--usb" || a == "--port") {
+            if (o_.mode != LogOptions::Mode::None) {
+                error_ = "choose one of --list, --usb and --port";
+                return Taken::Failed;
+            }
+            o_.mode = a == "--list"  ? LogOptions::Mode::List
+                      : a == "--usb" ? LogOptions::Mode::Usb
+                                     : LogOptions::Mode::Port;
+            if (o_.mode == LogOptions::Mode::Port) {
+                if (!value(a, "COM1..COM4 or a device file"))
+                    return Taken::Failed;
+                o_.port = v_;
+            }
+        } else {
+            return Taken::No;
+        }
+        return Taken::Yes;
     }
-    if (*hi < *lo) {
-        error = "--hi " + o.hi + " is below --lo " + o.lo + ": every reading would fail";
-        return std::nullopt;
+
+    Taken takeRecordingOption(const std::string& a) {
+        if (a == "--out") {
+            if (!value(a, "a file name"))
+                return Taken::Failed;
+            o_.out = v_;
+            otherThanList_ = true;
+            return Taken::Yes;
+        }
+        if (a == "--overwrite") {
+            o_.overwrite = true;
+        } else if (a == "--interval") {
+            if (!value(a, "a number of seconds"))
+                return Taken::Failed;
+            const auto n =
+                number(a, 1, INT_MAX, "a whole number of seconds from 1 to " + std::to_string(INT_MAX));
+            if (!n)
+                return Taken::Failed;
+            o_.interval = static_cast<int>(*n);
+        } else if (a == "--no-repeat") {
+            o_.repeat = false;
+        } else if (a == "--limit") {
+            if (!value(a, "a number of rows"))
+                return Taken::Failed;
+            // One below the largest number, so the record numbers never overflow.
+            const auto n =
+                number(a, 1, INT_MAX - 1, "a whole number of rows from 1 to " + std::to_string(INT_MAX - 1));
+            if (!n)
+                return Taken::Failed;
+            o_.limit = static_cast<int>(*n);
+        } else {
+            return Taken::No;
+        }
+        rule(a);
+        return Taken::Yes;
     }
-    return o;
-}
+
+    Taken takeReadingOption(const std::string& a) {
+        if (a == "--hi" || a == "--lo") {
+            if (!value(a, "a number"))
+                return Taken::Failed;
+            (a == "--hi" ? o_.hi : o_.lo) = v_;
+        } else if (a == "--decimal-sep") {
+            if (!value(a, "one character"))
+                return Taken::Failed;
+            if (!validSeparator(v_)) {
+                error_ =
+                    "--decimal-sep needs one character that is not a digit, letter, sign or blank, not \"" +
+                    v_ + "\"";
+                return Taken::Failed;
+            }
+            o_.decimalSep = v_;
+        } else if (a == "--duration") {
+            if (!value(a, "a time such as 90, 90s, 15m or 2h"))
+                return Taken::Failed;
+            o_.duration = parseDuration(v_);
+            if (!o_.duration) {
+                error_ =
+                    "--duration needs a time such as 90, 90s, 15m or 2h (whole seconds, minutes or hours "
+                    "above 0), not \"" +
+                    v_ + "\"";
+                return Taken::Failed;
+            }
+        } else if (a == "--count") {
+            if (!value(a, "a number"))
+                return Taken::Failed;
+            const auto n = number(a, 1, UINT64_MAX, "a whole number above 0");
+            if (!n)
+                return Taken::Failed;
+            o_.count = *n;
+        } else if (a == "--quiet" || a == "-q") {
+            o_.quiet = true;
+        } else if (a == "--no-wait") {
+            o_.wait = false;
+        } else {
+            return Taken::No;
+        }
+        otherThanList_ = true;
+        return Taken::Yes;
+    }
+
+    // What the options ask, taken together, can be done.
+    bool consistent() {
+        if (o_.mode == LogOptions::Mode::None) {
+            error_ = "nothing to do: give --list, --usb or --port";
+            return false;
+        }
+        if (o_.mode == LogOptions::Mode::List && (otherThanList_ || recordingRule_)) {
+            error_ = "--list takes no other option";
+            return false;
+        }
+        if (recordingRule_ && !o_.recording()) {
+            error_ = firstRule_ + " applies to recording: give --out FILE";
+            return false;
+        }
+        const std::string sep = separatorFor(o_, readDecimalSep());
+        const auto hi = limitValue(o_.hi, sep);
+        const auto lo = limitValue(o_.lo, sep);
+        if (!hi || !lo) {
+            error_ = std::string(hi ? "--lo" : "--hi") + " needs a number, not \"" + (hi ? o_.lo : o_.hi) +
+                     "\"" + " (decimal separator \"" + sep + "\")";
+            return false;
+        }
+        if (*hi < *lo) {
+            error_ = "--hi " + o_.hi + " is below --lo " + o_.lo + ": every reading would fail";
+            return false;
+        }
+        return true;
+    }
+
+    const std::vector<std::string>& args_;
+    std::string& error_;
+    std::size_t i_ = 0;
+    std::string v_; // the value of the option just read
+    LogOptions o_;
+    bool otherThanList_ = false;
+    bool recordingRule_ = false;
+    std::string firstRule_;
+};
 
 } // namespace
 
 std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std::string& error) {
-    auto o = parse(args, error);
+    auto o = Parser(args, error).run();
     if (!o)
         error = oneLine(error);
     return o;

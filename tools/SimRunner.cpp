@@ -9,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <pty.h>
+#include <set>
 #include <sys/stat.h>
 #include <termios.h>
 #include <thread>
@@ -130,99 +132,64 @@ std::string simUsage() {
     return u;
 }
 
-std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std::string& error) {
-    SimOptions o;
-    bool reportRateSet = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&]() -> const std::string* {
-            if (i + 1 >= args.size()) {
-                error = "meter-sim: " + a + " needs a value";
-                return nullptr;
-            }
-            return &args[++i];
-        };
-        if (a == "--help" || a == "-h") {
-            o.help = true;
-        } else if (a == "--version" || a == "-V") {
-            o.version = true;
-        } else if (a == "--hid") {
-            o.hid = true;
-        } else if (a == "--packets") {
-            o.packets = true;
-        } else if (a == "--report-rate") {
-            const auto* v = value();
-            if (!v)
-                return std::nullopt;
-            double r = 0;
-            auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), r);
-            if (ec != std::errc() || end != v->data() + v->size() || !(r > 0)) {
-                error = "meter-sim: --report-rate wants reports per second (more than 0), not '" + *v + "'";
-                return std::nullopt;
-            }
-            o.reportRate = r;
-            reportRateSet = true;
-        } else if (a == "--pty") {
-            o.pty = true;
-        } else if (a == "--out") {
-            const auto* v = value();
-            if (!v)
-                return std::nullopt;
-            o.outPath = *v;
-        } else if (a == "--count") {
-            const auto* v = value();
-            if (!v)
-                return std::nullopt;
-            if (!parseUnsigned(*v, o.count)) {
-                error = "meter-sim: --count wants a whole number, not '" + *v + "'";
-                return std::nullopt;
-            }
-        } else if (a == "--seed") {
-            const auto* v = value();
-            std::uint64_t seed = 0;
-            if (!v)
-                return std::nullopt;
-            if (!parseUnsigned(*v, seed)) {
-                error = "meter-sim: --seed wants a whole number, not '" + *v + "'";
-                return std::nullopt;
-            }
-            o.seed = static_cast<std::uint32_t>(seed);
-        } else if (a == "--rate") {
-            const auto* v = value();
-            if (!v)
-                return std::nullopt;
-            if (*v == "max") {
-                o.rate = kLineLimitFramesPerSecond;
-            } else {
-                double r = 0;
-                auto [end, ec] = std::from_chars(v->data(), v->data() + v->size(), r);
-                if (ec != std::errc() || end != v->data() + v->size() || r < 0) {
-                    error = "meter-sim: --rate wants frames per second (0 or more) or max, not '" + *v + "'";
-                    return std::nullopt;
-                }
-                o.rate = r;
-            }
-        } else if (a == "--scenario") {
-            const auto* v = value();
-            if (!v)
-                return std::nullopt;
-            if (!MeterSimulator::hasScenario(*v)) {
-                error = "meter-sim: no scenario '" + *v + "' (see --help)";
-                return std::nullopt;
-            }
-            o.scenario = *v;
-        } else {
-            error = "meter-sim: unknown argument '" + a + "' (see --help)";
-            return std::nullopt;
+namespace {
+
+// The number `v` holds, read whole; none when any of it is not the number.
+std::optional<double> wholeDouble(const std::string& v) {
+    double r = 0;
+    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), r);
+    return ec == std::errc() && end == v.data() + v.size() ? std::optional<double>(r) : std::nullopt;
+}
+
+// Takes the value `v` of option `a`; false with `error` for a value it refuses.
+bool takeValue(const std::string& a, const std::string& v, SimOptions& o, std::string& error) {
+    if (a == "--report-rate") {
+        const auto r = wholeDouble(v);
+        if (!r || !(*r > 0)) {
+            error = "meter-sim: --report-rate wants reports per second (more than 0), not '" + v + "'";
+            return false;
         }
+        o.reportRate = *r;
+    } else if (a == "--out") {
+        o.outPath = v;
+    } else if (a == "--count") {
+        if (!parseUnsigned(v, o.count)) {
+            error = "meter-sim: --count wants a whole number, not '" + v + "'";
+            return false;
+        }
+    } else if (a == "--seed") {
+        std::uint64_t seed = 0;
+        if (!parseUnsigned(v, seed)) {
+            error = "meter-sim: --seed wants a whole number, not '" + v + "'";
+            return false;
+        }
+        o.seed = static_cast<std::uint32_t>(seed);
+    } else if (a == "--rate") {
+        const auto r = v == "max" ? std::optional<double>(kLineLimitFramesPerSecond) : wholeDouble(v);
+        if (!r || *r < 0) {
+            error = "meter-sim: --rate wants frames per second (0 or more) or max, not '" + v + "'";
+            return false;
+        }
+        o.rate = *r;
+    } else if (a == "--scenario") {
+        if (!MeterSimulator::hasScenario(v)) {
+            error = "meter-sim: no scenario '" + v + "' (see --help)";
+            return false;
+        }
+        o.scenario = v;
     }
+    return true;
+}
+
+// The options taken together can be served.
+bool consistent(const SimOptions& o, bool reportRateSet, std::string& error) {
     if (o.pty && (o.hid || !o.outPath.empty())) {
         error = "meter-sim: --pty serves the serial line; it goes with neither --hid nor --out";
-        return std::nullopt;
+        return false;
     }
     if (!o.hid && (o.packets || reportRateSet)) {
         error = "meter-sim: --packets and --report-rate shape the USB cable's reports; they go with --hid";
-        return std::nullopt;
+        return false;
     }
     if (o.hid && o.rate > 0 && !CableReportClock::fitsSlots(o.rate, o.reportRate)) {
         char text[160];
@@ -232,8 +199,45 @@ std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std
             "a second",
             o.reportRate, o.reportRate / 3);
         error = text;
-        return std::nullopt;
+        return false;
     }
+    return true;
+}
+
+} // namespace
+
+std::optional<SimOptions> parseSimArgs(const std::vector<std::string>& args, std::string& error) {
+    static const std::set<std::string> valued = {"--report-rate", "--out",  "--count",
+                                                 "--seed",        "--rate", "--scenario"};
+    SimOptions o;
+    bool reportRateSet = false;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (a == "--help" || a == "-h") {
+            o.help = true;
+        } else if (a == "--version" || a == "-V") {
+            o.version = true;
+        } else if (a == "--hid") {
+            o.hid = true;
+        } else if (a == "--packets") {
+            o.packets = true;
+        } else if (a == "--pty") {
+            o.pty = true;
+        } else if (valued.count(a) != 0) {
+            if (i + 1 >= args.size()) {
+                error = "meter-sim: " + a + " needs a value";
+                return std::nullopt;
+            }
+            if (!takeValue(a, args[++i], o, error))
+                return std::nullopt;
+            reportRateSet = reportRateSet || a == "--report-rate";
+        } else {
+            error = "meter-sim: unknown argument '" + a + "' (see --help)";
+            return std::nullopt;
+        }
+    }
+    if (!consistent(o, reportRateSet, error))
+        return std::nullopt;
     return o;
 }
 

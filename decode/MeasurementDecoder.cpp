@@ -70,6 +70,58 @@ struct Work {
         func = "Frequency";
     }
 
+    // Range code -> point, prefix, unit for resistance.
+    void ohmRange(int rangeCode) {
+        switch (rangeCode) {
+        case 0: on(E::LcdP2), unit = "*"; break;
+        case 1: on(E::LcdP0, E::LCDk), unit = "K*"; break;
+        case 2: on(E::LcdP1, E::LCDk), unit = "K*"; break;
+        case 3: on(E::LcdP2, E::LCDk), unit = "K*"; break;
+        case 4: on(E::LcdP0, E::LCDM1), unit = "M*"; break;
+        case 5: on(E::LcdP1, E::LCDM1), unit = "M*"; break;
+        case 6: on(E::LcdP2, E::LCDM1), unit = "M*"; break;
+        default: break;
+        }
+    }
+
+    // Range code -> point, prefix, unit for capacitance.
+    void capacitanceRange(int rangeCode) {
+        switch (rangeCode) {
+        case 0: on(E::LcdP1, E::LCDn), unit = "nF"; break;
+        case 1: on(E::LcdP2, E::LCDn), unit = "nF"; break;
+        case 2: on(E::LcdP0, E::LCDu), unit = "uF"; break;
+        case 3: on(E::LcdP1, E::LCDu), unit = "uF"; break;
+        case 4: on(E::LcdP2, E::LCDu), unit = "uF"; break;
+        case 5: on(E::LcdP0, E::Lcdm), unit = "mF"; break;
+        case 6: on(E::LcdP1, E::Lcdm), unit = "mF"; break;
+        case 7: on(E::LcdP2, E::Lcdm), unit = "mF"; break;
+        default: break;
+        }
+    }
+
+    // Range code -> point, prefix, unit for voltage.
+    void voltRange(int rangeCode) {
+        switch (rangeCode) {
+        case 0: on(E::LcdP0), unit = "V"; break;
+        case 1: on(E::LcdP1), unit = "V"; break;
+        case 2: on(E::LcdP2), unit = "V"; break;
+        case 3: on(E::LcdP3), unit = "V"; break;
+        case 4: on(E::LcdP2, E::Lcdm), unit = "mV"; break;
+        default: break;
+        }
+    }
+
+    // Range code -> point for the ampere function.
+    void ampRange(int rangeCode) {
+        switch (rangeCode) {
+        case 0: on(E::LcdP2), unit = "A"; break;
+        case 1: on(E::LcdP1), unit = "A"; break;
+        case 2: on(E::LcdP2), unit = "A"; break;
+        case 3: on(E::LcdP3), unit = "A"; break;
+        default: break;
+        }
+    }
+
     enum class Duty { A, F, V, Micro, Milli };
 
     // Duty-cycle display of a function with a duty sub-mode.
@@ -114,16 +166,7 @@ struct Work {
         case 3:
             on(E::LCDohm);
             func = "Ohm";
-            switch (rangeCode) {
-            case 0: on(E::LcdP2), unit = "*"; break;
-            case 1: on(E::LcdP0, E::LCDk), unit = "K*"; break;
-            case 2: on(E::LcdP1, E::LCDk), unit = "K*"; break;
-            case 3: on(E::LcdP2, E::LCDk), unit = "K*"; break;
-            case 4: on(E::LcdP0, E::LCDM1), unit = "M*"; break;
-            case 5: on(E::LcdP1, E::LCDM1), unit = "M*"; break;
-            case 6: on(E::LcdP2, E::LCDM1), unit = "M*"; break;
-            default: break;
-            }
+            ohmRange(rangeCode);
             break;
         case 4:
             on(E::LCDFS);
@@ -139,38 +182,15 @@ struct Work {
         case 6:
             on(E::LCDF);
             func = "Cap";
-            switch (rangeCode) {
-            case 0: on(E::LcdP1, E::LCDn), unit = "nF"; break;
-            case 1: on(E::LcdP2, E::LCDn), unit = "nF"; break;
-            case 2: on(E::LcdP0, E::LCDu), unit = "uF"; break;
-            case 3: on(E::LcdP1, E::LCDu), unit = "uF"; break;
-            case 4: on(E::LcdP2, E::LCDu), unit = "uF"; break;
-            case 5: on(E::LcdP0, E::Lcdm), unit = "mF"; break;
-            case 6: on(E::LcdP1, E::Lcdm), unit = "mF"; break;
-            case 7: on(E::LcdP2, E::Lcdm), unit = "mF"; break;
-            default: break;
-            }
+            capacitanceRange(rangeCode);
             break;
         case 9:
             on(E::LCDA);
-            switch (rangeCode) {
-            case 0: on(E::LcdP2), unit = "A"; break;
-            case 1: on(E::LcdP1), unit = "A"; break;
-            case 2: on(E::LcdP2), unit = "A"; break;
-            case 3: on(E::LcdP3), unit = "A"; break;
-            default: break;
-            }
+            ampRange(rangeCode);
             break;
         case 11:
             on(E::LcdV);
-            switch (rangeCode) {
-            case 0: on(E::LcdP0), unit = "V"; break;
-            case 1: on(E::LcdP1), unit = "V"; break;
-            case 2: on(E::LcdP2), unit = "V"; break;
-            case 3: on(E::LcdP3), unit = "V"; break;
-            case 4: on(E::LcdP2, E::Lcdm), unit = "mV"; break;
-            default: break;
-            }
+            voltRange(rangeCode);
             dutyVariant(Duty::V, dutyFlag, dutyOverloadFlag);
             break;
         case 13:

@@ -131,10 +131,12 @@ void UsbCableLink::attachReading(THidDevice* device) {
     // a frame begun on another stream is not finished with its bytes.
     device->setOnData(
         [this, stream = ++streams_](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
+            // Nothing reaches a window that is being taken down.
+            if (!handler_)
+                return;
             if (std::exchange(deliveredStream_, stream) != stream)
                 emit newStream();
-            if (handler_)
-                handler_(id, static_cast<const std::uint8_t*>(data), size);
+            handler_(id, static_cast<const std::uint8_t*>(data), size);
         });
 }
 

@@ -78,7 +78,7 @@ protected:
                 expected.HidDataDX22K(r[0], r.data() + 1, static_cast<std::uint16_t>(r.size() - 1));
     }
 
-    // The window, reading the cable at `cableIndex`.
+    // The window, reading the cable listed first.
     std::unique_ptr<TFCOMM> connected() {
         auto w = std::make_unique<TFCOMM>();
         w->show();

@@ -155,6 +155,12 @@ int VoltaroLog::usb(const LogOptions& o) {
     QEventLoop loop;
     LogSession session(o, out_, err_, [&loop] { loop.quit(); });
 
+    // Each reading taken up is a stream of its own (a fresh device, a node
+    // opened afresh, a cable configured again): a frame begun on another
+    // stream is not finished with its bytes. Declared before the devices,
+    // whose reports may still arrive while they go.
+    std::uint64_t streams = 0;
+    std::uint64_t deliveredStream = 0;
     // The cable the link follows, known by its product and serial strings as
     // the window knows it; its instance tells a cable that stayed from one
     // plugged in again, which has forgotten its configuration.
@@ -171,11 +177,6 @@ int VoltaroLog::usb(const LogOptions& o) {
         const auto report = usbcable::kConfigurationReport;
         return cable.SetFeature(report.data(), static_cast<std::uint16_t>(report.size()));
     };
-    // Each reading taken up is a stream of its own (a fresh device, a node
-    // opened afresh, a cable configured again): a frame begun on another
-    // stream is not finished with its bytes.
-    std::uint64_t streams = 0;
-    std::uint64_t deliveredStream = 0;
     const auto attach = [&](THidDevice* cable) {
         active = cable;
         node = local(cable->PnPInfo().DevicePath);

@@ -64,6 +64,7 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const
     });
     connect(usb_, &UsbCableLink::cableBack, this, [this] { link_.cableBack(); });
     connect(usb_, &UsbCableLink::cableCheckFired, this, [this] { link_.cableCheckFired(); });
+    connect(usb_, &UsbCableLink::newStream, this, &LinkBar::streamBroken);
 
     render();
 }

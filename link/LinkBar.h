@@ -78,8 +78,9 @@ signals:
     // The cable link started reading (true) or ended (false): the LCD shows
     // its link picture while it runs.
     void usbReading(bool on);
-    // The link changed (opened, lost, back, closed): the bytes that come next
-    // belong to another stream than any frame in progress.
+    // The link changed (opened, lost, back, closed), or the cable's reports
+    // come from another device or node: the bytes that come next belong to
+    // another stream than any frame in progress.
     void streamBroken();
 
 protected:

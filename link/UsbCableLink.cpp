@@ -45,11 +45,6 @@ UsbCableLink::UsbCableLink(QWidget* parent, QWidget* outside, std::shared_ptr<Hi
     connect(ConTimer, &QTimer::timeout, this, &UsbCableLink::ConTimerTimer);
     ConTimer->start();
 
-    onData_ = [this](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
-        if (handler_)
-            handler_(id, static_cast<const std::uint8_t*>(data), size);
-    };
-
     HidCtl = std::make_unique<THidDeviceController>(nullptr, std::move(platform));
     HidCtl->setObjectName(QStringLiteral("HidCtl"));
     HidCtl->setOnEnumerate([this](THidDevice* d, std::int32_t i) { return HidCtlEnumerate(d, i); });
@@ -127,7 +122,22 @@ void UsbCableLink::stop() {
 void UsbCableLink::attachReading(THidDevice* device) {
     // Setting the handler starts the device's read thread; with nothing to
     // take the reports, no thread reads them.
-    device->setOnData(handler_ ? onData_ : THidDataEvent{});
+    if (!handler_) {
+        device->setOnData({});
+        return;
+    }
+    // Each reading taken up is a stream of its own: a fresh device, a node
+    // opened afresh, a cable configured again. Its first report says so, so
+    // a frame begun on another stream is not finished with its bytes.
+    device->setOnData(
+        [this, stream = ++streams_](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
+            // Nothing reaches a window that is being taken down.
+            if (!handler_)
+                return;
+            if (std::exchange(deliveredStream_, stream) != stream)
+                emit newStream();
+            handler_(id, static_cast<const std::uint8_t*>(data), size);
+        });
 }
 
 void UsbCableLink::tellLater(std::function<void(QWidget*)> message) {
@@ -207,19 +217,36 @@ void UsbCableLink::ConTimerTimer() {
 bool UsbCableLink::HidCtlEnumerate(THidDevice* HidDev, std::int32_t Idx) {
     DevListBox->addItem(usbcable::DescribeDevice(*HidDev));
     std::unique_ptr<THidDevice> device;
-    HidCtl->CheckOutByIndex(device, Idx);
+    // The cable that stays is lent to this link already: it takes its place again.
+    if (!HidCtl->CheckOutByIndex(device, Idx) && stayingCable_.get() == HidDev)
+        device = std::move(stayingCable_);
     devices_.push_back(std::move(device));
     return true;
 }
 
 void UsbCableLink::HidCtlDeviceChange(QObject*) {
     ReadBtn->setChecked(false);
-    ReadBtnClick();
+    // A change that is not the cable's leaves the running cable as it is:
+    // its device, its node and its read thread, so no report is lost or
+    // reordered. Every other device is handed back and lent out afresh.
+    if (following_ && !waiting_ && ActiveHidDevice && ActiveHidDevice->IsPluggedIn()) {
+        for (auto& d : devices_)
+            if (d.get() == ActiveHidDevice)
+                stayingCable_ = std::move(d);
+    }
+    THidDevice* stayed = stayingCable_.get();
+    if (!stayed)
+        ReadBtnClick();
     // Destroying a device hands it back to the controller.
     ActiveHidDevice = nullptr;
     devices_.clear();
     DevListBox->clear();
     HidCtl->Enumerate();
+    if (stayingCable_) {
+        // Not offered again, so gone after all: it goes back like the others.
+        stayingCable_.reset();
+        stayed = nullptr;
+    }
     QStringList items;
     for (int i = 0; i < DevListBox->count(); ++i)
         items << DevListBox->item(i)->text();
@@ -229,7 +256,7 @@ void UsbCableLink::HidCtlDeviceChange(QObject*) {
         return;
     // Any device coming or going rebuilds the list; the link goes on with
     // its cable's fresh device, or waits for the cable to come back.
-    if (takeUpCable()) {
+    if (takeUpCable(stayed)) {
         if (std::exchange(waiting_, false))
             emit cableBack();
         return;
@@ -243,7 +270,7 @@ void UsbCableLink::HidCtlDeviceChange(QObject*) {
     }
 }
 
-bool UsbCableLink::takeUpCable() {
+bool UsbCableLink::takeUpCable(THidDevice* stayed) {
     // The cable that stayed plugged in, else the last one like it, as the list preselects.
     int found = -1;
     for (std::size_t i = 0; i < devices_.size(); ++i) {
@@ -261,6 +288,10 @@ bool UsbCableLink::takeUpCable() {
         return false;
     DevListBox->setCurrentRow(found);
     THidDevice* cable = devices_[static_cast<std::size_t>(found)].get();
+    if (cable == stayed) {
+        ActiveHidDevice = cable; // reading on as it was
+        return true;
+    }
     if (waiting_ || cable->PnPInfo().DeviceInstance != cableInstance_) {
         // Plugged in again: it has forgotten its configuration.
         SetFeatureClick();

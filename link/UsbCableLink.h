@@ -71,6 +71,9 @@ signals:
     void cableBack();
     // The cable sent only empty reports: its reading was stopped.
     void cableCheckFired();
+    // Sent before the first report of another device, node or configuration
+    // than the last report's: a frame in progress ends unfinished.
+    void newStream();
 
 private:
     bool HidCtlEnumerate(THidDevice* HidDev, std::int32_t Idx);
@@ -80,9 +83,10 @@ private:
     void HidCtlDeviceDataError(THidDevice* HidDev, std::uint32_t Error);
 
     THidDevice* selectedDevice() const;
-    // Finds the followed cable in the fresh list and reads from it again;
-    // false when it is not there.
-    bool takeUpCable();
+    // Finds the followed cable in the fresh list and reads from it again
+    // (`stayed`, the cable's device kept through the change, reads on as it
+    // is); false when it is not there.
+    bool takeUpCable(THidDevice* stayed);
     void attachReading(THidDevice* device);
     void addHistory(const QString& line);
     void showHistory();
@@ -92,8 +96,10 @@ private:
     std::int32_t& UsbIdleReports;
     TraceLog& history_;
     std::uint64_t historyShown_ = 0;
-    THidDataEvent onData_;
     ReportHandler handler_;
+    // Readings taken up so far, and the one whose report was delivered last.
+    std::uint64_t streams_ = 0;
+    std::uint64_t deliveredStream_ = 0;
     std::function<void(QWidget*)> pending_;
 
     // The cable the link follows, known by its product and serial strings;
@@ -112,6 +118,8 @@ private:
     std::unique_ptr<THidDeviceController> HidCtl;
     // The checked-out device of each item of DevListBox, in list order.
     std::vector<std::unique_ptr<THidDevice>> devices_;
+    // The running cable, held while the list is rebuilt around it.
+    std::unique_ptr<THidDevice> stayingCable_;
 
     QListWidget* DevListBox;
     QListWidget* HistoryListBox;

@@ -29,14 +29,18 @@ struct DeviceList {
     DeviceList() = default;
     explicit DeviceList(THidDeviceController& controller) { fill(controller); }
 
-    // Lists the present devices afresh; the devices held before go back first.
-    void fill(THidDeviceController& controller) {
+    // Lists the present devices afresh; the devices held before go back
+    // first, except `keep`, which takes its place in the list again as it
+    // is. False when `keep` was not listed again (it is gone, and handed back).
+    bool fill(THidDeviceController& controller, std::unique_ptr<THidDevice> keep = {}) {
         devices.clear();
         texts.clear();
         controller.setOnEnumerate([&](THidDevice* device, std::int32_t idx) {
             const QString text = usbcable::DescribeDevice(*device);
             std::unique_ptr<THidDevice> lent;
-            if (controller.CheckOutByIndex(lent, idx)) {
+            if (!controller.CheckOutByIndex(lent, idx) && keep.get() == device)
+                lent = std::move(keep);
+            if (lent) {
                 texts << text;
                 devices.push_back(std::move(lent));
             }
@@ -44,6 +48,15 @@ struct DeviceList {
         });
         controller.Enumerate();
         controller.setOnEnumerate({});
+        return !keep;
+    }
+
+    // Takes `device` out of the list, to be kept through a fill.
+    std::unique_ptr<THidDevice> take(THidDevice* device) {
+        for (auto& d : devices)
+            if (d.get() == device)
+                return std::move(d);
+        return nullptr;
     }
 };
 
@@ -142,6 +155,12 @@ int VoltaroLog::usb(const LogOptions& o) {
     QEventLoop loop;
     LogSession session(o, out_, err_, [&loop] { loop.quit(); });
 
+    // Each reading taken up is a stream of its own (a fresh device, a node
+    // opened afresh, a cable configured again): a frame begun on another
+    // stream is not finished with its bytes. Declared before the devices,
+    // whose reports may still arrive while they go.
+    std::uint64_t streams = 0;
+    std::uint64_t deliveredStream = 0;
     // The cable the link follows, known by its product and serial strings as
     // the window knows it; its instance tells a cable that stayed from one
     // plugged in again, which has forgotten its configuration.
@@ -161,13 +180,18 @@ int VoltaroLog::usb(const LogOptions& o) {
     const auto attach = [&](THidDevice* cable) {
         active = cable;
         node = local(cable->PnPInfo().DevicePath);
-        cable->setOnData([&session](THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
+        cable->setOnData([&session, &deliveredStream, stream = ++streams](
+                             THidDevice*, std::uint8_t id, const void* data, std::uint16_t size) {
+            if (std::exchange(deliveredStream, stream) != stream)
+                session.pipeline().assembler().discardPartialFrame();
             session.pipeline().HidDataDX22K(id, static_cast<const std::uint8_t*>(data), size);
             session.dataDone();
         });
     };
-    // The cable that stayed plugged in, else the last one like it, as the window takes it up.
-    const auto takeUp = [&] {
+    // The cable that stayed plugged in, else the last one like it, as the
+    // window takes it up; `stayed`, the cable's device kept through the
+    // change, reads on as it is.
+    const auto takeUp = [&](THidDevice* stayed) {
         int found = -1;
         for (std::size_t i = 0; i < list.devices.size(); ++i) {
             THidDevice& d = *list.devices[i];
@@ -180,6 +204,10 @@ int VoltaroLog::usb(const LogOptions& o) {
         if (found < 0)
             return false;
         THidDevice* cable = list.devices[static_cast<std::size_t>(found)].get();
+        if (cable == stayed) {
+            active = cable;
+            return true;
+        }
         if ((waiting || cable->PnPInfo().DeviceInstance != instance) && !configure(*cable))
             session.say("the USB cable " + local(cable->PnPInfo().DevicePath) +
                         " did not take its configuration report; reading it all the same");
@@ -187,17 +215,22 @@ int VoltaroLog::usb(const LogOptions& o) {
         attach(cable);
         return true;
     };
-    // Any device coming or going lists them all again; the link goes on with
-    // its cable's fresh device, or waits for the cable to come back.
+    // Any device coming or going lists them all again. A change that is not
+    // the cable's leaves the running cable as it is (its device, node and
+    // read thread), so no report is lost; otherwise the link goes on with its
+    // cable's fresh device, or waits for the cable to come back.
     controller.setOnDeviceChange([&](QObject*) {
+        std::unique_ptr<THidDevice> keep;
+        if (following && !waiting && active && active->IsPluggedIn())
+            keep = list.take(active);
+        THidDevice* stayed = keep.get();
         active = nullptr;
-        list.fill(controller);
+        if (!list.fill(controller, std::move(keep)))
+            stayed = nullptr; // not listed again: gone after all
         if (!following)
             return;
-        if (takeUp()) {
+        if (takeUp(stayed)) {
             if (std::exchange(waiting, false)) {
-                // A frame half read from the cable that went away ends with it.
-                session.pipeline().assembler().discardPartialFrame();
                 session.setWaiting({});
                 session.say("the USB cable is back as " + node + ": reading goes on");
             }

@@ -9,6 +9,7 @@
 #include <QtGlobal>
 
 #include <cerrno>
+#include <utility>
 
 namespace voltaro {
 
@@ -148,13 +149,30 @@ void THidDevice::stopReading() {
     }
     thread_->stop();
     thread_.reset();
+    dropGoneNode();
 }
 
 void THidDevice::finishDeferredStop() {
     if (thread_ && thread_->stopRequested() && !thread_->delivering()) {
         thread_->stop();
         thread_.reset();
+        dropGoneNode();
     }
+}
+
+void THidDevice::dropGoneNode() {
+    // A thread that ended before it came to read the node of a device that
+    // went away leaves it open; nobody reads it any more.
+    std::lock_guard lock(nodeMutex_);
+    if (!IsPluggedIn())
+        readNode_.reset();
+}
+
+std::shared_ptr<HidNode> THidDevice::takeGoneNode() {
+    std::lock_guard lock(nodeMutex_);
+    if (IsPluggedIn())
+        return nullptr;
+    return std::exchange(readNode_, nullptr);
 }
 
 std::shared_ptr<HidNode> THidDevice::readNode(int& error) {
@@ -180,7 +198,17 @@ void THidDevice::Unplug() {
     // No longer plugged in first: a read thread that looks for its node
     // between the two would otherwise open a fresh one nobody closes.
     pluggedIn_ = false;
-    CloseHandles();
+    {
+        std::lock_guard lock(nodeMutex_);
+        controlNode_.reset();
+        // The reports the device sent before it went away are still queued
+        // on the read node (hidraw hands them over before it fails): a read
+        // thread takes the node over, reads them and closes it.
+        if (!thread_)
+            readNode_.reset();
+    }
+    if (thread_)
+        thread_->wake();
     const THidPlugEvent handler = std::exchange(onUnplug_, THidPlugEvent{});
     handler(this);
 }

@@ -82,8 +82,9 @@ public:
     void setOnUnplug(const THidPlugEvent& handler) { onUnplug_ = handler; }
 
     // The device is gone: handles closed, no longer plugged in, the unplug
-    // handler called once. A running read thread goes on, reporting failed
-    // reads, until its handler is cleared or the device destroyed.
+    // handler called once. A running read thread first hands over the
+    // reports still queued on its node and closes it, then goes on reporting
+    // failed reads until its handler is cleared or the device destroyed.
     void Unplug();
     void CloseHandles();
 
@@ -101,6 +102,11 @@ private:
     // Read thread: the node to wait on, opened if needed; null with `error`
     // set when the device is not accessible or will not open.
     std::shared_ptr<HidNode> readNode(int& error);
+    // Read thread: the read node of a device that went away, handed over to
+    // be read dry and closed; null while plugged in or once taken.
+    std::shared_ptr<HidNode> takeGoneNode();
+    // Closes the read node of a device that went away once no thread reads it.
+    void dropGoneNode();
     // User-interface thread, called by the read thread's hand-over.
     void deliverData(const std::uint8_t* report, std::uint32_t bytes);
     void deliverError(std::uint32_t error);

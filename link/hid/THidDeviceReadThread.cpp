@@ -186,11 +186,36 @@ bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
     return read;
 }
 
+bool THidDeviceReadThread::readGoneNode() {
+    const std::shared_ptr<HidNode> node = device_.takeGoneNode();
+    if (!node)
+        return false;
+    // Whatever the node still gives, stop or not: these are reports the
+    // device sent, and nobody can read them once the node is closed. The
+    // node does not block, and a device that went away sends no more.
+    const std::size_t offset = numbered_ ? 0 : 1;
+    for (std::size_t i = 0; i < kMostLeftOver; ++i) {
+        std::memset(buffer_.data(), 0, buffer_.size());
+        reads_.fetch_add(1);
+        int error = 0;
+        const long n = node->readReport(buffer_.data() + offset, buffer_.size() - offset, error);
+        if (n <= 0)
+            break; // dry, or failing as a node does once its queue is read
+        handOver(Pending::Data, static_cast<std::uint32_t>(n + static_cast<long>(offset)));
+    }
+    return true;
+}
+
 void THidDeviceReadThread::run() {
     while (!stop_) {
+        if (readGoneNode())
+            continue;
         int error = 0;
         const std::shared_ptr<HidNode> node = device_.readNode(error);
         if (!node) {
+            // Gone since the look above: its node is read before anything fails.
+            if (readGoneNode())
+                continue;
             handOver(Pending::Error, static_cast<std::uint32_t>(error));
             // Retrying at once would hand over an error per microsecond
             // until the device list is rebuilt.
@@ -219,8 +244,10 @@ void THidDeviceReadThread::run() {
         if (readWaiting(*node, fds[0].revents) && !stop_)
             pause(kGatherMs);
     }
-    // What is queued is delivered before the thread counts as ended; a
-    // stopping user-interface thread delivers it itself.
+    // A device that went away as the thread was told to stop still gives up
+    // its node's reports. What is queued is delivered before the thread
+    // counts as ended; a stopping user-interface thread delivers it itself.
+    readGoneNode();
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [this] { return count_ == 0; });
     finished_ = true;

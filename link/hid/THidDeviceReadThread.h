@@ -47,6 +47,8 @@ public:
     // Ten reports of the cable's, well within what hidraw keeps, and within
     // the delivery pace.
     static constexpr int kGatherMs = 10;
+    // Reads at most of a device's node once it went away: hidraw keeps 64.
+    static constexpr std::size_t kMostLeftOver = 1024;
 
     // `reportLength`: the input report length with its report-ID byte;
     // `numbered`: the device puts report IDs in front of its reports.
@@ -105,6 +107,9 @@ private:
     // when it read at least one and no read failed; after a failed read it
     // has handed the error over and paused, and returns false.
     bool readWaiting(HidNode& node, short revents);
+    // Reads the node of a device that went away until it gives no more,
+    // hands the reports over and closes it; false when there is none.
+    bool readGoneNode();
     void drainWake();
 
     THidDevice& device_;

@@ -6,8 +6,10 @@
 #include "chart/PlotSurface.h"
 #include "decode/LcdPanel.h"
 #include "decode/MeterPipeline.h"
+#include "link/hid/THidDeviceReadThread.h"
 #include "recording/DataFiles.h"
 #include "recording/ReadingTableModel.h"
+#include "support/CableFeed.h"
 #include "support/LinkTestSupport.h"
 #include "support/SimulatedHidPlatform.h"
 #include "support/WindowTestSupport.h"
@@ -23,6 +25,7 @@
 #include <memory>
 
 using namespace voltaro;
+using voltaro::testing::alternatingFeed;
 using voltaro::testing::control;
 using voltaro::testing::Expect;
 using voltaro::testing::MessageBoxAnswer;
@@ -77,6 +80,16 @@ protected:
         USBCon->click();
         ASSERT_EQ(state(), S::UsbRunning);
         ASSERT_TRUE(waitUntil([&] { return cable.openNodes() == 2; }));
+    }
+    std::vector<std::string> rowValues() const {
+        std::vector<std::string> out;
+        for (qsizetype r = 0; r < w->recording().table().rowCount(); ++r)
+            out.push_back(w->recording().table().text(r, ReadingTable::Value).toStdString());
+        return out;
+    }
+    static void sendAll(SimulatedHidDevice& cable, const std::vector<std::vector<std::uint8_t>>& reports) {
+        for (const auto& r : reports)
+            ASSERT_TRUE(cable.send(r));
     }
     bool reading() const {
         const THidDevice* d = w->linkBar().usb().activeDevice();
@@ -228,6 +241,50 @@ TEST_F(UsbLink, AnotherDeviceComingOrGoingLeavesTheReadingsFlowing) {
     EXPECT_EQ(cable->features().size(), 1u);
 }
 
+// A mouse plugged in and pulled out again and again while the cable streams
+// at the line's rate, frames of DC and AC volts in turn: the cable's device,
+// node and read thread stay, and the table holds every frame sent, in order,
+// none made of two.
+TEST_F(UsbLink, AMouseComingAndGoingWhileTheCableStreamsLosesAndJoinsNoFrame) {
+    const auto feed = alternatingFeed(10000, 5); // more than the test sends
+    auto cable = SimulatedHidDevice::cable();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    const THidDevice* device = w->linkBar().usb().activeDevice();
+    const THidDeviceReadThread* thread = device->readThread();
+    const int opens = cable->opens();
+    cable->startStreaming(1000, [&feed](std::uint64_t i) {
+        return i < feed.reports.size() ? feed.reports[i] : std::vector<std::uint8_t>{};
+    });
+    auto mouse = SimulatedHidDevice::mouse();
+    // Each change handled, then a few reports read before the next.
+    const auto readOn = [&] {
+        const auto read = cable->reportsRead();
+        return waitUntil([&] { return cable->reportsRead() >= read + 3; });
+    };
+    for (int i = 0; i < 20; ++i) {
+        platform->plug(mouse);
+        ASSERT_TRUE(waitUntil([&] { return devices->count() == 2; }));
+        ASSERT_TRUE(readOn());
+        platform->unplug(mouse);
+        ASSERT_TRUE(waitUntil([&] { return devices->count() == 1; }));
+        ASSERT_TRUE(readOn());
+    }
+    cable->stopStreaming();
+    const std::size_t sent = cable->offered();
+    ASSERT_LT(sent, feed.reports.size());
+    const auto want = voltaro::testing::recordedValues(
+        {feed.reports.begin(), feed.reports.begin() + static_cast<std::ptrdiff_t>(sent)});
+    ASSERT_TRUE(waitUntil([&] { return cable->reportsRead() == sent; }));
+    waitUntil([&] { return rowValues().size() >= want.size(); });
+    EXPECT_EQ(rowValues(), want);
+    EXPECT_EQ(w->linkBar().usb().activeDevice(), device);
+    EXPECT_EQ(device->readThread(), thread);
+    EXPECT_EQ(cable->opens(), opens);
+    EXPECT_EQ(cable->features().size(), 1u);
+}
+
 TEST_F(UsbLink, AnUnpluggedCableIsWaitedForAndTakenUpAgain) {
     auto cable = SimulatedHidDevice::cable("W1");
     platform->plug(SimulatedHidDevice::cable("OTHER"));
@@ -321,6 +378,62 @@ TEST_F(UsbLink, ACablePulledOutHalfWayThroughAFrameKeepsEveryRowAndJoinsNoFrames
                       valueOf(1000 * round + 500 + i))
                 << "row " << recorded.size() + i;
     }
+}
+
+// The cable is pulled out half way through a DC frame and plugged in again
+// before the window hears of either, as after a suspend: one change, the
+// same cable under a new device. Its first frame, AC, is not joined to the half.
+TEST_F(UsbLink, ACablePulledAndPluggedBackUnseenStartsANewFrame) {
+    const auto feed = alternatingFeed(6, 9);
+    auto cable = SimulatedHidDevice::cable("W1");
+    platform->plug(cable);
+    open();
+    devices->setCurrentRow(0);
+    connect(*cable);
+    sendAll(*cable, feed.frameReports(0, 2));
+    ASSERT_TRUE(waitUntil([&] { return rowValues().size() == 2; }));
+    ASSERT_TRUE(cable->send(feed.reports[6]));
+    ASSERT_TRUE(waitUntil([&] { return w->pipeline().assembler().UsbBurstPending(); }));
+
+    platform->unplug(cable);
+    auto back = SimulatedHidDevice::cable("W1");
+    platform->plug(back);
+    ASSERT_TRUE(waitUntil([&] { return back->openNodes() == 2; }));
+    EXPECT_EQ(back->features(), std::vector<std::vector<std::uint8_t>>({kConfiguration}));
+    EXPECT_EQ(state(), S::UsbRunning);
+    sendAll(*back, feed.frameReports(3, 6));
+    auto want = feed.frameValues(0, 2);
+    for (const auto& v : feed.frameValues(3, 6))
+        want.push_back(v);
+    waitUntil([&] { return rowValues().size() >= want.size(); });
+    EXPECT_EQ(rowValues(), want);
+}
+
+// The cable is pulled out with three frames on its node that the reader has
+// not taken yet (it is held from seeing them): they are read and recorded
+// before the node is closed.
+TEST_F(UsbLink, ACablePulledWithFramesStillOnItsNodeRecordsThem) {
+    const auto feed = alternatingFeed(5, 13);
+    auto cable = SimulatedHidDevice::cable();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    sendAll(*cable, feed.frameReports(0, 2));
+    ASSERT_TRUE(waitUntil([&] { return rowValues().size() == 2; }));
+    cable->holdReads(true);
+    const THidDeviceReadThread* thread = w->linkBar().usb().activeDevice()->readThread();
+    const auto waits = thread->waits();
+    ASSERT_TRUE(waitUntil([&] { return thread->waits() >= waits + 2; }));
+    sendAll(*cable, feed.frameReports(2, 5));
+    EXPECT_EQ(cable->reportsRead(), 6u);
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        platform->unplug(cable);
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }));
+    }
+    EXPECT_EQ(state(), S::UsbWaiting);
+    EXPECT_EQ(cable->reportsRead(), 15u);
+    EXPECT_EQ(rowValues(), feed.values);
 }
 
 TEST_F(UsbLink, ReleasingWhileWaitingReturnsToIdleAndServesTheSerialLinkFirstRule) {

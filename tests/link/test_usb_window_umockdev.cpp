@@ -5,6 +5,7 @@
 #include "app/TFCOMM.h"
 #include "decode/MeterPipeline.h"
 #include "recording/DataFiles.h"
+#include "support/CableFeed.h"
 #include "support/HidDescriptors.h"
 #include "support/UmockdevHid.h"
 #include "support/WindowTestSupport.h"
@@ -18,6 +19,7 @@
 #include <gtest/gtest.h>
 
 using namespace voltaro;
+using voltaro::testing::alternatingFeed;
 using voltaro::testing::control;
 using voltaro::testing::MessageBoxAnswer;
 using voltaro::testing::UmockdevHid;
@@ -39,6 +41,9 @@ protected:
         bed = UmockdevHid::make(whyNot);
         if (!bed)
             GTEST_SKIP() << "umockdev cannot run: " << whyNot;
+        udevControl = voltaro::testing::UdevControlPath::hold(whyNot);
+        if (!udevControl)
+            GTEST_SKIP() << whyNot;
     }
 
     static UmockdevHid::Setup cable() {
@@ -73,7 +78,28 @@ protected:
                 expected.HidDataDX22K(r[0], r.data() + 1, static_cast<std::uint16_t>(r.size() - 1));
     }
 
+    // The window, reading the cable listed first.
+    std::unique_ptr<TFCOMM> connected() {
+        auto w = std::make_unique<TFCOMM>();
+        w->show();
+        control<QListWidget>(*w, "DevListBox")->setCurrentRow(0);
+        control<QPushButton>(*w, "USBCon")->click();
+        EXPECT_EQ(w->linkBar().state().state(), S::UsbRunning);
+        return w;
+    }
+    static std::vector<std::string> rowValues(TFCOMM& w) {
+        std::vector<std::string> out;
+        for (qsizetype r = 0; r < w.recording().table().rowCount(); ++r)
+            out.push_back(w.recording().table().text(r, ReadingTable::Value).toStdString());
+        return out;
+    }
+    void push(int index, const std::vector<std::vector<std::uint8_t>>& reports) {
+        for (const auto& r : reports)
+            ASSERT_TRUE(bed->push(index, r));
+    }
+
     std::unique_ptr<UmockdevHid> bed;
+    std::unique_ptr<voltaro::testing::UdevControlPath> udevControl;
     Expected sink;
     MeterPipeline expected{&sink};
 };
@@ -136,4 +162,83 @@ TEST_F(UsbWindowUmockdev, ReadingsFlowRecordAndSurviveAMouseAndTheCableComingBac
     for (qsizetype i = 0; i < back.rowCount(); ++i)
         EXPECT_EQ(back.text(i, ReadingTable::Value).toStdString(), sink.values[static_cast<std::size_t>(i)])
             << "row " << i;
+}
+
+// A mouse plugged in and pulled out again and again while the cable streams
+// at the line's rate, frames of DC and AC volts in turn: the cable's reading
+// goes on as it was, and the table holds every frame sent, in order, none
+// made of two.
+TEST_F(UsbWindowUmockdev, AMouseComingAndGoingWhileTheCableStreamsLosesAndJoinsNoFrame) {
+    const int cableIndex = bed->add(cable());
+    auto w = connected();
+    const THidDevice* device = w->linkBar().usb().activeDevice();
+    ASSERT_NE(device, nullptr);
+    const auto* thread = device->readThread();
+    auto* devices = control<QListWidget>(*w, "DevListBox");
+    // Opened to configure the cable and to read it, and never again.
+    ASSERT_TRUE(waitUntil([&] { return bed->opens(cableIndex) == 2; }));
+    const auto feed = alternatingFeed(10000, 3); // more than the test sends
+    voltaro::testing::NodeStreamer stream(*bed, cableIndex, feed.reports);
+    // Each change handled, then a few more reports sent before the next.
+    const auto streamOn = [&] {
+        const auto sent = stream.queuedSoFar();
+        return waitUntil([&] { return stream.queuedSoFar() >= sent + 3; });
+    };
+    for (int i = 0; i < 20; ++i) {
+        const int mouseIndex = bed->add(mouse());
+        ASSERT_TRUE(waitUntil([&] { return devices->count() == 2; }));
+        ASSERT_TRUE(streamOn());
+        bed->unplug(mouseIndex);
+        ASSERT_TRUE(waitUntil([&] { return devices->count() == 1; }));
+        ASSERT_TRUE(streamOn());
+    }
+    const std::size_t sent = stream.stop();
+    ASSERT_LT(sent, feed.reports.size());
+    const auto want = voltaro::testing::recordedValues(
+        {feed.reports.begin(), feed.reports.begin() + static_cast<std::ptrdiff_t>(sent)});
+    waitUntil([&] { return bed->queued(cableIndex) == 0 && rowValues(*w).size() >= want.size(); }, 5000);
+    EXPECT_EQ(rowValues(*w), want);
+    EXPECT_EQ(w->linkBar().usb().activeDevice(), device);
+    EXPECT_EQ(device->readThread(), thread);
+    EXPECT_EQ(bed->opens(cableIndex), 2);
+    EXPECT_EQ(bed->features(cableIndex).size(), 1u);
+}
+
+// The cable pulled out half way through a DC frame and plugged in again
+// before the window hears of either: its first frame, AC, starts afresh.
+TEST_F(UsbWindowUmockdev, ACablePulledAndPluggedBackUnseenStartsANewFrame) {
+    const int first = bed->add(cable());
+    auto w = connected();
+    const auto feed = alternatingFeed(6, 4);
+    push(first, feed.frameReports(0, 2));
+    ASSERT_TRUE(waitUntil([&] { return rowValues(*w).size() == 2; }));
+    ASSERT_TRUE(bed->push(first, feed.reports[6]));
+    ASSERT_TRUE(waitUntil([&] { return w->pipeline().assembler().UsbBurstPending(); }));
+
+    bed->unplug(first);
+    const int back = bed->add(cable());
+    ASSERT_TRUE(waitUntil([&] { return bed->features(back).size() == 1; }));
+    EXPECT_EQ(w->linkBar().state().state(), S::UsbRunning);
+    push(back, feed.frameReports(3, 6));
+    auto want = feed.frameValues(0, 2);
+    for (const auto& v : feed.frameValues(3, 6))
+        want.push_back(v);
+    waitUntil([&] { return rowValues(*w).size() >= want.size(); });
+    EXPECT_EQ(rowValues(*w), want);
+}
+
+// The cable pulled out right after three frames were queued on its node:
+// they are recorded.
+TEST_F(UsbWindowUmockdev, ACablePulledRightAfterFramesRecordsThem) {
+    const int index = bed->add(cable());
+    auto w = connected();
+    const auto feed = alternatingFeed(5, 6);
+    push(index, feed.frameReports(0, 2));
+    ASSERT_TRUE(waitUntil([&] { return rowValues(*w).size() == 2; }));
+    MessageBoxAnswer told(QMessageBox::Ok);
+    push(index, feed.frameReports(2, 5));
+    bed->unplug(index);
+    ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }, 5000));
+    EXPECT_EQ(w->linkBar().state().state(), S::UsbWaiting);
+    EXPECT_EQ(rowValues(*w), feed.values);
 }

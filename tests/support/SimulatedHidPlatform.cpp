@@ -17,7 +17,7 @@ public:
     SimulatedNode(std::shared_ptr<SimulatedHidDevice> device, UniqueFd fd)
         : device_(std::move(device)), fd_(std::move(fd)) {}
 
-    int pollFd() const override { return fd_.get(); }
+    int pollFd() const override { return device_->held_ ? device_->neverReady_.get() : fd_.get(); }
 
     long readReport(std::uint8_t* buffer, std::size_t length, int& error) override {
         if (const int e = device_->readError_.load()) {
@@ -87,6 +87,9 @@ std::shared_ptr<SimulatedHidDevice> SimulatedHidDevice::undescribable() {
     s.description = HidPlatform::Description::CannotIdentify;
     return std::make_shared<SimulatedHidDevice>(s);
 }
+
+SimulatedHidDevice::SimulatedHidDevice(Script script)
+    : script(std::move(script)), neverReady_(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 SimulatedHidDevice::~SimulatedHidDevice() {
     stopStreaming();

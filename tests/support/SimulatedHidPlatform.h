@@ -37,7 +37,7 @@ public:
     static std::shared_ptr<SimulatedHidDevice> queryOnlyCable();
     static std::shared_ptr<SimulatedHidDevice> undescribable();
 
-    explicit SimulatedHidDevice(Script script) : script(std::move(script)) {}
+    explicit SimulatedHidDevice(Script script);
     ~SimulatedHidDevice();
     SimulatedHidDevice(const SimulatedHidDevice&) = delete;
     SimulatedHidDevice& operator=(const SimulatedHidDevice&) = delete;
@@ -61,6 +61,9 @@ public:
     void failReads(int error);
     // Hangs up every open node (the device is gone).
     void hangUp();
+    // While held, a reader's poll never finds a node readable, so what is
+    // sent stays queued on it until somebody reads without waiting.
+    void holdReads(bool held) { held_ = held; }
     // Opens fail with `error` (0: they work).
     void failOpens(int error) { openError_ = error; }
 
@@ -81,6 +84,8 @@ private:
     std::vector<UniqueFd> peers_;
     std::vector<std::vector<std::uint8_t>> features_;
     std::atomic<int> readError_{0};
+    std::atomic<bool> held_{false};
+    UniqueFd neverReady_;
     std::atomic<int> openError_{0};
     std::atomic<int> opens_{0};
     std::atomic<bool> streaming_{false};

@@ -3,6 +3,7 @@
 #include <umockdev.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@ struct UmockdevHid::Device {
     UMockdevIoctlBase* handler = nullptr;
     mutable std::mutex mutex; // the ioctl handler runs on umockdev's thread
     std::vector<std::vector<std::uint8_t>> features;
+    std::atomic<int> opens{0};
 };
 
 namespace {
@@ -58,6 +60,11 @@ gboolean handleIoctl(UMockdevIoctlBase*, UMockdevIoctlClient* client, gpointer d
     }
     umockdev_ioctl_client_complete(client, -1, ENOTTY);
     return TRUE;
+}
+
+// Each opening of the node connects a client of its own.
+void countOpen(UMockdevIoctlBase*, UMockdevIoctlClient*, gpointer data) {
+    static_cast<UmockdevHid::Device*>(data)->opens.fetch_add(1);
 }
 
 } // namespace
@@ -153,6 +160,7 @@ int UmockdevHid::add(const Setup& setup) {
     ::fcntl(d->writer.get(), F_SETPIPE_SZ, 1 << 20);
     d->handler = umockdev_ioctl_base_new();
     g_signal_connect(d->handler, "handle-ioctl", G_CALLBACK(handleIoctl), d.get());
+    g_signal_connect(d->handler, "client-connected", G_CALLBACK(countOpen), d.get());
     GError* error = nullptr;
     if (!umockdev_testbed_attach_ioctl(testbed_, d->node.c_str(), d->handler, &error)) {
         error_ = std::string("attaching the ioctl handler failed: ") + (error ? error->message : "?");
@@ -200,6 +208,41 @@ bool UmockdevHid::push(int index, const std::vector<std::uint8_t>& report) {
     return ::write(d.writer.get(), report.data(), report.size()) == static_cast<ssize_t>(report.size());
 }
 
+int UmockdevHid::queued(int index) const {
+    int bytes = 0;
+    return ::ioctl(devices_[index]->writer.get(), FIONREAD, &bytes) == 0 ? bytes : -1;
+}
+
+NodeStreamer::NodeStreamer(UmockdevHid& bed, int index, std::vector<std::vector<std::uint8_t>> reports)
+    : reports_(std::move(reports)), fd_(bed.devices_[index]->writer.get()) {
+    thread_ = std::thread([this] {
+        auto due = std::chrono::steady_clock::now();
+        for (const auto& r : reports_) {
+            while (::write(fd_, r.data(), r.size()) != static_cast<ssize_t>(r.size())) {
+                if (stop_)
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }
+            done_.fetch_add(1);
+            due += std::chrono::milliseconds(1);
+            std::this_thread::sleep_until(due);
+            if (stop_)
+                return;
+        }
+    });
+}
+
+NodeStreamer::~NodeStreamer() {
+    stop();
+}
+
+std::size_t NodeStreamer::stop() {
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    return done_.load();
+}
+
 void UmockdevHid::unplug(int index) {
     Device& d = *devices_[index];
     // This umockdev sends no uevent on removal and leaves children behind.
@@ -223,6 +266,10 @@ void UmockdevHid::setNodeMode(int index, unsigned mode) {
 
 std::string UmockdevHid::node(int index) const {
     return devices_[index]->node;
+}
+
+int UmockdevHid::opens(int index) const {
+    return devices_[index]->opens.load();
 }
 
 std::vector<std::vector<std::uint8_t>> UmockdevHid::features(int index) const {

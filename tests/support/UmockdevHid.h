@@ -10,10 +10,12 @@
 
 #include "link/UniqueFd.h"
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -57,20 +59,47 @@ public:
     // Queues one report as hidraw would hand it over (no report ID for a
     // device that numbers none); false when the node is full.
     bool push(int index, const std::vector<std::uint8_t>& report);
+    // Bytes queued on the node that nobody has read yet.
+    int queued(int index) const;
     // Sends "remove" uevents children first, then removes the device.
     void unplug(int index);
     // Makes the node unopenable for a user without DAC override.
     void setNodeMode(int index, unsigned mode);
     std::string node(int index) const;
     std::vector<std::vector<std::uint8_t>> features(int index) const;
+    // Times the node was opened.
+    int opens(int index) const;
 
     struct Device;
 
 private:
+    friend class NodeStreamer;
+
     UMockdevTestbed* testbed_ = nullptr;
     std::string root_;
     std::string error_;
     std::vector<std::unique_ptr<Device>> devices_;
+};
+
+// Queues reports on a node at the cable's pace, one a millisecond, on a
+// thread of its own, waiting while the node is full (none is dropped).
+class NodeStreamer {
+public:
+    NodeStreamer(UmockdevHid& bed, int index, std::vector<std::vector<std::uint8_t>> reports);
+    ~NodeStreamer();
+    NodeStreamer(const NodeStreamer&) = delete;
+    NodeStreamer& operator=(const NodeStreamer&) = delete;
+
+    // Ends the stream; the number of reports queued.
+    std::size_t stop();
+    std::size_t queuedSoFar() const { return done_.load(); }
+
+private:
+    std::vector<std::vector<std::uint8_t>> reports_;
+    int fd_;
+    std::atomic<bool> stop_{false};
+    std::atomic<std::size_t> done_{0};
+    std::thread thread_;
 };
 
 // libudev's monitor of udev's events hears nothing unless /run/udev/control

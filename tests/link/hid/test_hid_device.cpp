@@ -348,6 +348,33 @@ TEST(HidDevice, UnplugWhileReadingClosesTheNodeAndReportsErrorsAtTheSleepPace) {
     EXPECT_EQ(device->readThread(), nullptr);
 }
 
+// The device goes away while reports it sent are still queued on the node,
+// not yet read: they are read and handed over, in order, before the node is
+// closed, also when the reading is stopped right after the unplug.
+TEST(HidDevice, UnplugHandsOverTheReportsStillQueuedOnTheNodeBeforeClosingIt) {
+    HidRig rig;
+    auto cable = SimulatedHidDevice::cable();
+    rig.platform->plug(cable);
+    rig.start();
+    auto device = rig.checkOut();
+    device->setOnData(rig.collect);
+    ASSERT_TRUE(waitUntil([&] { return cable->openNodes() == 1; }));
+    // Two waits begun after the hold: the reader no longer sees the node readable.
+    cable->holdReads(true);
+    const auto waits = device->readThread()->waits();
+    ASSERT_TRUE(waitUntil([&] { return device->readThread()->waits() >= waits + 2; }));
+    for (std::uint8_t i = 1; i <= 5; ++i)
+        ASSERT_TRUE(cable->send({0xF7, i}));
+    EXPECT_EQ(cable->reportsRead(), 0u);
+
+    device->Unplug();
+    device->setOnData({});
+    ASSERT_EQ(rig.reports.size(), 5u);
+    for (std::uint8_t i = 1; i <= 5; ++i)
+        EXPECT_EQ(rig.reports[i - 1].data, (std::vector<std::uint8_t>{0xF7, i}));
+    EXPECT_EQ(cable->openNodes(), 0);
+}
+
 TEST(HidDevice, AHungUpOrFailingNodeIsReportedAtTheSleepPace) {
     HidRig rig;
     auto cable = SimulatedHidDevice::cable();

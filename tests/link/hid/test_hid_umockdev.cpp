@@ -4,6 +4,7 @@
 #include "link/hid/LinuxHidPlatform.h"
 #include "link/hid/UsbCable.h"
 #include "recording/DataFiles.h"
+#include "support/CableFeed.h"
 #include "support/HidDescriptors.h"
 #include "support/HidTestSupport.h"
 #include "support/UmockdevHid.h"
@@ -20,6 +21,8 @@
 namespace voltaro {
 namespace {
 
+using testing::CableFeed;
+using testing::cableFeed;
 using testing::HidRig;
 using testing::UmockdevHid;
 using testing::waitUntil;
@@ -259,57 +262,74 @@ TEST_F(HidUmockdev, VoltaroLogUsbWithoutACableSaysSo) {
     EXPECT_TRUE(list.out.contains("HID devices: none found")) << list.out.toStdString();
 }
 
-// The reports of `frames` frames of a seeded simulated meter as hidraw hands
-// them over, and the values the program's pipeline records of them.
-struct CableFeed {
-    std::vector<std::vector<std::uint8_t>> reports;
-    std::vector<std::string> values;
+// voltaro-log recording the cable into a file, in a child process; the
+// lines it prints, one a recorded row, and what it tells.
+class RecordingLog {
+public:
+    RecordingLog() {
+        QObject::connect(&p_, &QProcess::readyReadStandardError,
+                         [this] { err += p_.readAllStandardError(); });
+        QObject::connect(&p_, &QProcess::readyReadStandardOutput,
+                         [this] { lines += p_.readAllStandardOutput(); });
+        p_.start(VOLTARO_LOG_PATH, {"--usb", "--out", file_, "--decimal-sep", "."});
+    }
+    ~RecordingLog() {
+        if (p_.state() != QProcess::NotRunning) {
+            p_.kill();
+            p_.waitForFinished(5000);
+        }
+    }
+    bool told(const QString& text) {
+        return waitUntil([&] { return err.contains(text) || p_.state() == QProcess::NotRunning; }, 10000) &&
+               err.contains(text);
+    }
+    qsizetype rows() const { return lines.count('\n'); }
+    bool rowsReach(std::size_t n) {
+        return waitUntil([&] { return rows() >= static_cast<qsizetype>(n); }, 10000);
+    }
+    // The program is held (as a busy or suspended one is) and let go.
+    void hold(bool held) { ::kill(static_cast<pid_t>(p_.processId()), held ? SIGSTOP : SIGCONT); }
+    const QString& file() const { return file_; }
+    // Interrupts it and gives the values of the rows in its file.
+    std::vector<std::string> finish() {
+        ::kill(static_cast<pid_t>(p_.processId()), SIGINT);
+        EXPECT_TRUE(waitUntil([&] { return p_.state() == QProcess::NotRunning; }, 10000));
+        EXPECT_EQ(p_.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(p_.exitCode(), 0) << err.toStdString();
+        err += p_.readAllStandardError();
+        ReadingTable table;
+        EXPECT_TRUE(datafiles::loadTableFile(file_, table, true).ok);
+        std::vector<std::string> values;
+        for (qsizetype i = 0; i < table.rowCount(); ++i)
+            values.push_back(table.text(i, ReadingTable::Value).toStdString());
+        return values;
+    }
+
+    QString err;
+    QString lines;
+
+private:
+    QTemporaryDir dir_;
+    QString file_ = dir_.filePath("usb.txt");
+    QProcess p_;
 };
-CableFeed cableFeed(sim::MeterSimulator& meter, int frames) {
-    struct Values : PipelineHooks {
-        std::vector<std::string>* out;
-        void recordReading(const Reading& r, std::string_view) override { out->push_back(r.ValueText); }
-    };
-    CableFeed feed;
-    Values hooks;
-    hooks.out = &feed.values;
-    MeterPipeline pipeline(&hooks);
-    for (int i = 0; i < frames; ++i)
-        for (auto& r : meter.nextHidReports())
-            feed.reports.push_back(std::vector<std::uint8_t>(r.begin() + 1, r.end()));
-    for (const auto& r : feed.reports)
-        pipeline.HidDataDX22K(0, r.data(), static_cast<std::uint16_t>(r.size()));
-    return feed;
-}
 
 TEST_F(HidUmockdev, VoltaroLogRecordsThroughTheCableAndTakesItUpAgainWhenItIsBack) {
     int c = bed->add(cable());
-    QTemporaryDir dir;
-    const QString out = dir.filePath("usb.txt");
-    QProcess p;
-    QString err;
-    QString lines;
-    QObject::connect(&p, &QProcess::readyReadStandardError, [&] { err += p.readAllStandardError(); });
-    QObject::connect(&p, &QProcess::readyReadStandardOutput, [&] { lines += p.readAllStandardOutput(); });
-    p.start(VOLTARO_LOG_PATH, {"--usb", "--out", out, "--decimal-sep", "."});
-    ASSERT_TRUE(p.waitForStarted(5000));
-    const auto told = [&](const QString& text) {
-        return waitUntil([&] { return err.contains(text) || p.state() == QProcess::NotRunning; }, 10000) &&
-               err.contains(text);
-    };
+    RecordingLog log;
     const auto push = [&](int index, const CableFeed& feed) {
         for (const auto& r : feed.reports)
             ASSERT_TRUE(bed->push(index, r));
     };
-    ASSERT_TRUE(told("recording the USB cable /dev/hidraw0")) << err.toStdString();
+    ASSERT_TRUE(log.told("recording the USB cable /dev/hidraw0")) << log.err.toStdString();
 
     sim::MeterSimulator meter("dcv", 21);
     const CableFeed before = cableFeed(meter, 10);
     push(c, before);
-    ASSERT_TRUE(waitUntil([&] { return lines.count('\n') == 10; }, 10000)) << err.toStdString();
+    ASSERT_TRUE(log.rowsReach(10)) << log.err.toStdString();
 
     bed->unplug(c);
-    ASSERT_TRUE(told("is gone: waiting")) << err.toStdString();
+    ASSERT_TRUE(log.told("is gone: waiting")) << log.err.toStdString();
     // Another cable, with a serial number of its own, is not the one followed.
     UmockdevHid::Setup other = cable();
     other.serial = "OTHER";
@@ -317,27 +337,102 @@ TEST_F(HidUmockdev, VoltaroLogRecordsThroughTheCableAndTakesItUpAgainWhenItIsBac
     sim::MeterSimulator stranger("ohm", 22);
     push(o, cableFeed(stranger, 5));
     c = bed->add(cable());
-    ASSERT_TRUE(told("is back")) << err.toStdString();
+    ASSERT_TRUE(log.told("is back")) << log.err.toStdString();
     ASSERT_EQ(bed->features(c).size(), 1u) << "configured again";
     const CableFeed after = cableFeed(meter, 10);
     push(c, after);
-    ASSERT_TRUE(waitUntil([&] { return lines.count('\n') == 20; }, 10000)) << err.toStdString();
-    ::kill(static_cast<pid_t>(p.processId()), SIGINT);
-    ASSERT_TRUE(waitUntil([&] { return p.state() == QProcess::NotRunning; }, 10000));
-    EXPECT_EQ(p.exitStatus(), QProcess::NormalExit);
-    EXPECT_EQ(p.exitCode(), 0) << err.toStdString();
-    err += p.readAllStandardError();
-    EXPECT_TRUE(err.contains(QStringLiteral("20 rows in %1").arg(out))) << err.toStdString();
-    EXPECT_TRUE(bed->features(o).empty());
-
-    ReadingTable rows;
-    ASSERT_TRUE(datafiles::loadTableFile(out, rows, true).ok);
+    ASSERT_TRUE(log.rowsReach(20)) << log.err.toStdString();
     std::vector<std::string> want = before.values;
     want.insert(want.end(), after.values.begin(), after.values.end());
-    ASSERT_EQ(rows.rowCount(), static_cast<qsizetype>(want.size()));
-    for (qsizetype i = 0; i < rows.rowCount(); ++i)
-        EXPECT_EQ(rows.text(i, ReadingTable::Value).toStdString(), want[static_cast<std::size_t>(i)])
-            << "row " << i;
+    EXPECT_EQ(log.finish(), want);
+    EXPECT_TRUE(log.err.contains(QStringLiteral("20 rows in %1").arg(log.file()))) << log.err.toStdString();
+    EXPECT_EQ(log.rows(), 20);
+    EXPECT_TRUE(bed->features(o).empty());
+}
+
+// A mouse plugged in and pulled out again and again while the cable streams
+// at the line's rate, frames of DC and AC volts in turn: every frame sent is
+// recorded, in order, none made of two.
+TEST_F(HidUmockdev, VoltaroLogLosesAndJoinsNoFrameWhileAMouseComesAndGoes) {
+    const int c = bed->add(cable());
+    RecordingLog log;
+    ASSERT_TRUE(log.told("recording the USB cable")) << log.err.toStdString();
+    const auto feed = testing::alternatingFeed(10000, 7); // more than the test sends
+    testing::NodeStreamer stream(*bed, c, feed.reports);
+    // Opened to configure the cable and to read it, and never again.
+    ASSERT_TRUE(log.rowsReach(3)) << log.err.toStdString();
+    ASSERT_EQ(bed->opens(c), 2);
+    UmockdevHid::Setup mouse;
+    mouse.vendor = 0x5A5B;
+    mouse.product = 0x1E05;
+    mouse.productName = "USB Optical Mouse";
+    mouse.descriptor = testing::kMouseDescriptor;
+    for (int i = 0; i < 20; ++i) {
+        // Each change while the program goes on recording.
+        const int m = bed->add(mouse);
+        ASSERT_TRUE(log.rowsReach(static_cast<std::size_t>(log.rows()) + 3)) << log.err.toStdString();
+        bed->unplug(m);
+        ASSERT_TRUE(log.rowsReach(static_cast<std::size_t>(log.rows()) + 3)) << log.err.toStdString();
+    }
+    const std::size_t sent = stream.stop();
+    ASSERT_LT(sent, feed.reports.size());
+    const auto want = testing::recordedValues(
+        {feed.reports.begin(), feed.reports.begin() + static_cast<std::ptrdiff_t>(sent)});
+    log.rowsReach(want.size());
+    EXPECT_EQ(log.finish(), want);
+    EXPECT_EQ(bed->opens(c), 2);
+    EXPECT_EQ(bed->features(c).size(), 1u);
+}
+
+// The cable pulled out half way through a DC frame and plugged in again
+// while the program is held: it sees one change, the same cable as a new
+// device. Its first frame, AC, starts afresh.
+TEST_F(HidUmockdev, VoltaroLogStartsANewFrameWhenTheCableComesBackUnseen) {
+    const int c = bed->add(cable());
+    RecordingLog log;
+    ASSERT_TRUE(log.told("recording the USB cable")) << log.err.toStdString();
+    const auto feed = testing::alternatingFeed(6, 8);
+    for (const auto& r : feed.frameReports(0, 2))
+        ASSERT_TRUE(bed->push(c, r));
+    ASSERT_TRUE(log.rowsReach(2));
+    // Half a frame, taken from the node by the program.
+    ASSERT_TRUE(bed->push(c, feed.reports[6]));
+    ASSERT_TRUE(waitUntil([&] { return bed->queued(c) == 0; }));
+
+    log.hold(true);
+    bed->unplug(c);
+    const int back = bed->add(cable());
+    log.hold(false);
+    ASSERT_TRUE(waitUntil([&] { return bed->features(back).size() == 1; }, 10000)) << log.err.toStdString();
+    for (const auto& r : feed.frameReports(3, 6))
+        ASSERT_TRUE(bed->push(back, r));
+    auto want = feed.frameValues(0, 2);
+    for (const auto& v : feed.frameValues(3, 6))
+        want.push_back(v);
+    log.rowsReach(want.size());
+    EXPECT_EQ(log.finish(), want);
+    EXPECT_FALSE(log.err.contains("is gone")) << log.err.toStdString();
+}
+
+// The cable pulled out with three frames queued on its node while the
+// program is held: they are recorded before it waits for the cable.
+TEST_F(HidUmockdev, VoltaroLogRecordsTheFramesQueuedWhenTheCableIsPulled) {
+    const int c = bed->add(cable());
+    RecordingLog log;
+    ASSERT_TRUE(log.told("recording the USB cable")) << log.err.toStdString();
+    const auto feed = testing::alternatingFeed(5, 9);
+    for (const auto& r : feed.frameReports(0, 2))
+        ASSERT_TRUE(bed->push(c, r));
+    ASSERT_TRUE(log.rowsReach(2));
+
+    log.hold(true);
+    for (const auto& r : feed.frameReports(2, 5))
+        ASSERT_TRUE(bed->push(c, r));
+    bed->unplug(c);
+    log.hold(false);
+    ASSERT_TRUE(log.told("is gone: waiting")) << log.err.toStdString();
+    log.rowsReach(feed.values.size());
+    EXPECT_EQ(log.finish(), feed.values);
 }
 
 } // namespace

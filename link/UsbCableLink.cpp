@@ -1,10 +1,12 @@
 #include "link/UsbCableLink.h"
 
 #include "decode/TraceLog.h"
+#include "link/CableAccess.h"
 #include "link/hid/EControllerError.h"
 #include "link/hid/UsbCable.h"
 #include "ui/Layout.h"
 
+#include <QCoreApplication>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QPushButton>
@@ -84,16 +86,11 @@ bool UsbCableLink::start() {
     if (!ActiveHidDevice->HasReadWriteAccess()) {
         // Listed and described, but its node is closed to this user: say
         // which node and how to open it, rather than doing nothing.
-        const QString node = ActiveHidDevice->PnPInfo().DevicePath;
-        tellLater([node](QWidget* parent) {
-            QMessageBox::warning(parent, QStringLiteral("USB cable"),
-                                 QStringLiteral("The USB cable is %1, which this user may not open.\n\n"
-                                                "Install the program's udev rule for the cable, "
-                                                "packaging/70-voltaro-usb-cable.rules (sudo install -m 644 "
-                                                "packaging/70-voltaro-usb-cable.rules /etc/udev/rules.d/, "
-                                                "then sudo udevadm control --reload), and plug the cable "
-                                                "in again.")
-                                     .arg(node),
+        QString advice = cablePermissionAdvice(ActiveHidDevice->PnPInfo().DevicePath,
+                                               QCoreApplication::applicationDirPath());
+        advice[0] = advice[0].toUpper();
+        tellLater([advice](QWidget* parent) {
+            QMessageBox::warning(parent, QStringLiteral("USB cable"), advice + QLatin1Char('.'),
                                  QMessageBox::Ok);
         });
         return false;

@@ -1,6 +1,7 @@
 #include "tools/VoltaroLog.h"
 
 #include "decode/MeterPipeline.h"
+#include "link/CableAccess.h"
 #include "link/hid/LinuxHidPlatform.h"
 #include "link/hid/THidDevice.h"
 #include "link/hid/THidDeviceController.h"
@@ -10,6 +11,7 @@
 #include "link/serial/TComPortDriver.h"
 #include "tools/LogSession.h"
 
+#include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileInfo>
 #include <QSocketNotifier>
@@ -258,10 +260,7 @@ int VoltaroLog::usb(const LogOptions& o) {
     THidDevice& cable = *list.devices[selected];
     node = local(cable.PnPInfo().DevicePath);
     const std::string permission =
-        "the USB cable is " + node +
-        ", which this user may not open: install the udev rule packaging/70-voltaro-usb-cable.rules "
-        "(sudo install -m 644 packaging/70-voltaro-usb-cable.rules /etc/udev/rules.d/, then sudo udevadm "
-        "control --reload) and plug the cable in again";
+        local(cablePermissionAdvice(cable.PnPInfo().DevicePath, QCoreApplication::applicationDirPath()));
     if (!cable.HasReadWriteAccess())
         return fail(kCablePermission, permission);
     if (!configure(cable))

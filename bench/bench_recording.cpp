@@ -30,13 +30,12 @@ void BM_RecordReading(benchmark::State& state) {
     voltaro::ReadingTable table;
     voltaro::Recorder recorder(table);
     recorder.RecordLimit = 100'000'000;
-    const QString interval = QStringLiteral("10");
     const QString time = QStringLiteral("12:34:56");
     for (long long i = 0; i < state.range(0); ++i)
-        recorder.INDataToTable(reading(static_cast<int>(i)), false, true, interval, time);
+        recorder.INDataToTable(reading(static_cast<int>(i)), {false, true, 10}, time);
     const voltaro::Reading r = reading(1234);
     for (auto _ : state)
-        recorder.INDataToTable(r, false, true, interval, time);
+        recorder.INDataToTable(r, {false, true, 10}, time);
     state.counters["rows"] = static_cast<double>(table.rowCount());
     state.counters["bytes/row"] =
         static_cast<double>(table.memoryBytes()) / static_cast<double>(table.rowCount());
@@ -49,13 +48,12 @@ void BM_RecordReadingJournalled(benchmark::State& state) {
     voltaro::ReadingTable table;
     voltaro::Recorder recorder(table);
     recorder.RecordLimit = 100'000'000;
-    const QString interval = QStringLiteral("10");
     const QString time = QStringLiteral("12:34:56");
     for (long long i = 0; i < state.range(0); ++i)
-        recorder.INDataToTable(reading(static_cast<int>(i)), false, true, interval, time);
+        recorder.INDataToTable(reading(static_cast<int>(i)), {false, true, 10}, time);
     const voltaro::Reading r = reading(1234);
     for (auto _ : state)
-        if (recorder.INDataToTable(r, false, true, interval, time) == voltaro::Recorder::Outcome::Recorded) {
+        if (recorder.INDataToTable(r, {false, true, 10}, time) == voltaro::Recorder::Outcome::Recorded) {
             QByteArray line;
             voltaro::journalformat::appendRow(table, table.rowCount() - 1, r.ScaledValue, line);
             journal.append(line);

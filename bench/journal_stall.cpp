@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
             r.ValueText = std::to_string(i % 22000) + ".5";
             r.Count = i % 22000;
             const auto t0 = Clock::now();
-            recorder.INDataToTable(r, false, true, QStringLiteral("10"), QStringLiteral("12:34:56"));
+            recorder.INDataToTable(r, {false, true, 10}, QStringLiteral("12:34:56"));
             {
                 QByteArray line;
                 voltaro::journalformat::appendRow(table, table.rowCount() - 1, r.ScaledValue, line);

@@ -22,9 +22,7 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const
     place(this, "Panel6", 5, -4, 707, 34);
     COMM2.setObjectName(QStringLiteral("COMM2"));
     COMM2.setComPort(TComPortNumber::pnCOM1);
-    COMM2.setComPortSpeed(TComPortBaudRate::br19200);
-    COMM2.setComPortDataBits(TComPortDataBits::db7BITS);
-    COMM2.setComPortParity(TComPortParity::ptODD);
+    configureMeterLine(COMM2);
     connect(&COMM2, &TComPortDriver::portFailed, this, &LinkBar::onSerialPortFailed);
     connect(&portWait_, &SerialPortWait::back, this, [this] { link_.serialBack(); });
     link_.onChanged = [this] { render(); };

@@ -15,25 +15,21 @@ QString fromView(std::string_view s) {
 
 } // namespace
 
-Recorder::Outcome Recorder::INDataToTable(const Reading& r, bool recordSI, bool repeatSet,
-                                          const QString& interval, const QString& time) {
+Recorder::Outcome Recorder::INDataToTable(const Reading& r, const Rules& rules, const QString& time) {
     // A limit of N admits N rows between two clearings.
     if (RecordedCount >= RecordLimit)
         return Outcome::Stopped;
-    if (recordSI && SampleCountdown != 0)
+    if (rules.sampling && SampleCountdown != 0)
         return Outcome::Stopped;
     const QString func = fromView(r.FuncText);
     const QString unit = fromView(r.UnitText);
     const QString value = QString::fromStdString(r.ValueText);
     const QString key = value + func + unit + fromView(r.RangeText);
-    if (!repeatSet && key == LastRecordKey)
+    if (!rules.repeat && key == LastRecordKey)
         return Outcome::ChartOnly;
 
     LastRecordKey = key;
-    if (interval.isEmpty() || interval == QLatin1String("-") || interval == QLatin1String("+"))
-        SampleCountdown = 0;
-    else
-        SampleCountdown = parseInteger(interval).value_or(0);
+    SampleCountdown = rules.intervalSeconds;
     ++RecordedCount;
     const qsizetype row = table_.appendRow();
     table_.setText(row, ReadingTable::Value, value);
@@ -56,6 +52,12 @@ void Recorder::clear() {
     table_.clear();
     NextRecordNo = 1;
     RecordedCount = 0;
+}
+
+int samplingIntervalSeconds(const QString& editText) {
+    if (editText.isEmpty() || editText == QLatin1String("-") || editText == QLatin1String("+"))
+        return 0;
+    return parseInteger(editText).value_or(0);
 }
 
 QString timeOfDayText(const QTime& t, const QString& separator) {

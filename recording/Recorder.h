@@ -24,12 +24,17 @@ public:
         Recorded,  // a row and a chart point
     };
 
+    // What decides which readings become rows, besides the record limit.
+    struct Rules {
+        bool sampling = false;   // one row per sampling interval ("Sampling Interval")
+        bool repeat = true;      // a reading like the last recorded one is recorded too ("Repeat")
+        int intervalSeconds = 0; // the sampling interval; each recorded row starts it again
+    };
+
     explicit Recorder(ReadingTable& table) : table_(table) {}
 
-    // One decoded reading. `recordSI`/`repeatSet` are the check boxes,
-    // `interval` the sampling edit's text, `time` the time of day to store.
-    Outcome INDataToTable(const Reading& r, bool recordSI, bool repeatSet, const QString& interval,
-                          const QString& time);
+    // One decoded reading, with `time` the time of day to store.
+    Outcome INDataToTable(const Reading& r, const Rules& rules, const QString& time);
 
     // One tick of the one-second sampling timer.
     void tick(bool recordSI);
@@ -45,6 +50,10 @@ public:
 private:
     ReadingTable& table_;
 };
+
+// The seconds the sampling interval's edit box stands for: its whole number,
+// 0 for an empty box, a lone sign or anything that is not a number.
+int samplingIntervalSeconds(const QString& editText);
 
 // The time of day as "hh:mm:ss" with `separator` between the parts.
 QString timeOfDayText(const QTime& t, const QString& separator);

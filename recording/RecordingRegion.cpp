@@ -144,8 +144,9 @@ void RecordingRegion::showNewestRow(int row) {
 }
 
 bool RecordingRegion::INDataToTable(const Reading& r) {
-    const auto outcome = recorder_.INDataToTable(r, RecordSI->isChecked(), RepeatSet->isChecked(),
-                                                 RecordSITime->text(), timeOfDay_.now());
+    const Recorder::Rules rules{RecordSI->isChecked(), RepeatSet->isChecked(),
+                                samplingIntervalSeconds(RecordSITime->text())};
+    const auto outcome = recorder_.INDataToTable(r, rules, timeOfDay_.now());
     // The window plots what is recorded, and a repeated reading it does not
     // record. What the chart did before it goes in the same append, so a
     // journal always ends after a whole reading.

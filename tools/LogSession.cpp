@@ -126,10 +126,8 @@ void LogSession::end() {
 void LogSession::recordReading(const Reading& r, std::string_view) {
     if (ended_ || !options_.recording())
         return;
-    const bool sampling = options_.interval > 0;
-    const auto outcome =
-        recorder_.INDataToTable(r, sampling, options_.repeat,
-                                sampling ? QString::number(options_.interval) : QString(), timeOfDay_.now());
+    const Recorder::Rules rules{options_.interval > 0, options_.repeat, options_.interval};
+    const auto outcome = recorder_.INDataToTable(r, rules, timeOfDay_.now());
     // Journalled as the window journals what it records and plots.
     if (outcome == Recorder::Outcome::ChartOnly && journal_) {
         journalformat::appendPoint(r.ScaledValue, journalLine_);

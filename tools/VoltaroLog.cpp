@@ -81,15 +81,6 @@ struct StopSignal {
     }
 };
 
-void configureMeterLine(TComPortDriver& driver) {
-    driver.setComPortSpeed(TComPortBaudRate::br19200);
-    driver.setComPortDataBits(TComPortDataBits::db7BITS);
-    driver.setComPortParity(TComPortParity::ptODD);
-    driver.setComPortStopBits(TComPortStopBits::sb1BITS);
-    driver.setComPortHwHandshaking(TComPortHwHandshaking::hhNONE);
-    driver.setComPortSwHandshaking(TComPortSwHandshaking::shNONE);
-}
-
 } // namespace
 
 const char* VoltaroLog::usage() {

@@ -148,4 +148,8 @@ private:
     PortResolver resolver_;
 };
 
+// Sets the meter's line: 19200 baud, 7 data bits, odd parity, one stop bit,
+// no handshaking. Both programs read the meter with these settings.
+void configureMeterLine(TComPortDriver& driver);
+
 } // namespace voltaro

@@ -172,7 +172,8 @@ protected:
     Recorder rec{table};
     Outcome add(const Reading& r, bool recordSI = false, bool repeatSet = true,
                 const QString& interval = "10") {
-        return rec.INDataToTable(r, recordSI, repeatSet, interval, QStringLiteral("12:34:56"));
+        return rec.INDataToTable(r, {recordSI, repeatSet, samplingIntervalSeconds(interval)},
+                                 QStringLiteral("12:34:56"));
     }
 };
 
@@ -187,7 +188,7 @@ TEST_F(Recording, WithRepeatEveryReadingIsARowNumberedFromOne) {
 }
 
 TEST_F(Recording, RowHoldsTheReading) {
-    EXPECT_EQ(rec.INDataToTable(reading("-12.34", -1234, "AC", "mV", "MANU", "Fail"), false, true, "10",
+    EXPECT_EQ(rec.INDataToTable(reading("-12.34", -1234, "AC", "mV", "MANU", "Fail"), {false, true, 10},
                                 QStringLiteral("07.05.09")),
               Outcome::Recorded);
     EXPECT_EQ(add(reading("0.L", 22000, "Ohm", "K*", "AUTO", "Fail")), Outcome::Recorded);

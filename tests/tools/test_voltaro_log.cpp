@@ -284,8 +284,9 @@ TEST_F(VoltaroLogRecording, AKilledRecordingLeavesAllButTheLastSecondOfItsRows) 
         for (qsizetype i = 0; i < rows.rowCount(); ++i) {
             expectRowOfLine(rows, i, log.lines[i], static_cast<int>(i + 1));
             // A text table has no count; the journal keeps it.
-            if (datafiles::isXmlFileName(out))
+            if (datafiles::isXmlFileName(out)) {
                 EXPECT_EQ(rows.text(i, ReadingTable::NVal), log.lines[i].section('\t', 5, 5)) << "row " << i;
+            }
         }
         // Every reading printed more than a second before the kill is on disk
         // (half a second more allowed for a busy machine).

@@ -40,8 +40,8 @@ void TFCOMM::buildWindow() {
     Panel1 = new LcdPanel(client);
     Panel1->move(3, 28);
     limits_ = new LimitsPanel(client, outside, pipeline_);
-    chart_ = new ChartRegion(client, outside, menus_.fill, pipeline_.settings);
-    recording_ = new RecordingRegion(client, outside, menus_.limits, pipeline_.settings);
+    chart_ = new ChartRegion(client, outside, menus_.fill, pipeline_);
+    recording_ = new RecordingRegion(client, outside, menus_.limits, pipeline_);
     buildOutsideControls();
     connectMenu();
 

@@ -46,8 +46,9 @@ TFCOMM::~TFCOMM() {
 void TFCOMM::FormCreate() {
     chart_->createControl(kDefaultPageWidth);
     pipeline_.setDecimalSepSource(&readDecimalSep);
-    pipeline_.DecimalSep = readDecimalSep();
-    pipeline_.evaluator.LastUnitText = kNoUnitYet;
+    pipeline_.setDecimalSep(readDecimalSep());
+    // No reading yet: the first one starts the chart as a change of unit.
+    pipeline_.continueAfter(std::string(), std::string(kNoUnitYet));
     recording_->openEmptyTable(kDefaultRecordLimit);
     chart_->ShowSeries(0);
     chart_->ShowSeries(chart_->fillChecked() ? 0 : 1);
@@ -73,10 +74,9 @@ void TFCOMM::FormCreate() {
 
 void TFCOMM::applyProfile(const MeterProfile& p) {
     profile_ = p;
-    pipeline_.FullScaleCount = p.FullScaleCount;
-    pipeline_.BarOverloadPos = p.BarOverloadPos;
-    pipeline_.settings.alarmHigh = p.AlarmHigh;
-    pipeline_.settings.alarmLow = p.AlarmLow;
+    pipeline_.setScale(p.FullScaleCount, p.BarOverloadPos);
+    pipeline_.setAlarmHigh(p.AlarmHigh);
+    pipeline_.setAlarmLow(p.AlarmLow);
     limits_->applyAlarmTexts(QString::fromStdString(p.SetmaxText), QString::fromStdString(p.SetMinText));
     if (p.barMaximum > 0)
         Panel1->setBarMaximum(p.barMaximum);
@@ -275,8 +275,8 @@ void TFCOMM::recover(const OrphanJournal& orphan) {
     // instead of starting the chart again.
     const ReadingTable& t = recording_->table();
     const qsizetype last = t.rowCount() - 1;
-    pipeline_.evaluator.LastFuncText = t.text(last, ReadingTable::Function).toLatin1().toStdString();
-    pipeline_.evaluator.LastUnitText = t.text(last, ReadingTable::Unit).toLatin1().toStdString();
+    pipeline_.continueAfter(t.text(last, ReadingTable::Function).toLatin1().toStdString(),
+                            t.text(last, ReadingTable::Unit).toLatin1().toStdString());
 }
 
 } // namespace voltaro

@@ -5,7 +5,7 @@
 #include "chart/PlotSurface.h"
 #include "chart/TChartControl.h"
 #include "decode/IntegerText.h"
-#include "decode/ReadingEvaluator.h"
+#include "decode/MeterPipeline.h"
 #include "recording/InputRules.h"
 #include "ui/ClickPanel.h"
 #include "ui/Layout.h"
@@ -76,8 +76,8 @@ QCustomPlot* makePlot(QWidget* parent) {
 
 } // namespace
 
-ChartRegion::ChartRegion(QWidget* parent, QWidget* outside, QAction* fillItem, EvaluationSettings& settings)
-    : QWidget(parent), settings_(settings), FillItem(fillItem) {
+ChartRegion::ChartRegion(QWidget* parent, QWidget* outside, QAction* fillItem, MeterPipeline& pipeline)
+    : QWidget(parent), pipeline_(pipeline), FillItem(fillItem) {
     setObjectName(QStringLiteral("ChartRegion"));
     auto* plot = makePlot(this);
     Chtshow = plot;
@@ -91,8 +91,8 @@ ChartRegion::ChartRegion(QWidget* parent, QWidget* outside, QAction* fillItem, E
     BtFill->setToolTip(QStringLiteral("Graphic Fill"));
     BtFill->setChecked(true);
     connect(BtFill, &QCheckBox::clicked, this, &ChartRegion::btFillClick);
-    settings_.btFill = BtFill->isChecked();
-    connect(BtFill, &QCheckBox::toggled, this, [this](bool on) { settings_.btFill = on; });
+    pipeline_.setFill(BtFill->isChecked());
+    connect(BtFill, &QCheckBox::toggled, this, [this](bool on) { pipeline_.setFill(on); });
     Maxrecord = place(new QLineEdit(QString::number(kDefaultPageWidth), Panel5), "Maxrecord", 91, 2, 49, 21);
     Maxrecord->installEventFilter(this);
     connect(Maxrecord, &QLineEdit::textChanged, this, &ChartRegion::MaxrecordChange);

@@ -17,7 +17,7 @@ namespace voltaro {
 class ClickImage;
 class PlotSurface;
 class TChartControl;
-struct EvaluationSettings;
+class MeterPipeline;
 
 // The trend chart with its bar: series style, paging, the page width,
 // enlarge and restore, and saving the picture, over the chart's paging
@@ -26,7 +26,7 @@ struct EvaluationSettings;
 class ChartRegion : public QWidget {
     Q_OBJECT
 public:
-    ChartRegion(QWidget* parent, QWidget* outside, QAction* fillItem, EvaluationSettings& settings);
+    ChartRegion(QWidget* parent, QWidget* outside, QAction* fillItem, MeterPipeline& pipeline);
     ~ChartRegion() override;
 
     // Start-up: the paging controller with the page width it starts with.
@@ -71,7 +71,7 @@ private:
     // Puts the bar and the chart at these places in the window's client area.
     void placeParts(const QRect& bar, const QRect& chart);
 
-    EvaluationSettings& settings_;
+    MeterPipeline& pipeline_;
     QAction* FillItem;
     std::unique_ptr<TChartControl> ChartControl;
     bool enlarged_ = false;

@@ -8,6 +8,7 @@
 #include <functional>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace voltaro {
 
@@ -68,13 +69,32 @@ public:
     FrameAssembler& assembler() { return assembler_; }
     const Stats& stats() const { return stats_; }
 
-    std::string DecimalSep = ".";
-    int FullScaleCount = 22000;
-    int BarOverloadPos = 22;
-    EvaluationSettings settings;
-    ReadingEvaluator evaluator;
-    Reading reading;
-    DisplayState display;
+    // The evaluation's settings have this pipeline as their one owner: the
+    // controls that show them, voltaro-log's options and a recovery change
+    // them through these.
+    const EvaluationSettings& settings() const { return settings_; }
+    void setLimitTexts(std::string hi, std::string lo);
+    void setAlarmSides(bool high, bool low); // "Set Max", "Set Min"
+    void setAlarmHigh(float count) { settings_.alarmHigh = count; }
+    void setAlarmLow(float count) { settings_.alarmLow = count; }
+    void setContinueRecord(bool on) { settings_.multirange = on; }
+    void setFill(bool on) { settings_.btFill = on; }
+
+    // The separator values are written with; see also setDecimalSepSource.
+    const std::string& decimalSep() const { return decimalSep_; }
+    void setDecimalSep(std::string sep) { decimalSep_ = std::move(sep); }
+    // The meter's full scale in counts and the bar's position for an overload.
+    void setScale(int fullScaleCount, int barOverloadPos);
+    int fullScaleCount() const { return fullScaleCount_; }
+
+    // The next reading of this function and unit goes on with the chart
+    // instead of starting it again, as after the rows a recovery put back.
+    void continueAfter(std::string function, std::string unit);
+
+    const ReadingEvaluator& evaluator() const { return evaluator_; }
+    // The last decoded reading and what the panel shows for it.
+    const Reading& reading() const { return reading_; }
+    const DisplayState& display() const { return display_; }
 
 private:
     void frameEnded(std::string_view frameText, bool framingHolds) override;
@@ -85,6 +105,13 @@ private:
     std::function<std::string()> decimalSepSource_;
     DecodedFrame decoded_;
     Stats stats_;
+    std::string decimalSep_ = ".";
+    int fullScaleCount_ = 22000;
+    int barOverloadPos_ = 22;
+    EvaluationSettings settings_;
+    ReadingEvaluator evaluator_;
+    Reading reading_;
+    DisplayState display_;
 };
 
 } // namespace voltaro

@@ -91,11 +91,10 @@ LimitsPanel::LimitsPanel(QWidget* parent, QWidget* outside, MeterPipeline& pipel
     connect(SetMinB, &QCheckBox::clicked, this, &LimitsPanel::SetMinExit);
     Setmax->installEventFilter(this);
     SetMin->installEventFilter(this);
-    auto& s = pipeline_.settings;
-    s.setMaxB = SetMaxB->isChecked();
-    s.setMinB = SetMinB->isChecked();
-    connect(SetMaxB, &QCheckBox::toggled, this, [this](bool on) { pipeline_.settings.setMaxB = on; });
-    connect(SetMinB, &QCheckBox::toggled, this, [this](bool on) { pipeline_.settings.setMinB = on; });
+    const auto sides = [this] { pipeline_.setAlarmSides(SetMaxB->isChecked(), SetMinB->isChecked()); };
+    connect(SetMaxB, &QCheckBox::toggled, this, sides);
+    connect(SetMinB, &QCheckBox::toggled, this, sides);
+    sides();
 
     auto* Panel3 = place(new QFrame(outside), "Panel3", 870, 400, 220, 60);
     Panel3->hide();
@@ -196,30 +195,31 @@ void LimitsPanel::showLatest() {
 
 void LimitsPanel::T1HIChange() {
     if (auto* edit = qobject_cast<QLineEdit*>(sender())) {
-        const QString sep = QString::fromStdString(pipeline_.DecimalSep);
+        const QString sep = QString::fromStdString(pipeline_.decimalSep());
         if (const auto fix = repairLimitText(edit->text(), sep)) {
             repairEdit(edit, *fix);
             return; // the nested change has taken the repaired text
         }
     }
-    pipeline_.settings.hiText = T1HI->text().toStdString();
-    pipeline_.settings.loText = T1LO->text().toStdString();
+    pipeline_.setLimitTexts(T1HI->text().toStdString(), T1LO->text().toStdString());
 }
 
-void LimitsPanel::readAlarmLimit(const QLineEdit* edit, float& limit) {
+std::optional<float> LimitsPanel::readAlarmLimit(const QLineEdit* edit) {
     QString error;
-    if (const auto v = alarmLimitValue(edit->text(), error))
-        limit = *v;
-    else
+    const auto v = alarmLimitValue(edit->text(), error);
+    if (!v)
         QMessageBox::critical(window(), QString(), error);
+    return v;
 }
 
 void LimitsPanel::SetmaxExit() {
-    readAlarmLimit(Setmax, pipeline_.settings.alarmHigh);
+    if (const auto v = readAlarmLimit(Setmax))
+        pipeline_.setAlarmHigh(*v);
 }
 
 void LimitsPanel::SetMinExit() {
-    readAlarmLimit(SetMin, pipeline_.settings.alarmLow);
+    if (const auto v = readAlarmLimit(SetMin))
+        pipeline_.setAlarmLow(*v);
 }
 
 bool LimitsPanel::eventFilter(QObject* watched, QEvent* event) {
@@ -228,7 +228,7 @@ bool LimitsPanel::eventFilter(QObject* watched, QEvent* event) {
         if (!typed.isEmpty()) {
             const QChar c = typed.front();
             if ((watched == T1HI || watched == T1LO) &&
-                !limitKeyAccepted(c, QString::fromStdString(pipeline_.DecimalSep)))
+                !limitKeyAccepted(c, QString::fromStdString(pipeline_.decimalSep())))
                 return true;
             if ((watched == Setmax || watched == SetMin) && !alarmKeyAccepted(c))
                 return true;

@@ -50,8 +50,8 @@ private:
     void showLatestLater();
     void showLatest();
 
-    // Reads an alarm limit edit into `limit`; says why when the text is no integer.
-    void readAlarmLimit(const QLineEdit* edit, float& limit);
+    // The alarm limit edit's value, or none after saying why its text is no integer.
+    std::optional<float> readAlarmLimit(const QLineEdit* edit);
 
     MeterPipeline& pipeline_;
 

@@ -1,6 +1,6 @@
 #include "recording/RecordingRegion.h"
 
-#include "decode/ReadingEvaluator.h"
+#include "decode/MeterPipeline.h"
 #include "recording/DataFiles.h"
 #include "recording/InputRules.h"
 #include "recording/JournalFormat.h"
@@ -51,7 +51,7 @@ QFont gridFont(int pixels) {
 } // namespace
 
 RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits,
-                                 EvaluationSettings& settings)
+                                 MeterPipeline& pipeline)
     : QWidget(parent), limits_(limits) {
     place(this, "RecordingRegion", kLeft, kTop, 334, 263);
 
@@ -109,8 +109,8 @@ RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitI
         "If the choice consecution  record data, shift gear then can't clearance data.When the function file "
         "replace, would the data of the clearance record.Thanks!"));
     connect(multirange, &QCheckBox::clicked, this, &RecordingRegion::optionClicked);
-    settings.multirange = multirange->isChecked();
-    connect(multirange, &QCheckBox::toggled, this, [&settings](bool on) { settings.multirange = on; });
+    pipeline.setContinueRecord(multirange->isChecked());
+    connect(multirange, &QCheckBox::toggled, this, [&pipeline](bool on) { pipeline.setContinueRecord(on); });
 
     Trecord = new QTimer(this);
     Trecord->setObjectName(QStringLiteral("Trecord"));

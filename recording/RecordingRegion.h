@@ -21,7 +21,7 @@ class QToolButton;
 namespace voltaro {
 
 class ReadingTableModel;
-struct EvaluationSettings;
+class MeterPipeline;
 
 // The recording region: the record bar, the grid over the reading table, the
 // recording rules with their sampling timer and record limit, the data files
@@ -39,8 +39,7 @@ public:
         QAction* limitess = nullptr;
     };
 
-    RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits,
-                    EvaluationSettings& settings);
+    RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits, MeterPipeline& pipeline);
     ~RecordingRegion() override;
 
     ReadingTable& table() { return cds1; }

@@ -135,9 +135,8 @@ int runFrameReplay(const std::vector<std::string>& args, std::FILE* in, std::FIL
 
     FrameLinePrinter printer(out, o.quiet);
     MeterPipeline pipeline(&printer);
-    pipeline.DecimalSep = o.decimalSep;
-    pipeline.settings.hiText = o.hi;
-    pipeline.settings.loText = o.lo;
+    pipeline.setDecimalSep(o.decimalSep);
+    pipeline.setLimitTexts(o.hi, o.lo);
 
     // Reads take whatever has arrived, so a live pipe shows each frame as it
     // comes; the output is flushed after every read.

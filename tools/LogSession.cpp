@@ -46,9 +46,8 @@ LogSession::LogSession(const LogOptions& options, std::FILE* out, std::FILE* err
       printLines_(!options.recording() || !isTerminal(out)),
       showStatus_(!options.quiet && isTerminal(err) && (options.recording() || !isTerminal(out))),
       printer_(out, !printLines_) {
-    pipeline_.DecimalSep = options.decimalSep ? *options.decimalSep : readDecimalSep();
-    pipeline_.settings.hiText = options.hi;
-    pipeline_.settings.loText = options.lo;
+    pipeline_.setDecimalSep(options.decimalSep ? *options.decimalSep : readDecimalSep());
+    pipeline_.setLimitTexts(options.hi, options.lo);
     // The window's recording rules; without a limit, one the numbering never outgrows.
     recorder_.RecordLimit = options.limit ? *options.limit : INT_MAX - 1;
 

@@ -206,14 +206,14 @@ TEST_F(MainWindow, MenuTreeAndStartStates) {
 TEST_F(MainWindow, StartsWithTheProfileApplied) {
     auto* lcd = w->findChild<LcdPanel*>("Panel1");
     ASSERT_NE(lcd, nullptr);
-    EXPECT_EQ(w->pipeline().FullScaleCount, 22000);
-    EXPECT_EQ(w->pipeline().settings.alarmHigh, 22002.0f);
-    EXPECT_EQ(w->pipeline().settings.alarmLow, -22002.0f);
+    EXPECT_EQ(w->pipeline().fullScaleCount(), 22000);
+    EXPECT_EQ(w->pipeline().settings().alarmHigh, 22002.0f);
+    EXPECT_EQ(w->pipeline().settings().alarmLow, -22002.0f);
     EXPECT_EQ(lcd->barMaximum(), 22);
     EXPECT_EQ(lcd->barPosition(), 20);
     for (int i = 0; i < 5; ++i)
         EXPECT_EQ(lcd->digitText(i), QString("22000").mid(i, 1));
     EXPECT_FALSE(lcd->isLit(E::LcdV));
     EXPECT_FALSE(lcd->isLit(E::LCDsend));
-    EXPECT_EQ(w->pipeline().evaluator.LastUnitText, "113");
+    EXPECT_EQ(w->pipeline().evaluator().LastUnitText, "113");
 }

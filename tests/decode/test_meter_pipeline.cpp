@@ -69,8 +69,8 @@ void send(MeterPipeline& p, const MeterFrame& f, bool leadingLineFeed = false) {
 TEST(MeterPipeline, RunsTheStepsOfOneFrameInOrder) {
     CallLog log;
     MeterPipeline p(&log);
-    p.settings.setMaxB = true;
-    p.settings.alarmHigh = 1000;
+    p.setAlarmSides(true, false);
+    p.setAlarmHigh(1000);
     send(p, volts(1234), true);
     const std::vector<std::string> expected = {"blink",   "yrange 22 -22", "beep",         "series 0", "new",
                                                "display", "pass",          "record 1.234", "bar 1"};
@@ -89,8 +89,8 @@ TEST(MeterPipeline, UndecodableFrameIsDroppedWholeAndReceptionGoesOn) {
     CallLog log;
     MeterPipeline p(&log);
     send(p, volts(1234), true);
-    const Reading before = p.reading;
-    const DisplayState shownBefore = p.display;
+    const Reading before = p.reading();
+    const DisplayState shownBefore = p.display();
     log.calls.clear();
 
     MeterFrame bad = volts(1234);
@@ -99,8 +99,8 @@ TEST(MeterPipeline, UndecodableFrameIsDroppedWholeAndReceptionGoesOn) {
     EXPECT_TRUE(log.calls.empty()); // not even the link blink
     ASSERT_EQ(log.dropped.size(), 1u);
     EXPECT_EQ(log.dropped[0], bad.frameText());
-    EXPECT_EQ(p.reading.ValueText, before.ValueText);
-    EXPECT_EQ(p.display.lit, shownBefore.lit);
+    EXPECT_EQ(p.reading().ValueText, before.ValueText);
+    EXPECT_EQ(p.display().lit, shownBefore.lit);
     EXPECT_EQ(p.stats().dropped, 1u);
     EXPECT_EQ(p.assembler().LowNibbles(), "A"); // the line feed after the dropped frame starts the next
 
@@ -125,11 +125,10 @@ TEST(MeterPipeline, LimitTextsFollowTheDecimalSeparator) {
     MeterPipeline p(&log);
     std::string sep = ",";
     p.setDecimalSepSource([&] { return sep; });
-    p.settings.hiText = "1.5";
-    p.settings.loText = "0.5";
+    p.setLimitTexts("1.5", "0.5");
     send(p, volts(1234), true); // 1,234 with "," as separator
-    EXPECT_EQ(p.settings.hiText, "1,5");
-    EXPECT_EQ(p.settings.loText, "0,5");
+    EXPECT_EQ(p.settings().hiText, "1,5");
+    EXPECT_EQ(p.settings().loText, "0,5");
     EXPECT_EQ(log.calls.front(), "relocalise");
     ASSERT_EQ(log.recorded.size(), 1u);
     EXPECT_EQ(log.recorded[0].ValueText, "1,234");
@@ -137,7 +136,7 @@ TEST(MeterPipeline, LimitTextsFollowTheDecimalSeparator) {
 
     sep = ".";
     send(p, volts(1600));
-    EXPECT_EQ(p.settings.hiText, "1.5");
+    EXPECT_EQ(p.settings().hiText, "1.5");
     EXPECT_EQ(log.recorded.back().ValueText, "1.6");
     EXPECT_EQ(log.recorded.back().JudgeText, "Fail");
 }
@@ -145,7 +144,7 @@ TEST(MeterPipeline, LimitTextsFollowTheDecimalSeparator) {
 TEST(MeterPipeline, BadLimitTextLosesNoFrame) {
     CallLog log;
     MeterPipeline p(&log);
-    p.settings.hiText = "1x";
+    p.setLimitTexts("1x", p.settings().loText);
     send(p, volts(1234), true);
     send(p, volts(1300));
     EXPECT_EQ(log.recorded.size(), 2u);

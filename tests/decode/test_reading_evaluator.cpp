@@ -225,20 +225,20 @@ TEST(ReadingEvaluator, JudgementAndNormalisation) {
 TEST(ReadingEvaluatorPipeline, OneFrameRunsTheStepsInOrder) {
     CallLog log;
     MeterPipeline p(&log);
-    p.settings.hiText = "1,5";
+    p.setLimitTexts("1,5", p.settings().loText);
     ASSERT_TRUE(p.LcdDisplayDX22K("A101234B000A0D"));
     // The first frame is a change, and its function text differs from the empty start text.
     EXPECT_EQ(log.take(), "relocalise link chart series0 new display judge record bar done");
-    EXPECT_EQ(p.settings.hiText, "1.5");
+    EXPECT_EQ(p.settings().hiText, "1.5");
     ASSERT_EQ(log.recorded.size(), 1u);
     EXPECT_EQ(log.recorded[0].ValueText, "1.234");
     EXPECT_EQ(log.recorded[0].JudgeText, "Pass");
     EXPECT_EQ(log.recorded[0].FuncText, "DC");
-    EXPECT_EQ(p.evaluator.LastUnitText, "V");
+    EXPECT_EQ(p.evaluator().LastUnitText, "V");
 
     ASSERT_TRUE(p.LcdDisplayDX22K("A101600B000A0D"));
     EXPECT_EQ(log.take(), "link chart display judge record bar done");
-    EXPECT_EQ(p.evaluator.MaxValueText, "01.600"); // kept as displayed, before the judgement rewrites it
+    EXPECT_EQ(p.evaluator().MaxValueText, "01.600"); // kept as displayed, before the judgement rewrites it
     EXPECT_EQ(log.recorded[1].JudgeText, "Fail");
 }
 
@@ -252,17 +252,17 @@ TEST(ReadingEvaluatorPipeline, RangeSwitchRestartsTheBand) {
     for (const auto& c : cases) {
         CallLog log;
         MeterPipeline p(&log);
-        p.settings.multirange = c.multirange;
-        p.settings.btFill = c.btFill;
+        p.setContinueRecord(c.multirange);
+        p.setFill(c.btFill);
         for (const char* f : {"A101234B000A0D", "A102000B000A0D", "A101000B000A0D"})
             ASSERT_TRUE(p.LcdDisplayDX22K(f));
-        EXPECT_EQ(p.evaluator.MaxCount, 2000);
-        EXPECT_EQ(p.evaluator.MinCount, 1000);
+        EXPECT_EQ(p.evaluator().MaxCount, 2000);
+        EXPECT_EQ(p.evaluator().MinCount, 1000);
         log.take();
         ASSERT_TRUE(p.LcdDisplayDX22K("A201234B000A0D")); // voltage range 2: the point moves
         EXPECT_EQ(log.take().substr(0, std::string(c.calls).size()), c.calls);
-        EXPECT_EQ(p.evaluator.MaxCount, -22000);
-        EXPECT_EQ(p.evaluator.MinCount, 22000);
+        EXPECT_EQ(p.evaluator().MaxCount, -22000);
+        EXPECT_EQ(p.evaluator().MinCount, 22000);
     }
 }
 
@@ -279,8 +279,7 @@ TEST(ReadingEvaluatorPipeline, VerdictsAcrossFrames) {
                  {"A100500B000A0D", "1", "Pass", "0.5"},       {"A100500B100A0D", "1", "Fail", "0.L"},
                  {"A222580B000A0D", "300", "Fail", "225.8"},   {"A100500B000A0D", "1", "Pass", "0.5"}};
     for (const auto& st : steps) {
-        p.settings.hiText = st.hi;
-        p.settings.loText = "0";
+        p.setLimitTexts(st.hi, "0");
         ASSERT_TRUE(p.LcdDisplayDX22K(st.frame)) << st.frame;
         EXPECT_EQ(log.recorded.back().JudgeText, st.judge) << st.frame << " hi " << st.hi;
         EXPECT_EQ(log.recorded.back().ValueText, st.value) << st.frame;
@@ -290,8 +289,8 @@ TEST(ReadingEvaluatorPipeline, VerdictsAcrossFrames) {
 TEST(ReadingEvaluatorPipeline, AlarmBeepsAboveTheBandWhateverThePoint) {
     CallLog log;
     MeterPipeline p(&log);
-    p.settings.setMaxB = true;
-    p.settings.alarmHigh = 20000;
+    p.setAlarmSides(true, false);
+    p.setAlarmHigh(20000);
     const struct {
         const char* frame;
         bool beep;
@@ -310,15 +309,15 @@ TEST(ReadingEvaluatorPipeline, CommaSeparatorFromTheUser) {
     CallLog log;
     MeterPipeline p(&log);
     p.setDecimalSepSource([] { return std::string(","); });
-    p.settings.hiText = "1.5";
+    p.setLimitTexts("1.5", p.settings().loText);
     ASSERT_TRUE(p.LcdDisplayDX22K("A101234B000A0D"));
-    EXPECT_EQ(p.settings.hiText, "1,5");
+    EXPECT_EQ(p.settings().hiText, "1,5");
     EXPECT_EQ(log.recorded.back().ValueText, "1,234");
     EXPECT_EQ(log.recorded.back().JudgeText, "Pass");
-    EXPECT_EQ(p.evaluator.MinValueText, "");
+    EXPECT_EQ(p.evaluator().MinValueText, "");
     ASSERT_TRUE(p.LcdDisplayDX22K("A101600B000A0D"));
     EXPECT_EQ(log.recorded.back().JudgeText, "Fail");
-    EXPECT_EQ(p.evaluator.MaxValueText, "01,600");
+    EXPECT_EQ(p.evaluator().MaxValueText, "01,600");
 }
 
 TEST(ReadingEvaluatorPipeline, DroppedFrameLeavesTheEvaluationAlone) {
@@ -332,11 +331,11 @@ TEST(ReadingEvaluatorPipeline, DroppedFrameLeavesTheEvaluationAlone) {
     EXPECT_NE(calls.find("dropped"), std::string::npos);
     for (const char* step : {"series", "judge", "record", "bar", "done"})
         EXPECT_EQ(calls.find(step), std::string::npos) << step;
-    EXPECT_EQ(p.evaluator.LastPointIndex, 1);
-    EXPECT_EQ(p.evaluator.MaxCount, 1500);
+    EXPECT_EQ(p.evaluator().LastPointIndex, 1);
+    EXPECT_EQ(p.evaluator().MaxCount, 1500);
     EXPECT_EQ(log.recorded.size(), 2u);
 
     ASSERT_TRUE(p.LcdDisplayDX22K("A101600B000A0D"));
     EXPECT_EQ(log.take(), "link chart display judge record bar done");
-    EXPECT_EQ(p.evaluator.MaxValueText, "01.600");
+    EXPECT_EQ(p.evaluator().MaxValueText, "01.600");
 }

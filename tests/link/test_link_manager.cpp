@@ -395,7 +395,7 @@ TEST(LinkEndToEnd, SimulatedMeterDrivesThePanelUntilReleased) {
     EXPECT_TRUE(lcd->isLit(LcdElement::LcdV));
     EXPECT_TRUE(lcd->isLit(LcdElement::LcdP1));
     EXPECT_TRUE(lcd->isLit(LcdElement::LcdDc1));
-    EXPECT_EQ(w.pipeline().reading.UnitText, "V");
+    EXPECT_EQ(w.pipeline().reading().UnitText, "V");
 
     COMCon->click();
     EXPECT_FALSE(COMM2.Connected());

@@ -131,7 +131,7 @@ TEST_F(RecordingWindow, UnusableLimitKeepsThePreviousJudgementAndStillRecords) {
     ASSERT_EQ(control<QLabel>(*w, "judge")->text(), "Pass");
     for (const char* hi : {"1x", "+-", ""}) {
         SCOPED_TRACE(hi);
-        w->pipeline().settings.hiText = hi;
+        w->pipeline().setLimitTexts(hi, w->pipeline().settings().loText);
         const int before = rows();
         feed(volts(1, "05000")); // above 2: would fail
         EXPECT_EQ(rows(), before + 1);
@@ -277,7 +277,7 @@ TEST_F(RecordingWindow, LimitEditsRepairWhatIsTyped) {
     EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->selectedText(), "0");
     type(control<QLineEdit>(*w, "T1LO"), u'5');
     EXPECT_EQ(control<QLineEdit>(*w, "T1LO")->text(), "-5");
-    EXPECT_EQ(w->pipeline().settings.loText, "-5");
+    EXPECT_EQ(w->pipeline().settings().loText, "-5");
 
     // Only "-", digits and the user's own separator reach the edit.
     const QChar foreign = sep == "." ? u',' : u'.';
@@ -287,7 +287,7 @@ TEST_F(RecordingWindow, LimitEditsRepairWhatIsTyped) {
     EXPECT_EQ(control<QLineEdit>(*w, "T1HI")->text(), "1");
     type(control<QLineEdit>(*w, "T1HI"), sep + "5");
     EXPECT_EQ(control<QLineEdit>(*w, "T1HI")->text(), "1" + sep + "5");
-    EXPECT_EQ(w->pipeline().settings.hiText, ("1" + sep + "5").toStdString());
+    EXPECT_EQ(w->pipeline().settings().hiText, ("1" + sep + "5").toStdString());
 
     // Deleting the whole high limit leaves 0, so every positive reading fails.
     control<QLineEdit>(*w, "T1HI")->selectAll();
@@ -301,7 +301,7 @@ TEST_F(RecordingWindow, LimitEditsRepairWhatIsTyped) {
 }
 
 TEST_F(RecordingWindow, AlarmEditsAndTheirCheckBoxes) {
-    auto& s = w->pipeline().settings;
+    const auto& s = w->pipeline().settings();
     // Until an alarm edit is touched the profile's band holds, not the edits' texts.
     EXPECT_EQ(s.alarmHigh, 22002.0f);
     EXPECT_EQ(s.alarmLow, -22002.0f);
@@ -331,7 +331,7 @@ TEST_F(RecordingWindow, AlarmEditsAndTheirCheckBoxes) {
                  {volts(2, "20000", 4), false}, {volts(2, "20001", 4), true}, {volts(0, "01234"), false}};
     for (const auto& c : cases) {
         feed(c.frame);
-        EXPECT_EQ(ReadingEvaluator::alarm(w->pipeline().reading.Count, s), c.alarm) << c.frame.frameText();
+        EXPECT_EQ(ReadingEvaluator::alarm(w->pipeline().reading().Count, s), c.alarm) << c.frame.frameText();
     }
     control<QCheckBox>(*w, "SetMaxB")->click();
     EXPECT_FALSE(s.setMaxB);
@@ -348,7 +348,7 @@ TEST_F(RecordingWindow, AlarmEditsAndTheirCheckBoxes) {
 }
 
 TEST_F(RecordingWindow, MinMaxRestartOnAChange) {
-    const auto& e = w->pipeline().evaluator;
+    const auto& e = w->pipeline().evaluator();
     feed({volts(1, "01000"), volts(1, "01500"), volts(1, "01200")});
     EXPECT_EQ(e.MaxCount, 1500.0f);
     EXPECT_EQ(e.MinCount, 1200.0f);

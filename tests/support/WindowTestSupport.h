@@ -55,7 +55,7 @@ inline QStringList valuesOf(TFCOMM& w, const std::vector<sim::MeterFrame>& frame
         }
     } values;
     MeterPipeline p(&values);
-    p.DecimalSep = w.pipeline().DecimalSep;
+    p.setDecimalSep(w.pipeline().decimalSep());
     const auto bytes = serialBytes(frames);
     p.DX22KDATA(bytes.data(), static_cast<int>(bytes.size()));
     return values.out;

@@ -383,9 +383,8 @@ std::vector<Reading> decode(const std::vector<sim::MeterFrame>& frames, const st
                             const std::string& hi, const std::string& lo) {
     Decoded d;
     MeterPipeline p(&d);
-    p.DecimalSep = sep;
-    p.settings.hiText = hi;
-    p.settings.loText = lo;
+    p.setDecimalSep(sep);
+    p.setLimitTexts(hi, lo);
     const std::string bytes = bytesOf(frames);
     p.DX22KDATA(reinterpret_cast<const std::uint8_t*>(bytes.data()), static_cast<int>(bytes.size()));
     return d.readings;

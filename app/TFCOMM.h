@@ -1,6 +1,6 @@
 #pragma once
 
-#include "app/MeterProfile.h"
+#include "decode/MeterProfile.h"
 #include "decode/MeterPipeline.h"
 #include "link/LinkBar.h"
 #include "recording/RecordingRegion.h"

@@ -1,6 +1,6 @@
 #include "tools/LogOptions.h"
 
-#include "app/MeterProfile.h"
+#include "decode/MeterProfile.h"
 #include "decode/NumberFormat.h"
 #include "decode/ReadingEvaluator.h"
 

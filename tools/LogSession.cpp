@@ -1,6 +1,6 @@
 #include "tools/LogSession.h"
 
-#include "app/MeterProfile.h"
+#include "decode/MeterProfile.h"
 #include "recording/DataFiles.h"
 #include "recording/JournalFormat.h"
 #include "recording/UnitSymbols.h"

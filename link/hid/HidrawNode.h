@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/UniqueFd.h"
+#include "sys/UniqueFd.h"
 #include "link/hid/HidNode.h"
 
 namespace voltaro {

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "link/hid/HidPlatform.h"
-#include "link/hid/UdevBinding.h"
+#include "sys/UdevBinding.h"
 
 #include <map>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "link/hid/UdevBinding.h"
+#include "sys/UdevBinding.h"
 
 #include <QString>
 

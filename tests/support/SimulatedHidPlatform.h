@@ -5,7 +5,7 @@
 // report is one read, a short read truncates, poll is real, and closing the
 // device's end hangs the node up, as an unplugged device does.
 
-#include "link/UniqueFd.h"
+#include "sys/UniqueFd.h"
 #include "link/hid/HidPlatform.h"
 
 #include <QString>

@@ -1,4 +1,4 @@
-#include "link/hid/UdevBinding.h"
+#include "sys/UdevBinding.h"
 
 #include <dlfcn.h>
 

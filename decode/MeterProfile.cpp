@@ -1,4 +1,4 @@
-#include "app/MeterProfile.h"
+#include "decode/MeterProfile.h"
 
 #include <QLocale>
 #include <QSysInfo>

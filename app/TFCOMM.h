@@ -1,7 +1,7 @@
 #pragma once
 
-#include "decode/MeterProfile.h"
 #include "decode/MeterPipeline.h"
+#include "decode/MeterProfile.h"
 #include "link/LinkBar.h"
 #include "recording/RecordingRegion.h"
 

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "sys/UniqueFd.h"
 #include "recording/JournalFormat.h"
 #include "recording/ReadingTable.h"
+#include "sys/UniqueFd.h"
 
 #include <QDateTime>
 #include <QString>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "sys/UniqueFd.h"
 #include "link/hid/HidNode.h"
+#include "sys/UniqueFd.h"
 
 namespace voltaro {
 

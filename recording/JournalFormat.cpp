@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <utility>
 
 namespace voltaro::journalformat {
 
@@ -214,6 +215,22 @@ void appendScale(double maximum, double minimum, QByteArray& out) {
     out.append('\t');
     appendDouble(minimum, out);
     out.append('\n');
+}
+
+void Lines::scale(double maximum, double minimum) {
+    const std::pair range(maximum, minimum);
+    if (std::exchange(scale_, range) != range)
+        appendScale(maximum, minimum, waiting_);
+}
+
+QByteArray Lines::row(const ReadingTable& table, qsizetype row, std::optional<double> plotted) {
+    appendRow(table, row, plotted, waiting_);
+    return std::exchange(waiting_, {});
+}
+
+QByteArray Lines::point(double plotted) {
+    appendPoint(plotted, waiting_);
+    return std::exchange(waiting_, {});
 }
 
 qsizetype read(QByteArrayView bytes, ReadingTable& table, std::vector<Entry>& entries) {

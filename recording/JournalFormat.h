@@ -6,6 +6,7 @@
 #include <QByteArrayView>
 
 #include <optional>
+#include <utility>
 #include <vector>
 
 namespace voltaro {
@@ -37,6 +38,25 @@ void appendRow(const ReadingTable& table, qsizetype row, std::optional<double> p
 void appendPoint(double plotted, QByteArray& out);
 void appendChartNew(QByteArray& out);
 void appendScale(double maximum, double minimum, QByteArray& out);
+
+// The lines one recording journals, in their order: the chart's lines wait
+// for the next row or point and go in the same append, so a journal always
+// ends after a whole reading, and a range is said only when it differs from
+// the last one said.
+class Lines {
+public:
+    void chartNew() { appendChartNew(waiting_); }
+    void scale(double maximum, double minimum);
+    // The waiting chart lines with the row's or the point's line, taken.
+    QByteArray row(const ReadingTable& table, qsizetype row, std::optional<double> plotted);
+    QByteArray point(double plotted);
+    // The journal was emptied: the next range is said again.
+    void forgetScale() { scale_.reset(); }
+
+private:
+    QByteArray waiting_;
+    std::optional<std::pair<double, double>> scale_;
+};
 
 // One line read back.
 struct Entry {

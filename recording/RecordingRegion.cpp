@@ -151,32 +151,26 @@ bool RecordingRegion::INDataToTable(const Reading& r) {
     // record. What the chart did before it goes in the same append, so a
     // journal always ends after a whole reading.
     if (outcome == Recorder::Outcome::Recorded) {
-        journalformat::appendRow(cds1, cds1.rowCount() - 1, r.ScaledValue, journalLine_);
-        journal_->append(std::exchange(journalLine_, {}));
+        journal_->append(journalLines_.row(cds1, cds1.rowCount() - 1, r.ScaledValue));
         Data1->rowsAppended();
     } else if (outcome == Recorder::Outcome::ChartOnly) {
-        journalformat::appendPoint(r.ScaledValue, journalLine_);
-        journal_->append(std::exchange(journalLine_, {}), 0);
+        journal_->append(journalLines_.point(r.ScaledValue), 0);
     }
     return outcome != Recorder::Outcome::Stopped;
 }
 
 void RecordingRegion::journalChartNew() {
-    journalformat::appendChartNew(journalLine_);
+    journalLines_.chartNew();
 }
 
 void RecordingRegion::journalChartScale(double maximum, double minimum) {
-    const std::pair scale(maximum, minimum);
-    if (journalScale_ == scale)
-        return;
-    journalScale_ = scale;
-    journalformat::appendScale(maximum, minimum, journalLine_);
+    journalLines_.scale(maximum, minimum);
 }
 
 void RecordingRegion::emptyJournal() {
     journal_->empty();
     // Said again with the next lines, so that they recover on their own.
-    journalScale_.reset();
+    journalLines_.forgetScale();
 }
 
 void RecordingRegion::TrecordTimer() {
@@ -323,16 +317,14 @@ void RecordingRegion::recoverRow(const ReadingTable& rows, qsizetype r, std::opt
         else
             cds1.setText(row, f, rows.text(r, f));
     }
-    journalformat::appendRow(cds1, row, plotted, journalLine_);
-    journal_->append(std::exchange(journalLine_, {}));
+    journal_->append(journalLines_.row(cds1, row, plotted));
     if (const auto no = cds1.intValue(row, ReadingTable::No))
         recorder_.NextRecordNo = std::max(recorder_.NextRecordNo, *no + 1);
     ++recorder_.RecordedCount;
 }
 
 void RecordingRegion::recoverPoint(double plotted) {
-    journalformat::appendPoint(plotted, journalLine_);
-    journal_->append(std::exchange(journalLine_, {}), 0);
+    journal_->append(journalLines_.point(plotted), 0);
 }
 
 void RecordingRegion::recoveryDone() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "recording/Journal.h"
+#include "recording/JournalFormat.h"
 #include "recording/ReadingTable.h"
 #include "recording/Recorder.h"
 
@@ -8,7 +9,6 @@
 
 #include <memory>
 #include <optional>
-#include <utility>
 
 class QAction;
 class QCheckBox;
@@ -113,10 +113,7 @@ private:
     TimeOfDayClock timeOfDay_;
     std::unique_ptr<Journal> journal_;
     Journal::Health toldHealth_ = Journal::Health::Unused;
-    // The chart's vertical range as the journal last said it.
-    std::optional<std::pair<double, double>> journalScale_;
-    // Lines of the chart that wait for the next row or point.
-    QByteArray journalLine_;
+    journalformat::Lines journalLines_;
     QTimer* journalWatch_;
     LimitItems limits_;
 

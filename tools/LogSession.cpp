@@ -129,14 +129,12 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
     const auto outcome = recorder_.INDataToTable(r, rules, timeOfDay_.now());
     // Journalled as the window journals what it records and plots.
     if (outcome == Recorder::Outcome::ChartOnly && journal_) {
-        journalformat::appendPoint(r.ScaledValue, journalLine_);
-        journal_->append(std::exchange(journalLine_, {}), 0);
+        journal_->append(journalLines_.point(r.ScaledValue), 0);
     }
     if (outcome != Recorder::Outcome::Recorded)
         return;
     if (xml_) {
-        journalformat::appendRow(table_, table_.rowCount() - 1, r.ScaledValue, journalLine_);
-        journal_->append(std::exchange(journalLine_, {}));
+        journal_->append(journalLines_.row(table_, table_.rowCount() - 1, r.ScaledValue));
     } else {
         text_.append(datafiles::textLine(table_, table_.rowCount() - 1));
         if (table_.rowCount() >= kStreamedRowsKept)
@@ -150,17 +148,13 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
 }
 
 void LogSession::setChartYRange(double max, double min) {
-    const std::pair scale(max, min);
-    if (ended_ || !journal_ || journalScale_ == scale)
-        return;
-    journalScale_ = scale;
-    journalformat::appendScale(max, min, journalLine_);
+    if (!ended_ && journal_)
+        journalLines_.scale(max, min);
 }
 
 void LogSession::chartNew() {
-    if (ended_ || !journal_)
-        return;
-    journalformat::appendChartNew(journalLine_);
+    if (!ended_ && journal_)
+        journalLines_.chartNew();
 }
 
 void LogSession::frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) {

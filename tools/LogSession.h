@@ -2,6 +2,7 @@
 
 #include "decode/MeterPipeline.h"
 #include "recording/Journal.h"
+#include "recording/JournalFormat.h"
 #include "recording/ReadingTable.h"
 #include "recording/Recorder.h"
 #include "recording/TextTableFile.h"
@@ -15,9 +16,7 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
-#include <optional>
 #include <string>
-#include <utility>
 
 namespace voltaro {
 
@@ -95,8 +94,7 @@ private:
     // The XML packet's rows are in memory until the end; the journal keeps
     // them on disk meanwhile, where the window finds them after a crash.
     std::unique_ptr<Journal> journal_;
-    std::optional<std::pair<double, double>> journalScale_;
-    QByteArray journalLine_; // the chart's lines, until the next row or point
+    journalformat::Lines journalLines_;
     bool giveUp_ = false;
     bool toldFailing_ = false;
     bool toldLimit_ = false;

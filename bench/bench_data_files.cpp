@@ -6,7 +6,7 @@
 // what it held before them: "table_MiB" is what the loaded rows take,
 // "peak_extra_MiB" how far the peak rose (for a load, that includes the
 // rows; for a save, only what saving needed).
-#include "recording/DataFiles.h"
+#include "core/recording/DataFiles.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -1,7 +1,7 @@
 // Throughput of the core path: assembly, decode and evaluation of captured
 // frames, serial and USB, plus the decoder alone.
-#include "decode/MeasurementDecoder.h"
-#include "decode/MeterPipeline.h"
+#include "core/decode/MeasurementDecoder.h"
+#include "core/decode/MeterPipeline.h"
 #include "tools/MeterSimulator.h"
 
 #include <benchmark/benchmark.h>

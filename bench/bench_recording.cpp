@@ -2,10 +2,10 @@
 // the row) with 10 rows and with 10 million rows in the table, and the
 // table's bytes per row; and the same with the row's line queued for the
 // journal, as the window records it.
-#include "recording/Journal.h"
-#include "recording/JournalFormat.h"
-#include "recording/ReadingTable.h"
-#include "recording/Recorder.h"
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/ReadingTable.h"
+#include "core/recording/Recorder.h"
 
 #include <QTemporaryDir>
 

@@ -8,10 +8,10 @@
 //   - the CPU share of a reading device that receives nothing;
 //   - the cost of one DeviceChange with 30 devices present.
 #include "bench/BenchSupport.h"
-#include "decode/MeterPipeline.h"
-#include "link/hid/THidDevice.h"
-#include "link/hid/THidDeviceController.h"
-#include "link/hid/THidDeviceReadThread.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/link/hid/THidDevice.h"
+#include "core/link/hid/THidDeviceController.h"
+#include "core/link/hid/THidDeviceReadThread.h"
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
 

@@ -4,9 +4,9 @@
 // percentile, longest), how many writes were made and whether every row
 // reached the file.
 //   journal_stall [SECONDS] [SYNC_MS]
-#include "recording/Journal.h"
-#include "recording/JournalFormat.h"
-#include "recording/Recorder.h"
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/Recorder.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -15,11 +15,11 @@
 //                           sends N frames one at a time among them; prints how
 //                           long each took from the report that ends it to the
 //                           LCD panel painting it.
-#include "app/TFCOMM.h"
+#include "widgets/app/TFCOMM.h"
 #include "bench/BenchSupport.h"
-#include "chart/ChartRegion.h"
-#include "decode/LcdPanel.h"
-#include "link/serial/TComPortDriver.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/lcd/LcdPanel.h"
+#include "core/link/serial/TComPortDriver.h"
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
 #include "tools/SimRunner.h"

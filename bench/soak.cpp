@@ -38,15 +38,15 @@
 //
 //   --short   about 40 seconds: L = 6, S = 14
 //   --day     11,836,800 frames: a day at the line's limit (137/s x 86400)
-#include "app/TFCOMM.h"
+#include "widgets/app/TFCOMM.h"
 #include "bench/BenchSupport.h"
-#include "chart/ChartRegion.h"
-#include "chart/PlotSurface.h"
-#include "chart/TChartControl.h"
-#include "recording/DataFiles.h"
-#include "recording/Journal.h"
-#include "recording/JournalFormat.h"
-#include "recording/ReadingTableModel.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/chart/PlotSurface.h"
+#include "core/chart/TChartControl.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/ReadingTableModel.h"
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
 #include "tools/SimRunner.h"

@@ -1,7 +1,7 @@
 // Start-up to a shown window: builds the real main window, shows it and quits
 // at its first paint. Time the whole process from outside (for example
 // `/usr/bin/time -v`); it also prints the time from main() to the first paint.
-#include "app/TFCOMM.h"
+#include "widgets/app/TFCOMM.h"
 
 #include <QApplication>
 #include <QElapsedTimer>

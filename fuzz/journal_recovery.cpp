@@ -4,8 +4,8 @@
 // says Yes journals again; if that window dies too, the next start must
 // recover the same rows, field by field, and the same chart, and no more.
 #include "fuzz/FuzzInput.h"
-#include "recording/JournalFormat.h"
-#include "recording/JournalRecovery.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/JournalRecovery.h"
 
 #include <QFile>
 #include <QTemporaryDir>

@@ -2,7 +2,7 @@
 // table: a file the program writes and cannot read back as it was is a
 // fault. The first byte picks the loader of the input.
 #include "fuzz/FuzzInput.h"
-#include "recording/DataFiles.h"
+#include "core/recording/DataFiles.h"
 
 #include <QBuffer>
 

@@ -1,6 +1,6 @@
 // The serial byte stream into the frame assembler, the decoder and the
 // evaluation, as the window's serial link feeds them, in pieces of any size.
-#include "decode/MeterPipeline.h"
+#include "core/decode/MeterPipeline.h"
 #include "fuzz/FuzzInput.h"
 
 namespace {

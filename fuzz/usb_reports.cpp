@@ -1,6 +1,6 @@
 // USB reports of any ID, size and bytes into the USB frame assembler, the
 // decoder and the evaluation, as the cable's read thread hands them over.
-#include "decode/MeterPipeline.h"
+#include "core/decode/MeterPipeline.h"
 #include "fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {

@@ -1,6 +1,6 @@
 #include "tools/FrameLinePrinter.h"
 
-#include "decode/NumberFormat.h"
+#include "core/decode/NumberFormat.h"
 
 namespace voltaro {
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "decode/MeterPipeline.h"
+#include "core/decode/MeterPipeline.h"
 
 #include <cstdint>
 #include <cstdio>

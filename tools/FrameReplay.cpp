@@ -1,6 +1,6 @@
 #include "tools/FrameReplay.h"
 
-#include "decode/MeterPipeline.h"
+#include "core/decode/MeterPipeline.h"
 #include "tools/FrameLinePrinter.h"
 
 #include <cerrno>

@@ -1,8 +1,8 @@
 #include "tools/LogOptions.h"
 
-#include "decode/MeterProfile.h"
-#include "decode/NumberFormat.h"
-#include "decode/ReadingEvaluator.h"
+#include "core/decode/MeterProfile.h"
+#include "core/decode/NumberFormat.h"
+#include "core/decode/ReadingEvaluator.h"
 
 #include <QString>
 

@@ -1,9 +1,9 @@
 #include "tools/LogSession.h"
 
-#include "decode/MeterProfile.h"
-#include "recording/DataFiles.h"
-#include "recording/JournalFormat.h"
-#include "recording/UnitSymbols.h"
+#include "core/decode/MeterProfile.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/UnitSymbols.h"
 
 #include <QFileInfo>
 #include <QSaveFile>

@@ -1,11 +1,11 @@
 #pragma once
 
-#include "decode/MeterPipeline.h"
-#include "recording/Journal.h"
-#include "recording/JournalFormat.h"
-#include "recording/ReadingTable.h"
-#include "recording/Recorder.h"
-#include "recording/TextTableFile.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/ReadingTable.h"
+#include "core/recording/Recorder.h"
+#include "core/recording/TextTableFile.h"
 #include "tools/FrameLinePrinter.h"
 #include "tools/LogOptions.h"
 

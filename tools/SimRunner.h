@@ -1,6 +1,6 @@
 #pragma once
 
-#include "sys/UniqueFd.h"
+#include "core/sys/UniqueFd.h"
 
 #include <atomic>
 #include <cstdint>

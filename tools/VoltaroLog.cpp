@@ -1,14 +1,14 @@
 #include "tools/VoltaroLog.h"
 
-#include "decode/MeterPipeline.h"
-#include "link/CableAccess.h"
-#include "link/hid/LinuxHidPlatform.h"
-#include "link/hid/THidDevice.h"
-#include "link/hid/THidDeviceController.h"
-#include "link/hid/UsbCable.h"
-#include "link/serial/PortMap.h"
-#include "link/serial/SerialPortWait.h"
-#include "link/serial/TComPortDriver.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/link/CableAccess.h"
+#include "core/link/hid/LinuxHidPlatform.h"
+#include "core/link/hid/THidDevice.h"
+#include "core/link/hid/THidDeviceController.h"
+#include "core/link/hid/UsbCable.h"
+#include "core/link/serial/PortMap.h"
+#include "core/link/serial/SerialPortWait.h"
+#include "core/link/serial/TComPortDriver.h"
 #include "tools/LogSession.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "recording/FileWrites.h"
+#include "core/recording/FileWrites.h"
 #include "tools/VoltaroLog.h"
 
 #include <QCoreApplication>

@@ -2,11 +2,11 @@
 // process of its own (tests/support/journal_window), recording a simulated
 // meter, and is killed or told to end; a window of this process then recovers
 // what it left behind.
-#include "app/TFCOMM.h"
-#include "chart/ChartRegion.h"
-#include "chart/PlotSurface.h"
-#include "recording/Journal.h"
-#include "recording/JournalFormat.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/chart/PlotSurface.h"
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
 #include "support/WindowTestSupport.h"
 
 #include <QDir>

@@ -1,5 +1,5 @@
-#include "app/TFCOMM.h"
-#include "decode/LcdPanel.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/lcd/LcdPanel.h"
 #include "support/WindowTestSupport.h"
 
 #include <QCheckBox>

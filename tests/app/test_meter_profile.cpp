@@ -1,4 +1,4 @@
-#include "decode/MeterProfile.h"
+#include "core/decode/MeterProfile.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The main window driven by meter frames and by the user's ways out.
-#include "app/TFCOMM.h"
-#include "decode/LcdPanel.h"
-#include "recording/JudgeLamp.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/lcd/LcdPanel.h"
+#include "widgets/recording/JudgeLamp.h"
 #include "support/WindowTestSupport.h"
 
 #include <QLabel>

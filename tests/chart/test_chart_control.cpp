@@ -1,6 +1,6 @@
 // The chart's paging against a chart in memory: which record positions the
 // window shows, the page button's number, and when new points move the window.
-#include "chart/TChartControl.h"
+#include "core/chart/TChartControl.h"
 #include "support/FakeChartSurface.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
 // The chart region's places when enlarged and restored.
-#include "chart/ChartGeometry.h"
+#include "core/chart/ChartGeometry.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The file name a chart picture is saved under.
-#include "chart/ChartPictureName.h"
+#include "core/chart/ChartPictureName.h"
 
 #include <gtest/gtest.h>
 

@@ -1,11 +1,11 @@
 // The chart's toolbar, menu, enlarge/restore, page width and picture saving,
 // driven through the real window.
-#include "app/TFCOMM.h"
-#include "chart/PlotSurface.h"
-#include "chart/TChartControl.h"
-#include "decode/LcdPanel.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/PlotSurface.h"
+#include "core/chart/TChartControl.h"
+#include "widgets/lcd/LcdPanel.h"
 #include "support/WindowTestSupport.h"
-#include "ui/ClickPanel.h"
+#include "widgets/ui/ClickPanel.h"
 
 #include <QCheckBox>
 #include <QKeyEvent>

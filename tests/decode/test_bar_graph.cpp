@@ -1,5 +1,5 @@
 // The bar graph's arithmetic: segments, lit segments, lit width and ticks.
-#include "decode/BarGraph.h"
+#include "core/decode/BarGraph.h"
 
 #include <gtest/gtest.h>
 

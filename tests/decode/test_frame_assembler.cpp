@@ -1,4 +1,4 @@
-#include "decode/FrameAssembler.h"
+#include "core/decode/FrameAssembler.h"
 #include "tools/MeterSimulator.h"
 
 #include <gtest/gtest.h>

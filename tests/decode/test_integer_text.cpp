@@ -1,5 +1,5 @@
 // The integer reading shared by the edits, and the message for a text that is none.
-#include "decode/IntegerText.h"
+#include "core/decode/IntegerText.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The LCD panel: what it holds, and what actually ends up on screen, judged
 // by the pixels of a rendered picture.
-#include "decode/LcdPanel.h"
+#include "widgets/lcd/LcdPanel.h"
 
 #include <QColor>
 #include <QDir>

@@ -1,4 +1,4 @@
-#include "decode/MeasurementDecoder.h"
+#include "core/decode/MeasurementDecoder.h"
 
 #include <gtest/gtest.h>
 

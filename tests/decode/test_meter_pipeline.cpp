@@ -1,4 +1,4 @@
-#include "decode/MeterPipeline.h"
+#include "core/decode/MeterPipeline.h"
 #include "tools/MeterSimulator.h"
 
 #include <gtest/gtest.h>

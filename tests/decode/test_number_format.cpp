@@ -1,4 +1,4 @@
-#include "decode/NumberFormat.h"
+#include "core/decode/NumberFormat.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "decode/MeterPipeline.h"
-#include "decode/ReadingEvaluator.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/decode/ReadingEvaluator.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The advice for a cable the user may not open names the rule where the
 // program finds it: installed beside it, or in the source tree.
-#include "link/CableAccess.h"
+#include "core/link/CableAccess.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,4 +1,4 @@
-#include "link/serial/TComPortDriver.h"
+#include "core/link/serial/TComPortDriver.h"
 #include "support/LinkTestSupport.h"
 #include "support/TerminalProbe.h"
 #include "tools/MeterSimulator.h"

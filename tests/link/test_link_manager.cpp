@@ -1,16 +1,16 @@
 // The serial side of the window, driven through its real controls, with a
 // simulated meter on a pseudo-terminal.
-#include "app/TFCOMM.h"
-#include "decode/LcdPanel.h"
-#include "decode/MeterPipeline.h"
-#include "link/serial/SerialPortWait.h"
-#include "link/serial/TComPortDriver.h"
-#include "recording/DataFiles.h"
-#include "recording/ReadingTable.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/lcd/LcdPanel.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/link/serial/SerialPortWait.h"
+#include "core/link/serial/TComPortDriver.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/ReadingTable.h"
 #include "support/LinkTestSupport.h"
 #include "support/WindowTestSupport.h"
 #include "tools/SimRunner.h"
-#include "ui/ClickPanel.h"
+#include "widgets/ui/ClickPanel.h"
 
 #include <QFile>
 #include <QMenu>

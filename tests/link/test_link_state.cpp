@@ -1,6 +1,6 @@
 // The rules of the link state: at most one link open, and every way in and
 // out ending in a state the link bar can show.
-#include "link/LinkState.h"
+#include "core/link/LinkState.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "link/serial/PortMap.h"
-#include "link/serial/TComPortDriver.h"
+#include "core/link/serial/PortMap.h"
+#include "core/link/serial/TComPortDriver.h"
 #include "support/LinkTestSupport.h"
 
 #include <QFile>

@@ -1,7 +1,7 @@
 // A serial adapter that went away is waited for by what udev knows of its
 // tty, against adapters emulated by umockdev: found again under another
 // number, and never another adapter in its place.
-#include "link/serial/SerialPortWait.h"
+#include "core/link/serial/SerialPortWait.h"
 #include "support/UmockdevHid.h"
 #include "support/Wait.h"
 

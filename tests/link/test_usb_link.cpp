@@ -2,18 +2,18 @@
 // simulated HID platform: the cable list, its configuration, reading into the
 // LCD, grid and chart, the cable check, the history, and a cable that goes
 // away and comes back.
-#include "app/TFCOMM.h"
-#include "chart/PlotSurface.h"
-#include "decode/LcdPanel.h"
-#include "decode/MeterPipeline.h"
-#include "link/hid/THidDeviceReadThread.h"
-#include "recording/DataFiles.h"
-#include "recording/ReadingTableModel.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/PlotSurface.h"
+#include "widgets/lcd/LcdPanel.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/link/hid/THidDeviceReadThread.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/ReadingTableModel.h"
 #include "support/CableFeed.h"
 #include "support/LinkTestSupport.h"
 #include "support/SimulatedHidPlatform.h"
 #include "support/WindowTestSupport.h"
-#include "ui/ClickPanel.h"
+#include "widgets/ui/ClickPanel.h"
 
 #include <QListWidget>
 #include <QMenu>

@@ -2,9 +2,9 @@
 // mouse emulated by umockdev and fed the simulated meter's reports: the
 // configuration the cable receives, readings recorded and saved, a mouse
 // unplugged, and the cable unplugged and plugged in again.
-#include "app/TFCOMM.h"
-#include "decode/MeterPipeline.h"
-#include "recording/DataFiles.h"
+#include "widgets/app/TFCOMM.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/recording/DataFiles.h"
 #include "support/CableFeed.h"
 #include "support/HidDescriptors.h"
 #include "support/UmockdevHid.h"

@@ -1,6 +1,6 @@
 // Saving the reading table as a text table or an XML data packet and reading
 // both back.
-#include "recording/DataFiles.h"
+#include "core/recording/DataFiles.h"
 #include "support/FileSizeLimit.h"
 
 #include <QDir>

@@ -1,10 +1,10 @@
 // Saving and loading data files through the window's handlers, answering
 // the real file dialogs and message boxes as a user would.
-#include "app/TFCOMM.h"
-#include "recording/DataFiles.h"
-#include "recording/Journal.h"
-#include "recording/JournalFormat.h"
-#include "recording/ReadingTableModel.h"
+#include "widgets/app/TFCOMM.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/ReadingTableModel.h"
 #include "support/FileSizeLimit.h"
 #include "support/WindowTestSupport.h"
 

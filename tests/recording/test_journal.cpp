@@ -1,8 +1,8 @@
 // The journal of unsaved rows and the recovery of journals left behind.
-#include "recording/DataFiles.h"
-#include "recording/Journal.h"
-#include "recording/JournalFormat.h"
-#include "recording/JournalRecovery.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/JournalRecovery.h"
 #include "support/FileSizeLimit.h"
 #include "support/Wait.h"
 

@@ -1,12 +1,12 @@
 // The journal in the real window: what empties it, what removes it, the
 // questions on the way out and the recovery at the next start. Each test has
 // a state folder of its own (the widget test main sets XDG_STATE_HOME).
-#include "app/TFCOMM.h"
-#include "chart/ChartRegion.h"
-#include "chart/PlotSurface.h"
-#include "recording/DataFiles.h"
-#include "recording/JournalFormat.h"
-#include "recording/JournalRecovery.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/chart/PlotSurface.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/JournalRecovery.h"
 #include "support/WindowTestSupport.h"
 
 #include <QDir>

@@ -1,8 +1,8 @@
 // The reading table, the recording rules and the number edits' input rules.
-#include "recording/InputRules.h"
-#include "recording/ReadingTable.h"
-#include "recording/Recorder.h"
-#include "recording/UnitSymbols.h"
+#include "core/recording/InputRules.h"
+#include "core/recording/ReadingTable.h"
+#include "core/recording/Recorder.h"
+#include "core/recording/UnitSymbols.h"
 
 #include <QDateTime>
 

@@ -1,8 +1,8 @@
 // The printed report, read back from the PDF it makes: texts, their order and
 // places, pages and their headings and footers, and the preview on the window.
-#include "app/TFCOMM.h"
-#include "recording/ReadingTable.h"
-#include "recording/ReportPainter.h"
+#include "widgets/app/TFCOMM.h"
+#include "core/recording/ReadingTable.h"
+#include "widgets/recording/ReportPainter.h"
 
 #include <QAbstractButton>
 #include <QApplication>

@@ -1,6 +1,6 @@
 // The report's page arithmetic: which rows each page holds and where its
 // detail lines and footer fall.
-#include "recording/ReportLayout.h"
+#include "core/recording/ReportLayout.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,7 @@
 // The text table a recording streams into a file of the user's: how often it
 // reaches the disk, and a write that fails.
-#include "recording/DataFiles.h"
-#include "recording/TextTableFile.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/TextTableFile.h"
 #include "support/Wait.h"
 
 #include <QDir>

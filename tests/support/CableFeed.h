@@ -4,7 +4,7 @@
 // reports over (the cable numbers no reports, so no report ID), and the
 // values the program records of them when they arrive as one stream.
 
-#include "decode/MeterPipeline.h"
+#include "core/decode/MeterPipeline.h"
 #include "tools/MeterSimulator.h"
 
 #include <cstdint>

@@ -3,8 +3,8 @@
 // A chart in memory for the chart window controller's tests, and a snapshot
 // of what the user sees of the paging (range, page button, following).
 
-#include "chart/ChartSurface.h"
-#include "chart/TChartControl.h"
+#include "core/chart/ChartSurface.h"
+#include "core/chart/TChartControl.h"
 
 #include <algorithm>
 #include <ostream>

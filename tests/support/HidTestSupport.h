@@ -3,9 +3,9 @@
 // A controller over the simulated platform with a cable checked out, and the
 // handler calls it saw, for the HID logic tests.
 
-#include "link/hid/THidDevice.h"
-#include "link/hid/THidDeviceController.h"
-#include "link/hid/THidDeviceReadThread.h"
+#include "core/link/hid/THidDevice.h"
+#include "core/link/hid/THidDeviceController.h"
+#include "core/link/hid/THidDeviceReadThread.h"
 #include "support/LinkTestSupport.h"
 #include "support/SimulatedHidPlatform.h"
 

@@ -5,8 +5,8 @@
 // report is one read, a short read truncates, poll is real, and closing the
 // device's end hangs the node up, as an unplugged device does.
 
-#include "link/hid/HidPlatform.h"
-#include "sys/UniqueFd.h"
+#include "core/link/hid/HidPlatform.h"
+#include "core/sys/UniqueFd.h"
 
 #include <QString>
 

@@ -8,7 +8,7 @@
 //
 // The test binary must run with libumockdev-preload.so.0 in LD_PRELOAD.
 
-#include "sys/UniqueFd.h"
+#include "core/sys/UniqueFd.h"
 
 #include <atomic>
 #include <cstdint>

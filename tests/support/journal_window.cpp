@@ -1,6 +1,6 @@
 // The window as the program runs it, recording a meter on "COM 1"
 // (VOLTARO_COM1) with no record limit, for the tests that end it from outside
-// (a kill, a signal) and recover its journal. It is built as app/main.cpp
+// (a kill, a signal) and recover its journal. It is built as widgets/app/main.cpp
 // builds it; then the record limit is set to "limitless", "Repeat" is left on
 // (every frame becomes a row) and "COM Connect" is pressed.
 //
@@ -14,11 +14,11 @@
 //   P <value>       the chart gained this point (printed with 17 digits)
 // Exits 3 when the window is not set up to record every frame, 4 when the
 // port does not open.
-#include "app/EndingSignals.h"
-#include "app/TFCOMM.h"
-#include "chart/ChartRegion.h"
-#include "chart/PlotSurface.h"
-#include "link/serial/TComPortDriver.h"
+#include "widgets/app/EndingSignals.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/chart/PlotSurface.h"
+#include "core/link/serial/TComPortDriver.h"
 
 #include <QAction>
 #include <QApplication>

@@ -1,5 +1,5 @@
-#include "decode/FrameAssembler.h"
-#include "decode/MeterPipeline.h"
+#include "core/decode/FrameAssembler.h"
+#include "core/decode/MeterPipeline.h"
 #include "tools/MeterSimulator.h"
 #include "tools/SimRunner.h"
 

@@ -3,10 +3,10 @@
 // printed, readings recorded into a file under the window's rules, an
 // interrupt and a kill, a port that goes away and comes back, a file that
 // cannot be written, and the command line.
-#include "decode/MeterPipeline.h"
-#include "link/serial/TComPortDriver.h"
-#include "recording/DataFiles.h"
-#include "recording/JournalRecovery.h"
+#include "core/decode/MeterPipeline.h"
+#include "core/link/serial/TComPortDriver.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/JournalRecovery.h"
 #include "support/LinkTestSupport.h"
 #include "tools/MeterSimulator.h"
 

@@ -1,6 +1,6 @@
-#include "link/hid/EControllerError.h"
-#include "link/hid/LinuxHidPlatform.h"
-#include "link/hid/UsbCable.h"
+#include "core/link/hid/EControllerError.h"
+#include "core/link/hid/LinuxHidPlatform.h"
+#include "core/link/hid/UsbCable.h"
 #include "support/HidTestSupport.h"
 
 #include <gtest/gtest.h>

@@ -1,5 +1,5 @@
-#include "link/hid/EControllerError.h"
-#include "link/hid/UsbCable.h"
+#include "core/link/hid/EControllerError.h"
+#include "core/link/hid/UsbCable.h"
 #include "support/HidDescriptors.h"
 #include "support/HidTestSupport.h"
 

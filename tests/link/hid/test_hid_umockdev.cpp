@@ -1,9 +1,9 @@
 // The real Linux platform (libudev, sysfs, hidraw nodes, the udev monitor)
 // against devices emulated by umockdev.
 
-#include "link/hid/LinuxHidPlatform.h"
-#include "link/hid/UsbCable.h"
-#include "recording/DataFiles.h"
+#include "core/link/hid/LinuxHidPlatform.h"
+#include "core/link/hid/UsbCable.h"
+#include "core/recording/DataFiles.h"
 #include "support/CableFeed.h"
 #include "support/HidDescriptors.h"
 #include "support/HidTestSupport.h"

@@ -1,4 +1,4 @@
-#include "link/hid/ReportDescriptor.h"
+#include "core/link/hid/ReportDescriptor.h"
 
 #include "support/HidDescriptors.h"
 

@@ -1,9 +1,0 @@
-#include "chart/ChartGeometry.h"
-
-namespace voltaro {
-
-QRect enlargedChartGeometry(QSize windowFrameSize) {
-    return QRect(2, 28, windowFrameSize.width() - 12, windowFrameSize.height() - 85);
-}
-
-} // namespace voltaro

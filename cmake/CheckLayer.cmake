@@ -1,0 +1,82 @@
+# Fails when a file of a layer's folder includes anything above what the
+# layer may use: Qt Core, and the project's headers under the allowed folders.
+#
+#   cmake -DLAYER=core -DALLOWED="core" -DSOURCE_ROOT=<repository>
+#         -DQT_CORE_INCLUDE_DIR=<.../qt6/QtCore> -P CheckLayer.cmake
+#
+# Every header and source under <repository>/<LAYER> is read. A Qt header
+# (<Q...>, <q...>, <QtModule/...>) passes only when Qt Core ships it; a quoted
+# header, found next to the including file or from the repository root, only
+# when it lies under one of the ALLOWED folders. Since every file of the
+# layer is read, what a header includes is checked where it is written.
+
+cmake_minimum_required(VERSION 3.25)
+
+foreach(var LAYER ALLOWED SOURCE_ROOT QT_CORE_INCLUDE_DIR)
+    if(NOT DEFINED ${var})
+        message(FATAL_ERROR "CheckLayer.cmake needs -D${var}=...")
+    endif()
+endforeach()
+if(NOT EXISTS "${QT_CORE_INCLUDE_DIR}/QtCore")
+    message(FATAL_ERROR "No Qt Core headers in ${QT_CORE_INCLUDE_DIR}")
+endif()
+
+file(GLOB_RECURSE layer_files "${SOURCE_ROOT}/${LAYER}/*.h" "${SOURCE_ROOT}/${LAYER}/*.cpp")
+if(NOT layer_files)
+    message(FATAL_ERROR "No sources under ${SOURCE_ROOT}/${LAYER}")
+endif()
+
+set(faults "")
+foreach(file IN LISTS layer_files)
+    file(RELATIVE_PATH shown "${SOURCE_ROOT}" "${file}")
+    cmake_path(GET file PARENT_PATH dir)
+    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[<\"]")
+    foreach(line IN LISTS includes)
+        if(NOT line MATCHES "#[ \t]*include[ \t]*([<\"])([^>\"]+)[>\"]")
+            continue()
+        endif()
+        set(delimiter "${CMAKE_MATCH_1}")
+        set(name "${CMAKE_MATCH_2}")
+        if(delimiter STREQUAL "<")
+            if(name MATCHES "^Qt([A-Za-z]+)/(.+)$")
+                if(NOT CMAKE_MATCH_1 STREQUAL "Core" OR NOT EXISTS "${QT_CORE_INCLUDE_DIR}/${CMAKE_MATCH_2}")
+                    list(APPEND faults "${shown}: <${name}> is not a Qt Core header")
+                endif()
+            elseif(name MATCHES "^[Qq]" AND NOT EXISTS "${QT_CORE_INCLUDE_DIR}/${name}")
+                list(APPEND faults "${shown}: <${name}> is not a Qt Core header")
+            endif()
+            continue()
+        endif()
+
+        if(name MATCHES "(^|/)moc_[^/]*\\.cpp$" OR name MATCHES "\\.moc$")
+            continue()
+        elseif(EXISTS "${dir}/${name}")
+            set(header "${dir}/${name}")
+        elseif(EXISTS "${SOURCE_ROOT}/${name}")
+            set(header "${SOURCE_ROOT}/${name}")
+        else()
+            list(APPEND faults "${shown}: \"${name}\" is not a header of the repository")
+            continue()
+        endif()
+        cmake_path(NORMAL_PATH header)
+        set(inside FALSE)
+        foreach(folder IN LISTS ALLOWED)
+            cmake_path(IS_PREFIX SOURCE_ROOT "${header}" NORMALIZE in_root)
+            if(in_root)
+                file(RELATIVE_PATH relative "${SOURCE_ROOT}" "${header}")
+                if(relative MATCHES "^${folder}/")
+                    set(inside TRUE)
+                endif()
+            endif()
+        endforeach()
+        if(NOT inside)
+            list(JOIN ALLOWED "/, " folders)
+            list(APPEND faults "${shown}: \"${name}\" is not under ${folders}/")
+        endif()
+    endforeach()
+endforeach()
+
+if(faults)
+    list(JOIN faults "\n  " text)
+    message(FATAL_ERROR "${LAYER}/ may use Qt Core and the headers under ${ALLOWED} only:\n  ${text}")
+endif()

@@ -1,0 +1,94 @@
+#include "core/decode/ReadingEvaluator.h"
+
+#include "core/decode/NumberFormat.h"
+
+namespace voltaro {
+
+bool ReadingEvaluator::relocaliseLimit(std::string& text, std::string_view decimalSep) {
+    // Without a known separator there is nothing to convert to; leave the text alone.
+    if (decimalSep.empty())
+        return false;
+    const std::string_view foreign = decimalSep == "." ? "," : ".";
+    const auto at = text.find(foreign);
+    if (at == std::string::npos || decimalSep == foreign)
+        return false;
+    text.replace(at, foreign.size(), decimalSep);
+    return true;
+}
+
+bool ReadingEvaluator::alarm(double count, const EvaluationSettings& s) {
+    return (count > s.alarmHigh && s.setMaxB) || (count < s.alarmLow && s.setMinB);
+}
+
+ReadingEvaluator::Change ReadingEvaluator::updateMinMax(const Reading& r, const EvaluationSettings& s,
+                                                        int fullScaleCount) {
+    Change c;
+    const bool funcChanged = r.FuncText != LastFuncText;
+    c.changed = r.UnitText != LastUnitText || r.PointIndex != LastPointIndex || funcChanged;
+    if (c.changed) {
+        c.seriesIndex = s.btFill ? 0 : 1;
+        // With "Continue Record" ticked only a new function restarts the chart,
+        // as the check box's hint promises; a new range keeps the trend going.
+        c.runNew = !s.multirange || funcChanged;
+        LastUnitText = r.UnitText;
+        LastFuncText = r.FuncText;
+        MaxCount = static_cast<float>(-fullScaleCount);
+        MinCount = static_cast<float>(fullScaleCount);
+    } else {
+        if (r.Count >= MaxCount) {
+            MaxValueText = r.ValueText;
+            MaxCount = static_cast<float>(r.Count);
+        }
+        if (r.Count <= MinCount) {
+            MinValueText = r.ValueText;
+            MinCount = static_cast<float>(r.Count);
+        }
+    }
+    LastPointIndex = r.PointIndex;
+    return c;
+}
+
+namespace {
+
+bool isPartialLimit(std::string_view t) {
+    return t.empty() || t == "-" || t == "+" || t == "-+" || t == "+-";
+}
+
+} // namespace
+
+Verdict ReadingEvaluator::judge(Reading& r, std::string_view frameText, bool overloadFlag,
+                                const EvaluationSettings& s, std::string_view decimalSep) {
+    static constexpr std::string_view kPass = "Pass";
+    static constexpr std::string_view kFail = "Fail";
+    const auto value = parseNumber(r.ValueText, decimalSep);
+    if (!value) {
+        r.JudgeText = kFail;
+        return Verdict::Fail;
+    }
+    const std::string_view digits = frameText.size() >= 7 ? frameText.substr(2, 5) : std::string_view();
+    const std::string_view codes = frameText.size() >= 12 ? frameText.substr(7, 5) : std::string_view();
+    const bool overRange = digits == "22580";
+    const bool dutyOverload = codes == "B8089";
+
+    Verdict verdict = Verdict::Unchanged;
+    if (!overRange && !dutyOverload && !isPartialLimit(s.hiText) && !isPartialLimit(s.loText)) {
+        const auto lo = parseNumber(s.loText, decimalSep);
+        const auto hi = parseNumber(s.hiText, decimalSep);
+        // A limit that is no number cannot be compared against; the reading
+        // keeps the previous judgement rather than being lost.
+        if (lo && hi)
+            verdict = (*lo <= *value && *value <= *hi) ? Verdict::Pass : Verdict::Fail;
+    }
+    if (overRange || dutyOverload)
+        verdict = Verdict::Fail;
+    if (verdict == Verdict::Pass)
+        r.JudgeText = kPass;
+    else if (verdict == Verdict::Fail)
+        r.JudgeText = kFail;
+
+    if (!overloadFlag)
+        r.ValueText = formatGeneral(*value, decimalSep);
+    return verdict;
+}
+
+} // namespace voltaro

@@ -1,0 +1,650 @@
+#include "core/recording/DataFiles.h"
+
+#include <QFile>
+#include <QSaveFile>
+#include <QXmlStreamReader>
+#include <QXmlStreamWriter>
+
+#include <algorithm>
+#include <array>
+#include <charconv>
+#include <optional>
+#include <sys/stat.h>
+
+namespace voltaro::datafiles {
+
+namespace {
+
+bool isBlankOrControl(QChar c) {
+    return c.unicode() <= 32;
+}
+
+// A text column: blanks and control characters trimmed, "NULL" for nothing.
+QString cleanText(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isBlankOrControl(text[begin]))
+        ++begin;
+    while (end > begin && isBlankOrControl(text[end - 1]))
+        --end;
+    if (begin == end)
+        return QStringLiteral("NULL");
+    QString out = text.mid(begin, end - begin);
+    // A line break inside would split the row into two lines, quoted or not.
+    out.replace(QLatin1Char('\r'), QLatin1Char(' '));
+    out.replace(QLatin1Char('\n'), QLatin1Char(' '));
+    return out;
+}
+
+// Quotes a cleaned column that would not read back as it is: one holding a
+// tab or starting with a double quote. Plain columns stay unquoted so
+// spreadsheets show them as they are.
+QString columnText(const QString& text) {
+    if (!text.contains(QLatin1Char('\t')) && !text.startsWith(QLatin1Char('"')))
+        return text;
+    QString quoted = text;
+    quoted.replace(QLatin1String("\""), QLatin1String("\"\""));
+    return QLatin1Char('"') + quoted + QLatin1Char('"');
+}
+
+// A double-quoted token from `i` (at the opening quote): "" stands for one
+// quote; an unclosed token runs to the end of the line.
+qsizetype readQuoted(QStringView s, qsizetype i, QString* out) {
+    out->clear();
+    ++i;
+    while (i < s.size()) {
+        if (s[i] == QLatin1Char('"')) {
+            if (i + 1 < s.size() && s[i + 1] == QLatin1Char('"')) {
+                out->append(QLatin1Char('"'));
+                i += 2;
+                continue;
+            }
+            return i + 1;
+        }
+        out->append(s[i]);
+        ++i;
+    }
+    return i;
+}
+
+QStringList splitBlankSeparated(QStringView s) {
+    QStringList tokens;
+    qsizetype i = 0;
+    const auto skipBlanks = [&] {
+        while (i < s.size() && isBlankOrControl(s[i]))
+            ++i;
+    };
+    skipBlanks();
+    while (i < s.size()) {
+        if (s[i] == QLatin1Char('"')) {
+            QString token;
+            i = readQuoted(s, i, &token);
+            tokens.append(token);
+        } else {
+            const qsizetype start = i;
+            while (i < s.size() && !isBlankOrControl(s[i]))
+                ++i;
+            tokens.append(s.mid(start, i - start).toString());
+        }
+        skipBlanks();
+    }
+    return tokens;
+}
+
+QStringList splitTabbed(QStringView s, bool* ok) {
+    QStringList columns;
+    qsizetype i = 0;
+    const auto skipBlanksInColumn = [&] {
+        while (i < s.size() && s[i] != QLatin1Char('\t') && isBlankOrControl(s[i]))
+            ++i;
+    };
+    for (;;) {
+        skipBlanksInColumn();
+        if (i < s.size() && s[i] == QLatin1Char('"')) {
+            QString token;
+            i = readQuoted(s, i, &token);
+            skipBlanksInColumn();
+            if (i < s.size() && s[i] != QLatin1Char('\t')) {
+                *ok = false;
+                return columns;
+            }
+            columns.append(token);
+        } else {
+            const qsizetype start = i;
+            while (i < s.size() && s[i] != QLatin1Char('\t'))
+                ++i;
+            qsizetype end = i;
+            while (end > start && isBlankOrControl(s[end - 1]))
+                --end;
+            columns.append(s.mid(start, end - start).toString());
+        }
+        if (i >= s.size())
+            return columns;
+        ++i; // the tab; a tab at the very end leaves one more, empty column
+    }
+}
+
+// A file changed while it is read (truncated, rewritten in place, written to)
+// reads as a mix of what it was and what it became, and a truncated one may
+// end in the middle of a line. Its size and modification time when the load
+// began tell: the load goes on only while they stay. A file replaced by
+// renaming another over it is not changed: the load reads the old one whole.
+// Devices that are not regular files are not watched.
+class ChangeWatch {
+public:
+    explicit ChangeWatch(const QIODevice& device) {
+        const auto* file = qobject_cast<const QFileDevice*>(&device);
+        fd_ = file ? file->handle() : -1;
+        struct stat st {};
+        watching_ = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
+        if (watching_) {
+            size_ = st.st_size;
+            modified_ = st.st_mtim;
+        }
+    }
+    bool changed() const {
+        if (!watching_)
+            return false;
+        struct stat st {};
+        if (::fstat(fd_, &st) != 0)
+            return true;
+        return st.st_size != size_ || st.st_mtim.tv_sec != modified_.tv_sec ||
+               st.st_mtim.tv_nsec != modified_.tv_nsec;
+    }
+
+private:
+    int fd_ = -1;
+    bool watching_ = false;
+    off_t size_ = 0;
+    timespec modified_{};
+};
+
+LoadResult failed(qsizetype rowsAdded = 0) {
+    LoadResult r;
+    r.ok = false;
+    r.rowsAdded = rowsAdded;
+    return r;
+}
+
+// Converts the tokens of one line before the row is appended, so a line that
+// fails leaves no half-filled row behind.
+bool appendLine(ReadingTable& table, const QStringList& tokens, bool tabbed) {
+    const auto& fields = table.fields();
+    if (tokens.size() > fields.size())
+        return false;
+    std::array<std::optional<std::int32_t>, ReadingTable::FieldCount> ints;
+    for (qsizetype k = 0; k < tokens.size(); ++k) {
+        if (fields[k].type != FieldType::Integer || (tabbed && tokens[k].isEmpty()))
+            continue;
+        bool ok = false;
+        const int v = tokens[k].toInt(&ok, 10);
+        if (!ok)
+            return false;
+        ints[k] = v;
+    }
+    const qsizetype row = table.appendRow();
+    for (qsizetype k = 0; k < tokens.size(); ++k) {
+        const int field = static_cast<int>(k);
+        if (ints[k])
+            table.setInt(row, field, *ints[k]);
+        else if (fields[k].type == FieldType::Text && !(tabbed && tokens[k].isEmpty()))
+            table.setText(row, field, tokens[k]);
+    }
+    return true;
+}
+
+// Writes the packet through `write` in UTF-8 pieces; stops at the first
+// piece `write` refuses. The writer fills a string that is handed on and
+// emptied every few rows, which is much faster than letting it write each
+// small part to the file itself.
+// The first character of `text` that XML 1.0 cannot hold in any form (a
+// control character other than tab, line feed and carriage return), or -1.
+qsizetype firstUnwritableInXml(QStringView text) {
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const char16_t c = text[i].unicode();
+        if ((c < 0x20 && c != u'\t' && c != u'\n' && c != u'\r') || c == 0xFFFE || c == 0xFFFF)
+            return i;
+    }
+    return -1;
+}
+
+template <typename Write> bool writePacket(const ReadingTable& table, Write&& write, QString* why = nullptr) {
+    constexpr qsizetype kPiece = 1 << 15;
+    QString piece;
+    piece.reserve(kPiece + 1024);
+    QXmlStreamWriter w(&piece);
+    const auto& fields = table.fields();
+    QStringList attrs;
+    for (const auto& f : fields)
+        attrs.append(xmlAttributeName(f.name));
+    w.setAutoFormatting(true);
+    w.writeStartDocument();
+    piece.replace(QLatin1String("?>"), QLatin1String(" encoding=\"UTF-8\"?>"));
+    w.writeStartElement(QStringLiteral("DATAPACKET"));
+    w.writeAttribute(QStringLiteral("Version"), QStringLiteral("2.0"));
+    w.writeStartElement(QStringLiteral("METADATA"));
+    w.writeStartElement(QStringLiteral("FIELDS"));
+    for (const auto& f : fields) {
+        w.writeEmptyElement(QStringLiteral("FIELD"));
+        w.writeAttribute(QStringLiteral("attrname"), f.name);
+        if (f.type == FieldType::Integer) {
+            w.writeAttribute(QStringLiteral("fieldtype"), QStringLiteral("i4"));
+        } else {
+            w.writeAttribute(QStringLiteral("fieldtype"), QStringLiteral("string"));
+            w.writeAttribute(QStringLiteral("WIDTH"), QString::number(f.size));
+        }
+    }
+    w.writeEndElement(); // FIELDS
+    w.writeEmptyElement(QStringLiteral("PARAMS"));
+    w.writeEndElement(); // METADATA
+    w.writeStartElement(QStringLiteral("ROWDATA"));
+    const QString rowState = QStringLiteral("4");
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        w.writeEmptyElement(QStringLiteral("ROW"));
+        w.writeAttribute(QStringLiteral("RowState"), rowState);
+        for (int f = 0; f < fields.size(); ++f) {
+            if (table.isNull(row, f))
+                continue;
+            const QString text = table.text(row, f);
+            // The writer would leave such a character out and carry on: a
+            // file that reads back different is refused instead.
+            if (const qsizetype at = firstUnwritableInXml(text); at >= 0) {
+                if (why)
+                    *why =
+                        QStringLiteral("row %1, column \"%2\" holds the control character 0x%3, which an "
+                                       "XML file cannot hold; save the table as a text file instead")
+                            .arg(row + 1)
+                            .arg(fields[f].name)
+                            .arg(QString::number(text[at].unicode(), 16).rightJustified(2, u'0').toUpper());
+                return false;
+            }
+            w.writeAttribute(attrs[f], text);
+        }
+        if (piece.size() >= kPiece) {
+            if (!write(piece.toUtf8()))
+                return false;
+            piece.resize(0); // keeps its room for the next piece
+        }
+    }
+    w.writeEndElement(); // ROWDATA
+    w.writeEndElement(); // DATAPACKET
+    w.writeEndDocument();
+    return !w.hasError() && write(piece.toUtf8());
+}
+
+struct PacketField {
+    QString attribute;
+    int field;
+};
+
+// FIELDS must name exactly the table's fields, each once, with their types.
+bool readFields(QXmlStreamReader& r, const ReadingTable& table, QVector<PacketField>* out) {
+    const auto& fields = table.fields();
+    QVector<bool> seen(fields.size(), false);
+    while (r.readNextStartElement()) {
+        if (r.name() != QLatin1String("FIELD"))
+            return false;
+        const auto a = r.attributes();
+        const QString name = a.value(QLatin1String("attrname")).toString();
+        const auto type = a.value(QLatin1String("fieldtype"));
+        const int f = table.fieldIndex(name);
+        if (f < 0 || seen[f])
+            return false;
+        const bool isInt = fields[f].type == FieldType::Integer;
+        if (type != (isInt ? QLatin1String("i4") : QLatin1String("string")))
+            return false;
+        seen[f] = true;
+        out->append({xmlAttributeName(name), f});
+        r.skipCurrentElement();
+    }
+    return !r.hasError() && out->size() == fields.size();
+}
+
+bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable& into) {
+    const auto& fields = into.fields();
+    while (r.readNextStartElement()) {
+        if (r.name() != QLatin1String("ROW"))
+            return false;
+        const qsizetype row = into.appendRow();
+        for (const auto& a : r.attributes()) {
+            const QStringView name = a.name();
+            if (name == QLatin1String("RowState"))
+                continue;
+            const auto known = std::find_if(map.cbegin(), map.cend(),
+                                            [name](const PacketField& p) { return name == p.attribute; });
+            if (known == map.cend())
+                return false;
+            const int f = known->field;
+            if (fields[f].type == FieldType::Integer) {
+                bool ok = false;
+                const int v = a.value().toInt(&ok, 10);
+                if (!ok)
+                    return false;
+                into.setInt(row, f, v);
+            } else {
+                into.setText(row, f, a.value());
+            }
+        }
+        r.skipCurrentElement();
+    }
+    return !r.hasError();
+}
+
+constexpr int kTextLineFields[] = {ReadingTable::Time, ReadingTable::Function, ReadingTable::Value,
+                                   ReadingTable::Unit, ReadingTable::Judge};
+
+// A column that is written as it stands: no blanks or control characters at
+// its ends, no line break or tab inside, not starting with a quote.
+bool isPlainColumn(QStringView text) {
+    if (text.isEmpty() || isBlankOrControl(text.front()) || isBlankOrControl(text.back()) ||
+        text.front() == QLatin1Char('"'))
+        return false;
+    return std::none_of(text.begin(), text.end(), [](QChar c) {
+        return c == QLatin1Char('\t') || c == QLatin1Char('\r') || c == QLatin1Char('\n');
+    });
+}
+
+// The 8-bit code page of a Linux desktop is taken to be Latin-1; characters
+// beyond it are written as '?'.
+void appendLatin1(QStringView text, QByteArray& out) {
+    for (QChar c : text)
+        out.append(c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?');
+}
+
+// Appends row `row` as one text line with its CR LF. A recorded row's
+// columns are plain, and take no conversion on the way.
+void appendTextLine(const ReadingTable& table, qsizetype row, QByteArray& out) {
+    if (const auto no = table.intValue(row, ReadingTable::No)) {
+        char digits[16];
+        const auto end = std::to_chars(digits, digits + sizeof digits, *no).ptr;
+        out.append(digits, end - digits);
+    }
+    for (int f : kTextLineFields) {
+        out.append('\t');
+        const QString text = table.text(row, f);
+        if (isPlainColumn(text))
+            appendLatin1(text, out);
+        else
+            appendLatin1(columnText(cleanText(text)), out);
+    }
+    out.append("\r\n", 2);
+}
+
+// Writes the header and one line per row through `write`, a piece at a
+// time; stops at the first piece `write` refuses.
+template <typename Write> bool writeTextTable(const ReadingTable& table, Write&& write) {
+    constexpr qsizetype kPiece = 1 << 16;
+    QByteArray piece = textHeader();
+    piece.reserve(kPiece + 256);
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        appendTextLine(table, row, piece);
+        if (piece.size() >= kPiece) {
+            if (!write(piece))
+                return false;
+            piece.resize(0); // keeps its room for the next piece
+        }
+    }
+    return write(piece);
+}
+
+// Collects what `writer` writes into one byte array.
+template <typename Writer> QByteArray collect(const ReadingTable& table, Writer&& writer) {
+    QByteArray out;
+    writer(table, [&out](const QByteArray& bytes) {
+        out.append(bytes);
+        return true;
+    });
+    return out;
+}
+
+// Saves what `writer` writes to `fileName`. It is written beside the old
+// file and renamed over it, so a failed save never leaves a damaged or
+// empty file where a good one was.
+template <typename Writer>
+SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Writer&& writer) {
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return {false, file.errorString()};
+    // What is still in the file's buffer is written here, where a failure is
+    // seen: commit() would write it too, but does not tell when it cannot
+    // (a full disk then left a cut file in place of the old one, "saved").
+    const bool written =
+        writer(table, [&file](const QByteArray& bytes) { return file.write(bytes) == bytes.size(); }) &&
+        file.flush();
+    if (!written || !file.commit()) {
+        const QString error = file.errorString();
+        file.cancelWriting();
+        return {false, error};
+    }
+    return {true, QString()};
+}
+
+} // namespace
+
+bool xmlCanHold(const ReadingTable& table) {
+    const auto& fields = table.fields();
+    for (qsizetype row = 0; row < table.rowCount(); ++row)
+        for (int f = 0; f < fields.size(); ++f)
+            if (fields[f].type == FieldType::Text && firstUnwritableInXml(table.text(row, f)) >= 0)
+                return false;
+    return true;
+}
+
+bool isXmlFileName(const QString& fileName) {
+    return fileName.endsWith(QLatin1String(".xml"), Qt::CaseSensitive);
+}
+
+QByteArray textHeader() {
+    return QByteArrayLiteral("No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n");
+}
+
+QByteArray textLine(const ReadingTable& table, qsizetype row) {
+    QByteArray out;
+    out.reserve(64);
+    appendTextLine(table, row, out);
+    return out;
+}
+
+QByteArray textTable(const ReadingTable& table) {
+    return collect(table, [](const ReadingTable& t, auto&& write) { return writeTextTable(t, write); });
+}
+
+SaveResult saveText(const ReadingTable& table, const QString& fileName) {
+    return saveThrough(table, fileName,
+                       [](const ReadingTable& t, auto&& write) { return writeTextTable(t, write); });
+}
+
+QStringList splitTextLine(QStringView line, bool* ok) {
+    bool dummy = true;
+    bool& good = ok ? *ok : dummy;
+    good = true;
+    if (line.contains(QLatin1Char('\t')))
+        return splitTabbed(line, &good);
+    return splitBlankSeparated(line);
+}
+
+LoadResult loadText(ReadingTable& table, const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed();
+    return loadText(table, file);
+}
+
+LoadResult loadText(ReadingTable& table, QIODevice& file) {
+    // A line the program writes is at most about 230 bytes; older versions
+    // padded columns with blanks. Anything longer is not a table.
+    constexpr qsizetype kLongestLine = 4096;
+    LoadResult result;
+    bool header = true;
+    // One line, without its line break; false stops the load.
+    const auto takeLine = [&](QByteArrayView bytes) {
+        if (header) {
+            header = false;
+            return true;
+        }
+        const QString line = QString::fromLatin1(bytes);
+        bool ok = true;
+        QStringList tokens = splitTextLine(line, &ok);
+        if (!ok)
+            return false;
+        const bool tabbed = line.contains(QLatin1Char('\t'));
+        if (tabbed)
+            while (!tokens.isEmpty() && tokens.constLast().isEmpty())
+                tokens.removeLast();
+        if (tokens.isEmpty())
+            return true;
+        if (!appendLine(table, tokens, tabbed))
+            return false;
+        ++result.rowsAdded;
+        return true;
+    };
+    // The file is read a piece at a time, so a long file never sits in
+    // memory beside the rows it becomes. Lines end with CR LF, LF or CR.
+    constexpr qint64 kPiece = 1 << 16;
+    QByteArray pending;
+    qint64 total = 0;
+    bool atEnd = false;
+    // Where the search for the next line end goes on: what has been looked
+    // through is not looked through again when the next piece comes.
+    qsizetype scanned = 0;
+    const ChangeWatch watch(file);
+    while (!atEnd) {
+        const QByteArray piece = file.read(kPiece);
+        // A piece read after the file changed may be part of another file;
+        // the rows of the whole lines before it stay, as with a failing line.
+        if (watch.changed())
+            return failed(result.rowsAdded);
+        if (piece.isEmpty()) {
+            const auto* f = qobject_cast<QFileDevice*>(&file);
+            if (f && f->error() != QFileDevice::NoError)
+                return failed(result.rowsAdded);
+            atEnd = true;
+        }
+        total += piece.size();
+        pending.append(piece);
+        qsizetype pos = 0;
+        for (;;) {
+            qsizetype end = std::max(pos, scanned);
+            while (end < pending.size() && pending[end] != '\r' && pending[end] != '\n')
+                ++end;
+            scanned = end;
+            // No line of a table is anywhere near this long: the wrong file
+            // was picked, and reading it through would only take long.
+            if (end - pos > kLongestLine)
+                return failed(result.rowsAdded);
+            if (end == pending.size())
+                break;
+            // A CR at the end of the piece may be the first half of CR LF.
+            if (pending[end] == '\r' && end + 1 == pending.size() && !atEnd)
+                break;
+            if (!takeLine(QByteArrayView(pending).sliced(pos, end - pos)))
+                return failed(result.rowsAdded);
+            pos = end + 1;
+            if (pending[end] == '\r' && pos < pending.size() && pending[pos] == '\n')
+                ++pos;
+        }
+        pending.remove(0, pos);
+        scanned -= pos;
+    }
+    if (total == 0)
+        return failed(); // not even the header line to skip
+    if (!pending.isEmpty() && !takeLine(pending))
+        return failed(result.rowsAdded);
+    result.ok = true;
+    return result;
+}
+
+// Field names need not be XML names ("DC/AC"), so a row carries each value in
+// an attribute derived from the name: every character other than an ASCII
+// letter, digit, '_', '-' or '.' becomes '_', and a name that does not start
+// with a letter or '_' gets a leading '_'. "DC/AC" is thus carried as
+// "DC_AC"; FIELD's attrname keeps the real name, and the reader derives the
+// attribute from it the same way.
+QString xmlAttributeName(const QString& fieldName) {
+    QString out;
+    out.reserve(fieldName.size() + 1);
+    for (QChar c : fieldName) {
+        const char16_t u = c.unicode();
+        const bool valid = (u >= u'a' && u <= u'z') || (u >= u'A' && u <= u'Z') || (u >= u'0' && u <= u'9') ||
+                           u == u'_' || u == u'-' || u == u'.';
+        out.append(valid ? c : QLatin1Char('_'));
+    }
+    if (out.isEmpty() || !(out.front().isLetter() || out.front() == QLatin1Char('_')))
+        out.prepend(QLatin1Char('_'));
+    return out;
+}
+
+QByteArray xmlPacket(const ReadingTable& table) {
+    QByteArray out;
+    const bool written = writePacket(table, [&out](const QByteArray& bytes) {
+        out.append(bytes);
+        return true;
+    });
+    return written ? out : QByteArray();
+}
+
+SaveResult saveXml(const ReadingTable& table, const QString& fileName) {
+    QString why;
+    SaveResult result = saveThrough(
+        table, fileName, [&why](const ReadingTable& t, auto&& write) { return writePacket(t, write, &why); });
+    if (!result.ok && !why.isEmpty())
+        result.error = why;
+    return result;
+}
+
+LoadResult loadXml(ReadingTable& table, const QString& fileName) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed();
+    return loadXml(table, file);
+}
+
+LoadResult loadXml(ReadingTable& table, QIODevice& file) {
+    const ChangeWatch watch(file);
+    QXmlStreamReader r(&file);
+    if (!r.readNextStartElement() || r.name() != QLatin1String("DATAPACKET"))
+        return failed();
+    // The whole packet is read into a table of its own first, so a file that
+    // fails half way leaves the table as it was.
+    ReadingTable loaded;
+    QVector<PacketField> map;
+    bool haveFields = false;
+    while (r.readNextStartElement()) {
+        if (r.name() == QLatin1String("METADATA")) {
+            while (r.readNextStartElement()) {
+                if (r.name() == QLatin1String("FIELDS")) {
+                    if (haveFields || !readFields(r, loaded, &map))
+                        return failed();
+                    haveFields = true;
+                } else {
+                    r.skipCurrentElement();
+                }
+            }
+        } else if (r.name() == QLatin1String("ROWDATA")) {
+            if (!haveFields || !readRows(r, map, loaded))
+                return failed();
+        } else {
+            r.skipCurrentElement();
+        }
+    }
+    while (!r.atEnd() && !r.hasError())
+        r.readNext();
+    if (r.hasError() || !haveFields || watch.changed())
+        return failed();
+    table = std::move(loaded);
+    LoadResult result;
+    result.ok = true;
+    result.replaced = true;
+    result.rowsAdded = table.rowCount();
+    return result;
+}
+
+LoadResult loadTableFile(const QString& fileName, ReadingTable& table, bool emptyFirst) {
+    if (emptyFirst)
+        table.clear();
+    if (isXmlFileName(fileName))
+        return loadXml(table, fileName);
+    return loadText(table, fileName);
+}
+
+} // namespace voltaro::datafiles

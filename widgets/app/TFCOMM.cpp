@@ -1,0 +1,282 @@
+#include "widgets/app/TFCOMM.h"
+
+#include "widgets/chart/ChartRegion.h"
+#include "core/chart/TChartControl.h"
+#include "widgets/lcd/LcdPanel.h"
+#include "core/recording/JournalRecovery.h"
+#include "widgets/recording/LimitsPanel.h"
+#include "widgets/ui/ClickPanel.h"
+#include "widgets/ui/Layout.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QLocale>
+#include <QMessageBox>
+#include <QScreen>
+#include <QTimer>
+
+#include <optional>
+#include <utility>
+
+namespace voltaro {
+
+TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid)
+    : QMainWindow(parent), hid_(std::move(hid)) {
+    setObjectName(QStringLiteral("FCOMM"));
+    // A fixed window: a minimise button, no maximise button, no resizing.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint |
+                   Qt::MSWindowsFixedSizeDialogHint);
+    buildWindow();
+    FormCreate();
+    setFixedSize(sizeHint());
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+TFCOMM::~TFCOMM() {
+    // Reports the cable still delivers while its link is taken down find no window.
+    linkBar_->usb().setReportHandler({});
+    // The regions go first, while the pipeline they write into still lives.
+    delete takeCentralWidget();
+}
+
+void TFCOMM::FormCreate() {
+    chart_->createControl(kDefaultPageWidth);
+    pipeline_.setDecimalSepSource(&readDecimalSep);
+    pipeline_.setDecimalSep(readDecimalSep());
+    // No reading yet: the first one starts the chart as a change of unit.
+    pipeline_.continueAfter(std::string(), std::string(kNoUnitYet));
+    recording_->openEmptyTable(kDefaultRecordLimit);
+    chart_->ShowSeries(0);
+    chart_->ShowSeries(chart_->fillChecked() ? 0 : 1);
+
+    switches_.IFDX22K = IFDX22K->isChecked();
+    switches_.IFRQ350 = IFRQ350->isChecked();
+    std::string code = "22";
+    if (switches_.IFDX22K) {
+        linkBar_->driver().setOnReceiveData([this](TComPortDriver*, const void* data, std::int32_t size) {
+            DX22KDATA(static_cast<const std::uint8_t*>(data), size);
+        });
+        code = "22";
+    }
+    // The cable's reports go to the USB frame assembler of the same meter, or nowhere.
+    if (switches_.IFDX22K)
+        linkBar_->usb().setReportHandler([this](std::uint8_t id, const std::uint8_t* data,
+                                                std::uint16_t size) { HidDataDX22K(id, data, size); });
+    linkBar_->refreshPortHints();
+    applyProfile(MeterProfile::forCode(code));
+    setChartYRange(profile_.FullScaleCount, -profile_.FullScaleCount);
+    setWindowTitle(QString::fromStdString(windowCaption(switches_, is64BitSystem())));
+}
+
+void TFCOMM::applyProfile(const MeterProfile& p) {
+    profile_ = p;
+    pipeline_.setScale(p.FullScaleCount, p.BarOverloadPos);
+    pipeline_.setAlarmHigh(p.AlarmHigh);
+    pipeline_.setAlarmLow(p.AlarmLow);
+    limits_->applyAlarmTexts(QString::fromStdString(p.SetmaxText), QString::fromStdString(p.SetMinText));
+    if (p.barMaximum > 0)
+        Panel1->setBarMaximum(p.barMaximum);
+}
+
+void TFCOMM::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    FormResize();
+}
+
+void TFCOMM::FormResize() {
+    // The bottom row stays below the client area, out of sight.
+    const int w = frameGeometry().width();
+    BtExit->move(w - 80, 511);
+    linkBar_->placeHiddenPanels(w);
+}
+
+void TFCOMM::DX22KDATA(const std::uint8_t* data, int size) {
+    pipeline_.DX22KDATA(data, size);
+}
+
+void TFCOMM::HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
+    pipeline_.HidDataDX22K(reportId, data, size);
+}
+
+// --- What a decoded frame does to the window -------------------------------
+
+void TFCOMM::frameEnded(std::string_view frameText) {
+    USBtxt->setText(QString::fromLatin1(frameText.data(), static_cast<qsizetype>(frameText.size())));
+}
+
+void TFCOMM::limitTextsRelocalised(const EvaluationSettings& s) {
+    limits_->showLimitTexts(s);
+}
+
+void TFCOMM::linkActivity() {
+    limits_->blinkLink();
+    linkBar_->frameArrived();
+}
+
+void TFCOMM::setChartYRange(double max, double min) {
+    chart_->setYRange(max, min);
+    recording_->journalChartScale(max, min);
+}
+
+void TFCOMM::showDisplay(const DisplayState& d, const ReadingEvaluator& e, const Reading& r) {
+    Panel1->showDisplay(d);
+    limits_->showMinMax(e, r);
+}
+
+void TFCOMM::showJudgement(Verdict v, const Reading& r) {
+    limits_->showJudgement(v, r);
+}
+
+void TFCOMM::showBar(int position) {
+    Panel1->setBarPosition(position);
+}
+
+void TFCOMM::alarmBeep() {
+    QApplication::beep();
+}
+
+void TFCOMM::showSeries(int index) {
+    chart_->ShowSeries(index);
+}
+
+void TFCOMM::chartNew() {
+    chart_->BtNewClick();
+}
+
+void TFCOMM::recordReading(const Reading& r, std::string_view) {
+    recordAndPlot(r);
+}
+
+void TFCOMM::recordAndPlot(const Reading& r) {
+    if (recording_->INDataToTable(r))
+        chart_->AddPoint(r.ScaledValue);
+}
+
+// --- Quitting ---------------------------------------------------------------
+
+void TFCOMM::BitBtn1Click() {
+    const auto answer = QMessageBox::information(
+        this, QString(), QStringLiteral("Are you sure that you want to quit this application?"),
+        QMessageBox::Yes | QMessageBox::No);
+    if (answer != QMessageBox::Yes)
+        return;
+    // Confirmed: the unsaved rows go with the program.
+    recording_->discardJournal();
+    QApplication::quit();
+}
+
+void TFCOMM::BtExit1Click() {
+    recording_->discardJournal();
+    QApplication::quit();
+}
+
+void TFCOMM::endBySignal() {
+    endingBySignal_ = true;
+    QApplication::quit();
+}
+
+void TFCOMM::closeEvent(QCloseEvent* event) {
+    const qsizetype unsaved = recording_->unsavedRows();
+    if (endingBySignal_ || unsaved == 0) {
+        event->accept();
+        return;
+    }
+    const auto answer = QMessageBox::question(
+        this, QString(),
+        (unsaved == 1 ? QStringLiteral("1 reading is not saved to a file yet.")
+                      : QStringLiteral("%1 readings are not saved to a file yet.").arg(unsaved)) +
+            QStringLiteral("\n\nQuit anyway?"),
+        QMessageBox::Yes | QMessageBox::No, QMessageBox::No);
+    if (answer != QMessageBox::Yes) {
+        event->ignore();
+        return;
+    }
+    recording_->discardJournal();
+    event->accept();
+}
+
+// --- Recovering a journal ------------------------------------------------------
+
+void TFCOMM::showEvent(QShowEvent* event) {
+    QMainWindow::showEvent(event);
+    // Asked once the window is on the screen, never before.
+    if (!std::exchange(recoveryOffered_, true))
+        QTimer::singleShot(0, this, &TFCOMM::offerRecovery);
+}
+
+void TFCOMM::offerRecovery() {
+    const QString folder = journalFolder();
+    for (OrphanJournal& orphan : findOrphanJournals(folder)) {
+        const qsizetype n = orphan.rows.rowCount();
+        const QString until = QLocale().toString(orphan.lastWritten, QLocale::LongFormat);
+        const auto answer = QMessageBox::question(
+            this, QStringLiteral("Unsaved readings"),
+            QStringLiteral("The program ended before %1 reading(s) were saved to a file. They were "
+                           "recorded until %2.\n\nRecover them?")
+                .arg(n)
+                .arg(until),
+            QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes);
+        if (answer == QMessageBox::Yes) {
+            // The rows go to this window's journal in the write that takes the file over.
+            const Journal::Hold together(recording_->journal());
+            recover(orphan);
+            recording_->journal().takeOver(orphan.path, std::move(orphan.lock));
+            continue;
+        }
+        bool textOnly = false;
+        QString error;
+        const QString kept = keepOrphanJournal(orphan, folder, &textOnly, &error);
+        if (kept.isEmpty())
+            QMessageBox::warning(this, QStringLiteral("Unsaved readings"),
+                                 QStringLiteral("The readings could not be kept in a data file (%1). They "
+                                                "stay in %2; the program offers them again at its next "
+                                                "start.")
+                                     .arg(error, orphan.path));
+        else if (textOnly)
+            QMessageBox::information(
+                this, QStringLiteral("Unsaved readings"),
+                QStringLiteral("The readings were kept in %1, a text table: they hold characters an XML "
+                               "file cannot hold. A text table has no NVal column and shows an empty text "
+                               "as NULL.\n\n\"Open old data files\" loads them.")
+                    .arg(kept));
+        else
+            QMessageBox::information(this, QStringLiteral("Unsaved readings"),
+                                     QStringLiteral("The readings were kept in %1, with every field.\n\n"
+                                                    "\"Open old data files\" loads them.")
+                                         .arg(kept));
+    }
+}
+
+void TFCOMM::recover(const OrphanJournal& orphan) {
+    // The journal is played back through what the window does when it records:
+    // the rows, the chart's restarts, its range and its points, in their order.
+    using Kind = journalformat::Entry::Kind;
+    for (const journalformat::Entry& e : orphan.entries) {
+        switch (e.kind) {
+        case Kind::Row:
+            recording_->recoverRow(orphan.rows, e.row, e.plotted);
+            if (e.plotted)
+                chart_->AddPoint(*e.plotted);
+            break;
+        case Kind::Point:
+            recording_->recoverPoint(*e.plotted);
+            chart_->AddPoint(*e.plotted);
+            break;
+        case Kind::ChartNew: chart_->BtNewClick(); break;
+        case Kind::Scale: setChartYRange(e.maximum, e.minimum); break;
+        }
+    }
+    recording_->recoveryDone();
+    // The meter's next reading of the same function goes on with the trend
+    // instead of starting the chart again.
+    const ReadingTable& t = recording_->table();
+    const qsizetype last = t.rowCount() - 1;
+    pipeline_.continueAfter(t.text(last, ReadingTable::Function).toLatin1().toStdString(),
+                            t.text(last, ReadingTable::Unit).toLatin1().toStdString());
+}
+
+} // namespace voltaro

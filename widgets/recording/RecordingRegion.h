@@ -1,0 +1,135 @@
+#pragma once
+
+#include "core/recording/Journal.h"
+#include "core/recording/JournalFormat.h"
+#include "core/recording/ReadingTable.h"
+#include "core/recording/Recorder.h"
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+
+class QAction;
+class QCheckBox;
+class QFileDialog;
+class QLineEdit;
+class QTableView;
+class QTimer;
+class QToolButton;
+
+namespace voltaro {
+
+class ReadingTableModel;
+class MeterPipeline;
+
+// The recording region: the record bar, the grid over the reading table, the
+// recording rules with their sampling timer and record limit, the data files
+// and the printed report.
+class RecordingRegion : public QWidget {
+    Q_OBJECT
+public:
+    // The record-limit items of the Record menu; the window builds them.
+    struct LimitItems {
+        QAction* N10001 = nullptr;
+        QAction* N50001 = nullptr;
+        QAction* N100001 = nullptr;
+        QAction* N500001 = nullptr;
+        QAction* N1000001 = nullptr;
+        QAction* limitess = nullptr;
+    };
+
+    RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits, MeterPipeline& pipeline);
+    ~RecordingRegion() override;
+
+    ReadingTable& table() { return cds1; }
+    ReadingTableModel& model() { return *Data1; }
+    Recorder& recorder() { return recorder_; }
+
+    // Start-up: an empty table, numbering from 1, the stored record limit.
+    void openEmptyTable(int recordLimit);
+
+    // Records `r` if the recording rules allow it; true when the reading
+    // also goes to the chart (it does unless the record limit stopped it).
+    bool INDataToTable(const Reading& r);
+
+    // Writes the text table and tells the outcome; reads either format into
+    // the table (appending text rows, replacing it with an XML packet).
+    void SaveTableAsText(const QString& name);
+    void LoadTableFile(const QString& name, bool emptyFirst);
+
+    // The rows recorded that no file holds yet, kept in the journal.
+    qsizetype unsavedRows() const { return journal_->unsavedRows(); }
+    Journal& journal() { return *journal_; }
+    // The user chose to quit: the unsaved rows are given up.
+    void discardJournal() { journal_->discard(); }
+    // What the chart does, for the journal: it started again; its vertical
+    // range is this (journalled when it differs from the last journalled).
+    // Both go to the journal with the next row or point.
+    void journalChartNew();
+    void journalChartScale(double maximum, double minimum);
+    // Appends row `r` of a journal left behind as a recorded row that is
+    // still unsaved, journalled with what the chart drew for it; numbering
+    // goes on after it. A chart point without a row is journalled again too.
+    void recoverRow(const ReadingTable& rows, qsizetype r, std::optional<double> plotted);
+    void recoverPoint(double plotted);
+    // The recovered rows are in: the grid shows them.
+    void recoveryDone();
+
+public slots:
+    void RecordNewClick();
+    void saveasClick();
+    void SpeedButton2Click();
+    void BtPrintClick();
+    void N10001Click();
+    void N50001Click();
+    void N100001Click();
+    void N500001Click();
+    void N1000001Click();
+    void limitessClick();
+    void TrecordTimer();
+    void RecordSITimeChange();
+
+signals:
+    // "Close Data" emptied the table: the chart starts over.
+    void dataClosed();
+    // "Repeat" or "Continue Record" was clicked; the stored layout runs the
+    // chart's fill handler for both.
+    void optionClicked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void setRecordLimit(int limit, QAction* item);
+    void showNewestRow(int row);
+    // Saved, or gone with the table: the journal starts again.
+    void emptyJournal();
+    // Tells the user when the journal stops being written, and when it is again.
+    void watchJournal();
+
+    ReadingTable cds1;
+    Recorder recorder_{cds1};
+    TimeOfDayClock timeOfDay_;
+    std::unique_ptr<Journal> journal_;
+    Journal::Health toldHealth_ = Journal::Health::Unused;
+    journalformat::Lines journalLines_;
+    QTimer* journalWatch_;
+    LimitItems limits_;
+
+    QCheckBox* RepeatSet;
+    QCheckBox* RecordSI;
+    QLineEdit* RecordSITime;
+    QToolButton* RecordNew;
+    QToolButton* OpenDataFiles;
+    QToolButton* saveas;
+    QToolButton* BtPrint;
+    QTableView* DBGrid1;
+    ReadingTableModel* Data1;
+    QCheckBox* multirange;
+    QTimer* Trecord;
+    QFileDialog* SaveDialog2 = nullptr;
+    QFileDialog* OpenDialog1 = nullptr;
+};
+
+} // namespace voltaro

@@ -1,8 +1,8 @@
 // The trend chart at scale: the cost of appending a point with few and with
 // ten million points, a page change with its redraw, and memory per point.
 // Runs offscreen unless a platform is chosen.
-#include "widgets/chart/PlotSurface.h"
 #include "core/chart/TChartControl.h"
+#include "widgets/chart/PlotSurface.h"
 
 #include <QApplication>
 

@@ -15,14 +15,14 @@
 //                           sends N frames one at a time among them; prints how
 //                           long each took from the report that ends it to the
 //                           LCD panel painting it.
-#include "widgets/app/TFCOMM.h"
 #include "bench/BenchSupport.h"
-#include "widgets/chart/ChartRegion.h"
-#include "widgets/lcd/LcdPanel.h"
 #include "core/link/serial/TComPortDriver.h"
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
 #include "tools/SimRunner.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/lcd/LcdPanel.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,11 +4,11 @@
 // and a page scroll, each with its repaint, and the CPU the window spends
 // recording on at the line's rate (137 readings a second) with that table.
 //   recording_scale [ROWS] [SECONDS]   (default 10,000,000 rows, 20 s)
-#include "widgets/app/TFCOMM.h"
 #include "bench/BenchSupport.h"
+#include "core/recording/ReadingTableModel.h"
+#include "widgets/app/TFCOMM.h"
 #include "widgets/chart/ChartRegion.h"
 #include "widgets/chart/PlotSurface.h"
-#include "core/recording/ReadingTableModel.h"
 
 #include <QAction>
 #include <QApplication>

@@ -38,10 +38,7 @@
 //
 //   --short   about 40 seconds: L = 6, S = 14
 //   --day     11,836,800 frames: a day at the line's limit (137/s x 86400)
-#include "widgets/app/TFCOMM.h"
 #include "bench/BenchSupport.h"
-#include "widgets/chart/ChartRegion.h"
-#include "widgets/chart/PlotSurface.h"
 #include "core/chart/TChartControl.h"
 #include "core/recording/DataFiles.h"
 #include "core/recording/Journal.h"
@@ -50,6 +47,9 @@
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
 #include "tools/SimRunner.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/chart/PlotSurface.h"
 
 #include <QAction>
 #include <QApplication>

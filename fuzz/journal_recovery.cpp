@@ -3,9 +3,9 @@
 // read or left out, never a crash. What it recovers is what a window that
 // says Yes journals again; if that window dies too, the next start must
 // recover the same rows, field by field, and the same chart, and no more.
-#include "fuzz/FuzzInput.h"
 #include "core/recording/JournalFormat.h"
 #include "core/recording/JournalRecovery.h"
+#include "fuzz/FuzzInput.h"
 
 #include <QFile>
 #include <QTemporaryDir>

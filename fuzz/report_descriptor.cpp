@@ -1,6 +1,6 @@
 // The HID report-descriptor parser on any bytes.
-#include "fuzz/FuzzInput.h"
 #include "core/link/hid/ReportDescriptor.h"
+#include "fuzz/FuzzInput.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Any descriptor is read or refused; what the sanitizers see is the check.

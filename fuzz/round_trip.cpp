@@ -1,8 +1,8 @@
 // Whatever loads is saved in both formats and must load back to the same
 // table: a file the program writes and cannot read back as it was is a
 // fault. The first byte picks the loader of the input.
-#include "fuzz/FuzzInput.h"
 #include "core/recording/DataFiles.h"
+#include "fuzz/FuzzInput.h"
 
 #include <QBuffer>
 

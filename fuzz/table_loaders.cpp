@@ -1,7 +1,7 @@
 // The text table loader and the XML packet loader on any bytes: the first
 // byte picks the loader.
-#include "fuzz/FuzzInput.h"
 #include "core/recording/DataFiles.h"
+#include "fuzz/FuzzInput.h"
 
 #include <QBuffer>
 

@@ -2,12 +2,12 @@
 // process of its own (tests/support/journal_window), recording a simulated
 // meter, and is killed or told to end; a window of this process then recovers
 // what it left behind.
-#include "widgets/app/TFCOMM.h"
-#include "widgets/chart/ChartRegion.h"
-#include "widgets/chart/PlotSurface.h"
 #include "core/recording/Journal.h"
 #include "core/recording/JournalFormat.h"
 #include "support/WindowTestSupport.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/chart/PlotSurface.h"
 
 #include <QDir>
 #include <QFile>

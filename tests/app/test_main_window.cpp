@@ -1,6 +1,6 @@
+#include "support/WindowTestSupport.h"
 #include "widgets/app/TFCOMM.h"
 #include "widgets/lcd/LcdPanel.h"
-#include "support/WindowTestSupport.h"
 
 #include <QCheckBox>
 #include <QLabel>

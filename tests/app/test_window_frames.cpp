@@ -1,8 +1,8 @@
 // The main window driven by meter frames and by the user's ways out.
+#include "support/WindowTestSupport.h"
 #include "widgets/app/TFCOMM.h"
 #include "widgets/lcd/LcdPanel.h"
 #include "widgets/recording/JudgeLamp.h"
-#include "support/WindowTestSupport.h"
 
 #include <QLabel>
 #include <QLineEdit>

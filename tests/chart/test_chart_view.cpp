@@ -1,10 +1,10 @@
 // The chart's toolbar, menu, enlarge/restore, page width and picture saving,
 // driven through the real window.
+#include "core/chart/TChartControl.h"
+#include "support/WindowTestSupport.h"
 #include "widgets/app/TFCOMM.h"
 #include "widgets/chart/PlotSurface.h"
-#include "core/chart/TChartControl.h"
 #include "widgets/lcd/LcdPanel.h"
-#include "support/WindowTestSupport.h"
 #include "widgets/ui/ClickPanel.h"
 
 #include <QCheckBox>

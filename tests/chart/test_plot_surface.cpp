@@ -1,9 +1,9 @@
 // The trend chart's adapter onto the plot: the controller pages it exactly as
 // it pages a chart in memory, both series draw one store of points, and that
 // store stays small for long recordings.
-#include "widgets/chart/PlotSurface.h"
 #include "core/chart/TChartControl.h"
 #include "support/FakeChartSurface.h"
+#include "widgets/chart/PlotSurface.h"
 
 #include <gtest/gtest.h>
 

@@ -1,7 +1,5 @@
 // The serial side of the window, driven through its real controls, with a
 // simulated meter on a pseudo-terminal.
-#include "widgets/app/TFCOMM.h"
-#include "widgets/lcd/LcdPanel.h"
 #include "core/decode/MeterPipeline.h"
 #include "core/link/serial/SerialPortWait.h"
 #include "core/link/serial/TComPortDriver.h"
@@ -10,6 +8,8 @@
 #include "support/LinkTestSupport.h"
 #include "support/WindowTestSupport.h"
 #include "tools/SimRunner.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/lcd/LcdPanel.h"
 #include "widgets/ui/ClickPanel.h"
 
 #include <QFile>

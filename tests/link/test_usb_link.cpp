@@ -2,9 +2,6 @@
 // simulated HID platform: the cable list, its configuration, reading into the
 // LCD, grid and chart, the cable check, the history, and a cable that goes
 // away and comes back.
-#include "widgets/app/TFCOMM.h"
-#include "widgets/chart/PlotSurface.h"
-#include "widgets/lcd/LcdPanel.h"
 #include "core/decode/MeterPipeline.h"
 #include "core/link/hid/THidDeviceReadThread.h"
 #include "core/recording/DataFiles.h"
@@ -13,6 +10,9 @@
 #include "support/LinkTestSupport.h"
 #include "support/SimulatedHidPlatform.h"
 #include "support/WindowTestSupport.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/PlotSurface.h"
+#include "widgets/lcd/LcdPanel.h"
 #include "widgets/ui/ClickPanel.h"
 
 #include <QListWidget>

@@ -2,7 +2,6 @@
 // mouse emulated by umockdev and fed the simulated meter's reports: the
 // configuration the cable receives, readings recorded and saved, a mouse
 // unplugged, and the cable unplugged and plugged in again.
-#include "widgets/app/TFCOMM.h"
 #include "core/decode/MeterPipeline.h"
 #include "core/recording/DataFiles.h"
 #include "support/CableFeed.h"
@@ -10,6 +9,7 @@
 #include "support/UmockdevHid.h"
 #include "support/WindowTestSupport.h"
 #include "tools/MeterSimulator.h"
+#include "widgets/app/TFCOMM.h"
 
 #include <QListWidget>
 #include <QProcess>

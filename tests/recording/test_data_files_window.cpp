@@ -1,12 +1,12 @@
 // Saving and loading data files through the window's handlers, answering
 // the real file dialogs and message boxes as a user would.
-#include "widgets/app/TFCOMM.h"
 #include "core/recording/DataFiles.h"
 #include "core/recording/Journal.h"
 #include "core/recording/JournalFormat.h"
 #include "core/recording/ReadingTableModel.h"
 #include "support/FileSizeLimit.h"
 #include "support/WindowTestSupport.h"
+#include "widgets/app/TFCOMM.h"
 
 #include <QDir>
 #include <QFile>

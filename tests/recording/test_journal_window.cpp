@@ -1,13 +1,13 @@
 // The journal in the real window: what empties it, what removes it, the
 // questions on the way out and the recovery at the next start. Each test has
 // a state folder of its own (the widget test main sets XDG_STATE_HOME).
-#include "widgets/app/TFCOMM.h"
-#include "widgets/chart/ChartRegion.h"
-#include "widgets/chart/PlotSurface.h"
 #include "core/recording/DataFiles.h"
 #include "core/recording/JournalFormat.h"
 #include "core/recording/JournalRecovery.h"
 #include "support/WindowTestSupport.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/chart/PlotSurface.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,11 +1,11 @@
 // A data file that changes while the window loads it: truncated, rewritten
 // in place, or replaced by renaming another over it, at an exact point of the
 // load (after its first read, through a read(2) the test stands between).
-#include "widgets/app/TFCOMM.h"
 #include "core/recording/DataFiles.h"
 #include "core/recording/ReadingTableModel.h"
 #include "support/ReadInterposer.h"
 #include "support/WindowTestSupport.h"
+#include "widgets/app/TFCOMM.h"
 
 #include <QFile>
 #include <QTemporaryDir>

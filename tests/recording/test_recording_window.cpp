@@ -1,9 +1,9 @@
 // Recording, judgement and the limit edits on the real window, driven by
 // meter frames through the serial data handler and by typed keys.
-#include "widgets/app/TFCOMM.h"
-#include "widgets/chart/PlotSurface.h"
 #include "core/recording/ReadingTableModel.h"
 #include "support/WindowTestSupport.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/PlotSurface.h"
 
 #include <QAction>
 #include <QCheckBox>

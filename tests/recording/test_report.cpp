@@ -1,7 +1,7 @@
 // The printed report, read back from the PDF it makes: texts, their order and
 // places, pages and their headings and footers, and the preview on the window.
-#include "widgets/app/TFCOMM.h"
 #include "core/recording/ReadingTable.h"
+#include "widgets/app/TFCOMM.h"
 #include "widgets/recording/ReportPainter.h"
 
 #include <QAbstractButton>

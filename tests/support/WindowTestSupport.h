@@ -3,11 +3,11 @@
 // Helpers for tests that drive the real main window: its controls by name,
 // and meter frames fed through its serial data handler.
 
-#include "widgets/app/TFCOMM.h"
-#include "widgets/chart/ChartRegion.h"
 #include "support/DialogAnswer.h"
 #include "support/Wait.h"
 #include "tools/MeterSimulator.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
 
 #include <QCoreApplication>
 

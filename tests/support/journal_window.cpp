@@ -14,11 +14,11 @@
 //   P <value>       the chart gained this point (printed with 17 digits)
 // Exits 3 when the window is not set up to record every frame, 4 when the
 // port does not open.
+#include "core/link/serial/TComPortDriver.h"
 #include "widgets/app/EndingSignals.h"
 #include "widgets/app/TFCOMM.h"
 #include "widgets/chart/ChartRegion.h"
 #include "widgets/chart/PlotSurface.h"
-#include "core/link/serial/TComPortDriver.h"
 
 #include <QAction>
 #include <QApplication>

@@ -4,11 +4,11 @@
 //   window_screenshot OUT.png [SCENARIO] [FRAMES] [CHART_POINTS PAGE_WIDTH]
 // A scenario written usb:NAME sends the frames through a simulated USB cable
 // instead, with "USB Connect" pressed.
-#include "widgets/app/TFCOMM.h"
-#include "widgets/chart/ChartRegion.h"
 #include "core/chart/TChartControl.h"
 #include "support/SimulatedHidPlatform.h"
 #include "tools/MeterSimulator.h"
+#include "widgets/app/TFCOMM.h"
+#include "widgets/chart/ChartRegion.h"
 
 #include <QFile>
 #include <QPushButton>

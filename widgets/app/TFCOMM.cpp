@@ -1,9 +1,9 @@
 #include "widgets/app/TFCOMM.h"
 
-#include "widgets/chart/ChartRegion.h"
 #include "core/chart/TChartControl.h"
-#include "widgets/lcd/LcdPanel.h"
 #include "core/recording/JournalRecovery.h"
+#include "widgets/chart/ChartRegion.h"
+#include "widgets/lcd/LcdPanel.h"
 #include "widgets/recording/LimitsPanel.h"
 #include "widgets/ui/ClickPanel.h"
 #include "widgets/ui/Layout.h"

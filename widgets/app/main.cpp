@@ -1,8 +1,8 @@
 // Program entry: the main window and the second, never-shown window, then the
 // event loop until the application is told to quit.
+#include "core/recording/FileWrites.h"
 #include "widgets/app/EndingSignals.h"
 #include "widgets/app/TFCOMM.h"
-#include "core/recording/FileWrites.h"
 
 #include <QApplication>
 

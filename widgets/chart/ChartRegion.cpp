@@ -2,11 +2,11 @@
 
 #include "core/chart/ChartGeometry.h"
 #include "core/chart/ChartPictureName.h"
-#include "widgets/chart/PlotSurface.h"
 #include "core/chart/TChartControl.h"
 #include "core/decode/IntegerText.h"
 #include "core/decode/MeterPipeline.h"
 #include "core/recording/InputRules.h"
+#include "widgets/chart/PlotSurface.h"
 #include "widgets/ui/ClickPanel.h"
 #include "widgets/ui/Layout.h"
 #include "widgets/ui/Pictures.h"

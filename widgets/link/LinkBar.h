@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/link/LinkState.h"
-#include "widgets/link/UsbCableLink.h"
 #include "core/link/serial/SerialPortWait.h"
 #include "core/link/serial/TComPortDriver.h"
+#include "widgets/link/UsbCableLink.h"
 
 #include <QFrame>
 

@@ -2,8 +2,8 @@
 
 #include "core/decode/MeterPipeline.h"
 #include "core/recording/InputRules.h"
-#include "widgets/recording/JudgeLamp.h"
 #include "core/recording/UnitSymbols.h"
+#include "widgets/recording/JudgeLamp.h"
 #include "widgets/ui/Layout.h"
 #include "widgets/ui/Pictures.h"
 

@@ -30,6 +30,18 @@ bool isTerminal(std::FILE* f) {
     return f && ::isatty(::fileno(f)) == 1;
 }
 
+// voltaro-log's streamed file as a sink: each row recorded is written at once.
+class TextFileSink : public RecordSink {
+public:
+    explicit TextFileSink(TextTableFile& file) : file_(file) {}
+    void rowRecorded(const ReadingTable& table, qsizetype row, std::optional<double>) override {
+        file_.append(datafiles::textLine(table, row));
+    }
+
+private:
+    TextTableFile& file_;
+};
+
 std::string elapsedText(qint64 ms) {
     const qint64 s = ms / 1000;
     char text[32];
@@ -46,10 +58,12 @@ LogSession::LogSession(const LogOptions& options, std::FILE* out, std::FILE* err
       printLines_(!options.recording() || !isTerminal(out)),
       showStatus_(!options.quiet && isTerminal(err) && (options.recording() || !isTerminal(out))),
       printer_(out, !printLines_) {
-    pipeline_.setDecimalSep(options.decimalSep ? *options.decimalSep : readDecimalSep());
-    pipeline_.setLimitTexts(options.hi, options.lo);
+    MeterPipeline& pipeline = meter_.pipeline();
+    pipeline.setDecimalSep(options.decimalSep ? *options.decimalSep : readDecimalSep());
+    pipeline.setLimitTexts(options.hi, options.lo);
     // The window's recording rules; without a limit, one the numbering never outgrows.
-    recorder_.RecordLimit = options.limit ? *options.limit : INT_MAX - 1;
+    recording_.recorder().RecordLimit = options.limit ? *options.limit : INT_MAX - 1;
+    meter_.setAfterData([this] { dataDone(); });
 
     sampling_.setInterval(1000);
     QObject::connect(&sampling_, &QTimer::timeout, &sampling_, [this] { tick(); });
@@ -65,7 +79,13 @@ LogSession::LogSession(const LogOptions& options, std::FILE* out, std::FILE* err
     });
 }
 
-LogSession::~LogSession() = default;
+LogSession::~LogSession() {
+    meter_.setReadsLinks(false);
+    if (textSink_)
+        recording_.removeSink(textSink_.get());
+    if (journalSink_)
+        recording_.removeSink(journalSink_.get());
+}
 
 QString LogSession::outputPath() const {
     return QFileInfo(QString::fromLocal8Bit(options_.out.c_str())).absoluteFilePath();
@@ -79,10 +99,14 @@ bool LogSession::openOutput(std::string* error) {
     if (!xml_) {
         QString why;
         textOpen_ = text_.open(path, options_.overwrite, &why);
-        if (!textOpen_)
+        if (textOpen_) {
+            textSink_ = std::make_unique<TextFileSink>(text_);
+            recording_.addSink(textSink_.get());
+        } else {
             *error =
                 "cannot record into " + why.toLocal8Bit().toStdString() +
                 (QFileInfo::exists(path) && !options_.overwrite ? " (give --overwrite to replace it)" : "");
+        }
         return textOpen_;
     }
     if (QFileInfo::exists(path) && !options_.overwrite) {
@@ -97,6 +121,8 @@ bool LogSession::openOutput(std::string* error) {
     }
     probe.cancelWriting();
     journal_ = std::make_unique<Journal>(journalFolder());
+    journalSink_ = std::make_unique<JournalSink>(*journal_);
+    recording_.addSink(journalSink_.get());
     return true;
 }
 
@@ -126,35 +152,28 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
     if (ended_ || !options_.recording())
         return;
     const Recorder::Rules rules{options_.interval > 0, options_.repeat, options_.interval};
-    const auto outcome = recorder_.INDataToTable(r, rules, timeOfDay_.now());
-    // Journalled as the window journals what it records and plots.
-    if (outcome == Recorder::Outcome::ChartOnly && journal_) {
-        journal_->append(journalLines_.point(r.ScaledValue), 0);
-    }
-    if (outcome != Recorder::Outcome::Recorded)
+    // The sinks have the row, and the journal what the chart did for it.
+    if (recording_.record(r, rules) != Recorder::Outcome::Recorded)
         return;
-    if (xml_) {
-        journal_->append(journalLines_.row(table_, table_.rowCount() - 1, r.ScaledValue));
-    } else {
-        text_.append(datafiles::textLine(table_, table_.rowCount() - 1));
-        if (table_.rowCount() >= kStreamedRowsKept)
-            table_.clear(); // the rows only: numbering and the rules' memory stay
-    }
-    if (recorder_.RecordedCount >= recorder_.RecordLimit && !std::exchange(toldLimit_, true))
-        say("the record limit of " + std::to_string(recorder_.RecordLimit) +
+    ReadingTable& table = recording_.table();
+    if (!xml_ && table.rowCount() >= kStreamedRowsKept)
+        table.clear(); // the rows only: numbering and the rules' memory stay
+    const Recorder& recorder = recording_.recorder();
+    if (recorder.RecordedCount >= recorder.RecordLimit && !std::exchange(toldLimit_, true))
+        say("the record limit of " + std::to_string(recorder.RecordLimit) +
             " rows is reached: later readings are not recorded");
-    if (options_.count && static_cast<std::uint64_t>(recorder_.RecordedCount) >= options_.count)
+    if (options_.count && static_cast<std::uint64_t>(recorder.RecordedCount) >= options_.count)
         end();
 }
 
 void LogSession::setChartYRange(double max, double min) {
-    if (!ended_ && journal_)
-        journalLines_.scale(max, min);
+    if (!ended_)
+        recording_.chartScaled(max, min);
 }
 
 void LogSession::chartNew() {
-    if (!ended_ && journal_)
-        journalLines_.chartNew();
+    if (!ended_)
+        recording_.chartRestarted();
 }
 
 void LogSession::frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) {
@@ -197,7 +216,7 @@ void LogSession::setWaiting(const std::string& what) {
 }
 
 void LogSession::tick() {
-    recorder_.tick(options_.interval > 0);
+    recording_.recorder().tick(options_.interval > 0);
     watchOutput();
 }
 
@@ -230,7 +249,7 @@ void LogSession::watchOutput() {
 }
 
 std::string LogSession::statusText() const {
-    std::string s = options_.recording() ? std::to_string(recorder_.RecordedCount) + " rows"
+    std::string s = options_.recording() ? std::to_string(recording_.recorder().RecordedCount) + " rows"
                                          : std::to_string(printer_.linesDone()) + " frames";
     if (haveLast_) {
         const QString unit = unitSymbols(
@@ -277,8 +296,8 @@ int LogSession::finish() {
     if (options_.recording()) {
         const std::string path = outputPath().toLocal8Bit().toStdString();
         if (xml_) {
-            const qsizetype rows = table_.rowCount();
-            const auto saved = datafiles::saveXml(table_, outputPath());
+            const qsizetype rows = recording_.table().rowCount();
+            const auto saved = datafiles::saveXml(recording_.table(), outputPath());
             if (saved.ok) {
                 journal_->empty();
                 say(std::to_string(rows) + " rows in " + path);
@@ -308,7 +327,7 @@ int LogSession::finish() {
             }
         }
     }
-    const auto& s = pipeline_.stats();
+    const auto& s = meter_.pipeline().stats();
     std::fprintf(err_, "frames: %llu decoded: %llu dropped: %llu\n",
                  static_cast<unsigned long long>(s.frameEnds), static_cast<unsigned long long>(s.decoded),
                  static_cast<unsigned long long>(s.dropped));

@@ -1,11 +1,9 @@
 #pragma once
 
-#include "core/decode/MeterPipeline.h"
 #include "core/recording/Journal.h"
-#include "core/recording/JournalFormat.h"
-#include "core/recording/ReadingTable.h"
-#include "core/recording/Recorder.h"
+#include "core/recording/Recording.h"
 #include "core/recording/TextTableFile.h"
+#include "core/session/MeterSession.h"
 #include "tools/FrameLinePrinter.h"
 #include "tools/LogOptions.h"
 
@@ -20,11 +18,11 @@
 
 namespace voltaro {
 
-// What voltaro-log does with the meter's frames, whichever link brings them:
-// prints each decoded frame, records the readings into the output file under
-// the window's recording rules (through the same Recorder, with the same
-// one-second sampling tick), keeps the status line on a terminal, and knows
-// when to stop. Runs on the thread of the event loop.
+// What voltaro-log does with the meter's frames, whichever of its session's
+// links brings them: prints each decoded frame, records the readings into
+// the output file under the window's recording rules (through the same
+// recording, with the same one-second sampling tick), keeps the status line
+// on a terminal, and knows when to stop. Runs on the thread of the event loop.
 class LogSession : public PipelineHooks {
 public:
     // Exit status of a recording whose rows did not all reach the file.
@@ -36,7 +34,8 @@ public:
     LogSession(const LogSession&) = delete;
     LogSession& operator=(const LogSession&) = delete;
 
-    MeterPipeline& pipeline() { return pipeline_; }
+    // The meter: its links, its pipeline and its recording.
+    MeterSession& meter() { return meter_; }
 
     // Makes the output file (for ".xml", checks that it can be saved); false
     // with `error` set when it cannot. Nothing to do when not recording.
@@ -80,21 +79,21 @@ private:
     const bool xml_;
     const bool printLines_;
     const bool showStatus_;
-    TimeOfDayClock timeOfDay_;
 
-    MeterPipeline pipeline_{this};
+    MeterSession meter_{this};
+    Recording& recording_ = meter_.recording();
     FrameLinePrinter printer_;
     bool printed_ = false;
     bool outClosed_ = false;
 
-    ReadingTable table_;
-    Recorder recorder_{table_};
     TextTableFile text_;
     bool textOpen_ = false;
+    // The rows streamed to a text file as they are recorded.
+    std::unique_ptr<RecordSink> textSink_;
     // The XML packet's rows are in memory until the end; the journal keeps
     // them on disk meanwhile, where the window finds them after a crash.
     std::unique_ptr<Journal> journal_;
-    journalformat::Lines journalLines_;
+    std::unique_ptr<JournalSink> journalSink_;
     bool giveUp_ = false;
     bool toldFailing_ = false;
     bool toldLimit_ = false;

@@ -60,10 +60,8 @@ std::string FrameAssembler::UsbHexBuffer() const {
 
 void FrameAssembler::HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
     if (size > 0) {
-        ++UsbIdleReports;
         const int count = data[0] & 0x0F;
         if (count >= 1 && count <= 9) {
-            UsbIdleReports = 0;
             usbBurstPending_ = true;
             // A count larger than the bytes present takes only those present.
             for (int k = 0; k < count && k + 1 < size; ++k) {

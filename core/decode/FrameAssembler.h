@@ -53,9 +53,6 @@ public:
     std::string UsbHexBuffer() const;
     bool UsbBurstPending() const { return usbBurstPending_; }
 
-    // Reports received since the last one that carried data; the cable check reads and resets it.
-    std::int32_t UsbIdleReports = 0;
-
 private:
     int heldLength() const { return nibbleCount_ < kHeldDigits ? nibbleCount_ : kHeldDigits; }
     void serialFrameEnd();

@@ -246,21 +246,6 @@ TEST(UsbFramer, BurstIsDecodedAtTheFirstEmptyReport) {
     EXPECT_EQ(trace.Memo1.lines()[0], f.frameText().substr(1, 13) + "A"); // before the rotation
 }
 
-TEST(UsbFramer, IdleReportCounting) {
-    RecordingSink sink;
-    FrameAssembler a(sink);
-    report(a, kEmpty);
-    report(a, kEmpty);
-    EXPECT_EQ(a.UsbIdleReports, 2);
-    EXPECT_TRUE(sink.ended.empty());
-    report(a, {0xFA, 1, 2}); // counts A-F carry no data
-    EXPECT_EQ(a.UsbIdleReports, 3);
-    report(a, {}); // a report with no bytes is not counted
-    EXPECT_EQ(a.UsbIdleReports, 3);
-    report(a, {0xF1, 0x31});
-    EXPECT_EQ(a.UsbIdleReports, 0);
-}
-
 TEST(UsbFramer, EmptyReportWithoutBytesEndsAPendingBurst) {
     RecordingSink sink;
     FrameAssembler a(sink);

@@ -172,6 +172,19 @@ TEST_F(UsbLink, APressWithoutACableOrWithoutAccessSaysWhyAndGoesBackUp) {
     EXPECT_FALSE(USBCon->isChecked());
 }
 
+TEST_F(UsbLink, ACableThatRefusesItsConfigurationIsNotShownAsReading) {
+    auto cable = SimulatedHidDevice::cable();
+    cable->script.featureFails = true;
+    platform->plug(cable);
+    open();
+    MessageBoxAnswer box(QMessageBox::Ok);
+    USBCon->click();
+    EXPECT_TRUE(box.text().contains("did not take its configuration")) << box.text().toStdString();
+    EXPECT_EQ(state(), S::Idle);
+    EXPECT_FALSE(USBCon->isChecked());
+    EXPECT_EQ(cable->opens(), 1); // opened to configure it, never to read it
+}
+
 TEST_F(UsbLink, TheCableCheckFiresOnlyAfter1900ReportsWithoutData) {
     auto cable = SimulatedHidDevice::cable();
     platform->plug(cable);
@@ -180,9 +193,16 @@ TEST_F(UsbLink, TheCableCheckFiresOnlyAfter1900ReportsWithoutData) {
     auto* timer = control<QTimer>(*w, "ConTimer");
     int ticks = 0;
     QObject::connect(timer, &QTimer::timeout, [&] { ++ticks; });
+    // A count of A to F carries no meter bytes: the report counts; one that
+    // carries bytes starts the count again.
+    const auto idle = [&] { return w->linkBar().usb().cable().idleReports(); };
+    ASSERT_TRUE(waitUntil([&] { return cable->send({0xFA, 1, 2}); }));
+    ASSERT_TRUE(waitUntil([&] { return idle() == 1; }));
+    ASSERT_TRUE(waitUntil([&] { return cable->send({0xF1, 0x31}); }));
+    ASSERT_TRUE(waitUntil([&] { return idle() == 0; }));
     for (int i = 0; i < 1899; ++i)
         ASSERT_TRUE(waitUntil([&] { return cable->send(kEmpty); }));
-    ASSERT_TRUE(waitUntil([&] { return w->pipeline().assembler().UsbIdleReports == 1899; }));
+    ASSERT_TRUE(waitUntil([&] { return idle() == 1899; }));
     // Six ticks: the check has run at least once, and found too few.
     const int from = ticks;
     ASSERT_TRUE(waitUntil([&] { return ticks >= from + 6; }, 5000));
@@ -197,7 +217,7 @@ TEST_F(UsbLink, TheCableCheckFiresOnlyAfter1900ReportsWithoutData) {
     EXPECT_FALSE(USBCon->isChecked());
     EXPECT_EQ(USBCon->text(), "USB Connection");
     EXPECT_FALSE(COMCon->isHidden());
-    EXPECT_EQ(w->pipeline().assembler().UsbIdleReports, 0);
+    EXPECT_EQ(w->linkBar().usb().cable().idleReports(), 0);
     // A press starts it again.
     USBCon->click();
     EXPECT_EQ(state(), S::UsbRunning);

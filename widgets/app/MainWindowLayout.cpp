@@ -31,17 +31,16 @@ void TFCOMM::buildWindow() {
     outside->hide();
 
     buildMenu();
-    pipeline_.assembler().setTrace(&trace_);
-    linkBar_ = new LinkBar(client, outside, menus_.link,
-                           {hid_, &pipeline_.assembler().UsbIdleReports, &trace_.HistoryListBox});
+    session_.pipeline().assembler().setTrace(&trace_);
+    linkBar_ = new LinkBar(client, outside, menus_.link, session_, trace_.HistoryListBox);
     BitBtn1 =
         place(new QPushButton(pictures::quit(), QStringLiteral("QUIT"), linkBar_), "BitBtn1", 605, 5, 89, 25);
     connect(BitBtn1, &QPushButton::clicked, this, &TFCOMM::BitBtn1Click);
     Panel1 = new LcdPanel(client);
     Panel1->move(3, 28);
-    limits_ = new LimitsPanel(client, outside, pipeline_);
-    chart_ = new ChartRegion(client, outside, menus_.fill, pipeline_);
-    recording_ = new RecordingRegion(client, outside, menus_.limits, pipeline_);
+    limits_ = new LimitsPanel(client, outside, session_.pipeline());
+    chart_ = new ChartRegion(client, outside, menus_.fill, session_.pipeline());
+    recording_ = new RecordingRegion(client, outside, menus_.limits, session_);
     buildOutsideControls();
     connectMenu();
 
@@ -54,9 +53,10 @@ void TFCOMM::buildWindow() {
             [this](bool on) { Panel1->setElementLit(LcdElement::LCDsend, on); });
     // A frame half read when the port or cable went away is not finished
     // with the bytes of the stream that follows.
-    connect(linkBar_, &LinkBar::streamBroken, this, [this] { pipeline_.assembler().discardPartialFrame(); });
+    connect(linkBar_, &LinkBar::streamBroken, this,
+            [this] { session_.pipeline().assembler().discardPartialFrame(); });
     connect(recording_, &RecordingRegion::dataClosed, chart_, &ChartRegion::clearRecords);
-    connect(chart_, &ChartRegion::restarted, recording_, &RecordingRegion::journalChartNew);
+    connect(chart_, &ChartRegion::restarted, this, [this] { session_.recording().chartRestarted(); });
     connect(recording_, &RecordingRegion::optionClicked, chart_, &ChartRegion::btFillClick);
     linkBar_->raise();
 }

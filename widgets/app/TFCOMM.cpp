@@ -23,7 +23,7 @@
 namespace voltaro {
 
 TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid)
-    : QMainWindow(parent), hid_(std::move(hid)) {
+    : QMainWindow(parent), session_(static_cast<PipelineHooks*>(this), std::move(hid)) {
     setObjectName(QStringLiteral("FCOMM"));
     // A fixed window: a minimise button, no maximise button, no resizing.
     setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
@@ -37,35 +37,27 @@ TFCOMM::TFCOMM(QWidget* parent, std::shared_ptr<HidPlatform> hid)
 }
 
 TFCOMM::~TFCOMM() {
-    // Reports the cable still delivers while its link is taken down find no window.
-    linkBar_->usb().setReportHandler({});
+    // What the links still deliver while they are taken down finds no window.
+    session_.setReadsLinks(false);
     // The regions go first, while the pipeline they write into still lives.
     delete takeCentralWidget();
 }
 
 void TFCOMM::FormCreate() {
     chart_->createControl(kDefaultPageWidth);
-    pipeline_.setDecimalSepSource(&readDecimalSep);
-    pipeline_.setDecimalSep(readDecimalSep());
+    session_.pipeline().setDecimalSepSource(&readDecimalSep);
+    session_.pipeline().setDecimalSep(readDecimalSep());
     // No reading yet: the first one starts the chart as a change of unit.
-    pipeline_.continueAfter(std::string(), std::string(kNoUnitYet));
+    session_.pipeline().continueAfter(std::string(), std::string(kNoUnitYet));
     recording_->openEmptyTable(kDefaultRecordLimit);
     chart_->ShowSeries(0);
     chart_->ShowSeries(chart_->fillChecked() ? 0 : 1);
 
     switches_.IFDX22K = IFDX22K->isChecked();
     switches_.IFRQ350 = IFRQ350->isChecked();
-    std::string code = "22";
-    if (switches_.IFDX22K) {
-        linkBar_->driver().setOnReceiveData([this](TComPortDriver*, const void* data, std::int32_t size) {
-            DX22KDATA(static_cast<const std::uint8_t*>(data), size);
-        });
-        code = "22";
-    }
-    // The cable's reports go to the USB frame assembler of the same meter, or nowhere.
-    if (switches_.IFDX22K)
-        linkBar_->usb().setReportHandler([this](std::uint8_t id, const std::uint8_t* data,
-                                                std::uint16_t size) { HidDataDX22K(id, data, size); });
+    const std::string code = "22";
+    // The port's bytes and the cable's reports go to the frame assembler of the same meter, or nowhere.
+    session_.setReadsLinks(switches_.IFDX22K);
     linkBar_->refreshPortHints();
     applyProfile(MeterProfile::forCode(code));
     setChartYRange(profile_.FullScaleCount, -profile_.FullScaleCount);
@@ -74,9 +66,9 @@ void TFCOMM::FormCreate() {
 
 void TFCOMM::applyProfile(const MeterProfile& p) {
     profile_ = p;
-    pipeline_.setScale(p.FullScaleCount, p.BarOverloadPos);
-    pipeline_.setAlarmHigh(p.AlarmHigh);
-    pipeline_.setAlarmLow(p.AlarmLow);
+    session_.pipeline().setScale(p.FullScaleCount, p.BarOverloadPos);
+    session_.pipeline().setAlarmHigh(p.AlarmHigh);
+    session_.pipeline().setAlarmLow(p.AlarmLow);
     limits_->applyAlarmTexts(QString::fromStdString(p.SetmaxText), QString::fromStdString(p.SetMinText));
     if (p.barMaximum > 0)
         Panel1->setBarMaximum(p.barMaximum);
@@ -95,11 +87,11 @@ void TFCOMM::FormResize() {
 }
 
 void TFCOMM::DX22KDATA(const std::uint8_t* data, int size) {
-    pipeline_.DX22KDATA(data, size);
+    session_.takeBytes(data, size);
 }
 
 void TFCOMM::HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
-    pipeline_.HidDataDX22K(reportId, data, size);
+    session_.takeReport(reportId, data, size);
 }
 
 // --- What a decoded frame does to the window -------------------------------
@@ -114,12 +106,11 @@ void TFCOMM::limitTextsRelocalised(const EvaluationSettings& s) {
 
 void TFCOMM::linkActivity() {
     limits_->blinkLink();
-    linkBar_->frameArrived();
 }
 
 void TFCOMM::setChartYRange(double max, double min) {
     chart_->setYRange(max, min);
-    recording_->journalChartScale(max, min);
+    session_.recording().chartScaled(max, min);
 }
 
 void TFCOMM::showDisplay(const DisplayState& d, const ReadingEvaluator& e, const Reading& r) {
@@ -258,12 +249,12 @@ void TFCOMM::recover(const OrphanJournal& orphan) {
     for (const journalformat::Entry& e : orphan.entries) {
         switch (e.kind) {
         case Kind::Row:
-            recording_->recoverRow(orphan.rows, e.row, e.plotted);
+            session_.recording().restoreRow(orphan.rows, e.row, e.plotted);
             if (e.plotted)
                 chart_->AddPoint(*e.plotted);
             break;
         case Kind::Point:
-            recording_->recoverPoint(*e.plotted);
+            session_.recording().restorePoint(*e.plotted);
             chart_->AddPoint(*e.plotted);
             break;
         case Kind::ChartNew: chart_->BtNewClick(); break;
@@ -275,8 +266,8 @@ void TFCOMM::recover(const OrphanJournal& orphan) {
     // instead of starting the chart again.
     const ReadingTable& t = recording_->table();
     const qsizetype last = t.rowCount() - 1;
-    pipeline_.continueAfter(t.text(last, ReadingTable::Function).toLatin1().toStdString(),
-                            t.text(last, ReadingTable::Unit).toLatin1().toStdString());
+    session_.pipeline().continueAfter(t.text(last, ReadingTable::Function).toLatin1().toStdString(),
+                                      t.text(last, ReadingTable::Unit).toLatin1().toStdString());
 }
 
 } // namespace voltaro

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "core/decode/MeterPipeline.h"
 #include "core/decode/MeterProfile.h"
+#include "core/session/MeterSession.h"
 #include "widgets/link/LinkBar.h"
 #include "widgets/recording/RecordingRegion.h"
 
@@ -35,7 +35,7 @@ public:
     explicit TFCOMM(QWidget* parent = nullptr, std::shared_ptr<HidPlatform> hid = {});
     ~TFCOMM() override;
 
-    // The serial driver's data handler and the USB cable's report handler.
+    // What the port and the cable hand over, as the session takes it.
     void DX22KDATA(const std::uint8_t* data, int size);
     void HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
 
@@ -43,7 +43,8 @@ public:
     // stopped it, to the chart: what every decoded frame ends with.
     void recordAndPlot(const Reading& r);
 
-    MeterPipeline& pipeline() { return pipeline_; }
+    MeterSession& session() { return session_; }
+    MeterPipeline& pipeline() { return session_.pipeline(); }
     const MeterProfile& profile() const { return profile_; }
     const ModelSwitches& modelSwitches() const { return switches_; }
 
@@ -116,9 +117,8 @@ private:
 
     // What start-up owns; the regions use it, so it outlives them (the
     // destructor takes the widgets down first).
-    MeterPipeline pipeline_{static_cast<PipelineHooks*>(this)};
     AssemblyTrace trace_;
-    std::shared_ptr<HidPlatform> hid_;
+    MeterSession session_;
     MeterProfile profile_;
     ModelSwitches switches_;
 

@@ -1,5 +1,7 @@
 #include "widgets/link/LinkBar.h"
 
+#include "core/session/MeterSession.h"
+
 #include "widgets/ui/ClickPanel.h"
 #include "widgets/ui/Layout.h"
 #include "widgets/ui/Pictures.h"
@@ -17,14 +19,13 @@ namespace voltaro {
 
 using ui::place;
 
-LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const UsbSetup& usb)
-    : QFrame(parent), menu_(menu) {
+LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, MeterSession& session,
+                 TraceLog& history)
+    : QFrame(parent), serial_(session.serial()), menu_(menu) {
     place(this, "Panel6", 5, -4, 707, 34);
-    COMM2.setObjectName(QStringLiteral("COMM2"));
-    COMM2.setComPort(TComPortNumber::pnCOM1);
-    configureMeterLine(COMM2);
-    connect(&COMM2, &TComPortDriver::portFailed, this, &LinkBar::onSerialPortFailed);
-    connect(&portWait_, &SerialPortWait::back, this, [this] { link_.serialBack(); });
+    connect(&serial_, &SerialLink::lost, this,
+            [this](const QString&, const QString& reason) { onSerialLost(reason); });
+    connect(&serial_, &SerialLink::back, this, [this] { link_.serialBack(); });
     link_.onChanged = [this] { render(); };
 
     BtCOM1 = place(new ClickPanel(QStringLiteral("COM 1"), this), "BtCOM1", 5, 6, 61, 24);
@@ -54,15 +55,15 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const
     connect(BTCon, &ClickPanel::clicked, this, &LinkBar::BTCon1Click);
     connect(BtDiscon, &ClickPanel::clicked, this, &LinkBar::BtDiscon1Click);
 
-    usb_ = new UsbCableLink(this, outside, usb.platform, *usb.idleReports, *usb.history);
-    connect(usb_, &UsbCableLink::cableLost, this, [this] {
+    CableLink& cable = session.cable();
+    usb_ = new UsbCableLink(this, outside, cable, history);
+    connect(&cable, &CableLink::lost, this, [this] {
         link_.cableLost();
         // Told once the device list is rebuilt, not from inside the rebuild.
         QTimer::singleShot(0, this, [this] { reportFailure(); });
     });
-    connect(usb_, &UsbCableLink::cableBack, this, [this] { link_.cableBack(); });
-    connect(usb_, &UsbCableLink::cableCheckFired, this, [this] { link_.cableCheckFired(); });
-    connect(usb_, &UsbCableLink::newStream, this, &LinkBar::streamBroken);
+    connect(&cable, &CableLink::back, this, [this] { link_.cableBack(); });
+    connect(&cable, &CableLink::checkStopped, this, [this] { link_.cableCheckFired(); });
 
     render();
 }
@@ -88,23 +89,20 @@ void LinkBar::COM41Click() {
 
 void LinkBar::selectPort(int number) {
     // The driver keeps its port while open; the panels and menu then cannot be reached.
-    COMM2.setComPort(static_cast<TComPortNumber>(number - 1));
+    serial_.choosePort(static_cast<TComPortNumber>(number - 1));
     render();
     refreshPortHints();
-}
-
-QString LinkBar::portLabel(const QString& device) const {
-    return QStringLiteral("COM%1 (%2)").arg(static_cast<int>(COMM2.ComPort()) + 1).arg(device);
 }
 
 void LinkBar::refreshPortHints() {
     // Each panel names the device file its own port opens; the visible one
     // is the port "COM Connect" opens.
     ClickPanel* panels[] = {BtCOM1, BtCOM2, BtCOM3, BtCOM4};
-    const int chosen = static_cast<int>(COMM2.ComPort());
+    const TComPortDriver& driver = serial_.driver();
+    const int chosen = static_cast<int>(driver.ComPort());
     for (int i = 0; i < 4; ++i) {
         const QString device =
-            i == chosen ? COMM2.devicePath() : COMM2.devicePathOf(static_cast<TComPortNumber>(i));
+            i == chosen ? driver.devicePath() : driver.devicePathOf(static_cast<TComPortNumber>(i));
         panels[i]->setToolTip(QStringLiteral("COM%1 opens %2")
                                   .arg(i + 1)
                                   .arg(device.isEmpty() ? QStringLiteral("no device") : device));
@@ -127,26 +125,21 @@ void LinkBar::placeHiddenPanels(int outerWidth) {
 
 bool LinkBar::openSerial() {
     menu_.STOP1->setChecked(false);
-    if (COMM2.Connect()) {
-        portWait_.remember(COMM2.devicePath());
+    if (serial_.open())
         return true;
-    }
     // Back to idle as a disconnect leaves it, STOP's mark included.
     menu_.STOP1->setChecked(true);
     // A port that did not open is not shown as connected: say which and why,
     // once the bar is back in the idle state.
-    failure_ =
-        [text =
-             QStringLiteral("Cannot open %1.\n\n%2").arg(portLabel(COMM2.devicePath()), COMM2.lastError())](
-            QWidget* parent) {
-            QMessageBox::critical(parent, QStringLiteral("Serial port"), text, QMessageBox::Ok);
-        };
+    failure_ = [text = QStringLiteral("Cannot open %1.\n\n%2").arg(serial_.label(), serial_.lastError())](
+                   QWidget* parent) {
+        QMessageBox::critical(parent, QStringLiteral("Serial port"), text, QMessageBox::Ok);
+    };
     return false;
 }
 
 void LinkBar::closeSerial() {
-    portWait_.stop();
-    COMM2.Disconnect();
+    serial_.close();
     menu_.STOP1->setChecked(true);
 }
 
@@ -192,13 +185,12 @@ void LinkBar::USBConClick() {
     reportFailure();
 }
 
-void LinkBar::onSerialPortFailed(const QString& reason) {
+void LinkBar::onSerialLost(const QString& reason) {
     if (!link_.serialOpen())
         return;
-    // The driver has closed the port: name the device it had open.
-    const QString port = portLabel(portWait_.device());
+    // The link has closed the port and waits for its device: name the device it had open.
+    const QString port = serial_.label();
     link_.serialLost();
-    portWait_.start();
     failure_ = [text = QStringLiteral("The connection on %1 was lost.\n\n%2\n\n"
                                       "Readings recorded so far are kept, and reading goes on by itself "
                                       "when the same adapter is plugged in again. Release \"COM Connect\" "
@@ -225,7 +217,7 @@ void LinkBar::render() {
     BTCon->setVisible(!serial);
     BtDiscon->setVisible(serial);
 
-    const int chosen = static_cast<int>(COMM2.ComPort());
+    const int chosen = static_cast<int>(serial_.driver().ComPort());
     QAction* items[] = {menu_.COM11, menu_.COM21, menu_.COM31, menu_.COM41};
     ClickPanel* panels[] = {BtCOM1, BtCOM2, BtCOM3, BtCOM4};
     for (int i = 0; i < 4; ++i) {
@@ -237,7 +229,7 @@ void LinkBar::render() {
     COMCon->setChecked(serial);
     COMCon->setVisible(!usb);
     if (s == S::SerialWaiting) {
-        const QString device = portWait_.device();
+        const QString device = serial_.portWait().device();
         const QString prefix = QStringLiteral("Waiting for ");
         // The whole path when it fits on the button, else its file name
         // (shortened in the middle if need be); the hint has the whole path.

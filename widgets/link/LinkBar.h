@@ -1,8 +1,7 @@
 #pragma once
 
 #include "core/link/LinkState.h"
-#include "core/link/serial/SerialPortWait.h"
-#include "core/link/serial/TComPortDriver.h"
+#include "core/link/SerialLink.h"
 #include "widgets/link/UsbCableLink.h"
 
 #include <QFrame>
@@ -16,9 +15,11 @@ class QPushButton;
 namespace voltaro {
 
 class ClickPanel;
+class MeterSession;
 
 // The top bar of the window: the port choice, "COM Connect" and "USB
-// Connect", with the serial driver they open and the link state they show.
+// Connect", which open the session's serial and cable links, and the link
+// state they show.
 // Its hidden panels and the USB diagnostics live in the window's container
 // of controls nobody sees.
 class LinkBar : public QFrame, private LinkState::Links {
@@ -35,29 +36,21 @@ public:
         QAction* STOP1 = nullptr;
     };
 
-    // What the USB side works with: the HID platform (the system's when
-    // empty), the frame assembler's count of reports without data, and the
-    // trace its report lines go to.
-    struct UsbSetup {
-        std::shared_ptr<HidPlatform> platform;
-        std::int32_t* idleReports = nullptr;
-        TraceLog* history = nullptr;
-    };
-
-    LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, const UsbSetup& usb);
+    // `history`: the trace the USB diagnostics show.
+    LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, MeterSession& session,
+            TraceLog& history);
     ~LinkBar() override;
 
-    TComPortDriver& driver() { return COMM2; }
-    const TComPortDriver& driver() const { return COMM2; }
+    TComPortDriver& driver() { return serial_.driver(); }
+    const TComPortDriver& driver() const { return serial_.driver(); }
     // What waits for the port's device when it went away while open.
-    const SerialPortWait& portWait() const { return portWait_; }
+    const SerialPortWait& portWait() const { return serial_.portWait(); }
     UsbCableLink& usb() { return *usb_; }
     const LinkState& state() const { return link_; }
 
-    // Every decoded frame: the cable check starts counting again.
-    void frameArrived() { usb_->frameArrived(); }
-    int linkIdleCount() const { return usb_->linkIdleCount(); }
-    void setLinkIdleCount(int n) { usb_->setLinkIdleCount(n); }
+    // The cable check's ticks without a decoded frame.
+    int linkIdleCount() const { return usb_->cable().idleTicks(); }
+    void setLinkIdleCount(int n) { usb_->cable().setIdleTicks(n); }
 
     // The hidden connect panels follow the window's outer width, out of sight below it.
     void placeHiddenPanels(int outerWidth);
@@ -95,13 +88,10 @@ private:
     void reportFailure();
     void selectPort(int number);
     void render();
-    void onSerialPortFailed(const QString& reason);
-    // "COMn (device)" for the chosen port.
-    QString portLabel(const QString& device) const;
+    void onSerialLost(const QString& reason);
 
-    // The serial driver: COM1, 19200 baud, 7 data bits, odd parity.
-    TComPortDriver COMM2;
-    SerialPortWait portWait_{[this](const QString& path) { return COMM2.ConnectTo(path); }};
+    // The session's serial link: COM1 at first, on the meter's line.
+    SerialLink& serial_;
     LinkState link_{*this};
     MenuItems menu_;
     // What to tell the user once a failed connect has left its state.

@@ -1,10 +1,9 @@
 #include "widgets/recording/RecordingRegion.h"
 
-#include "core/decode/MeterPipeline.h"
 #include "core/recording/DataFiles.h"
 #include "core/recording/InputRules.h"
-#include "core/recording/JournalFormat.h"
 #include "core/recording/ReadingTableModel.h"
+#include "core/session/MeterSession.h"
 #include "widgets/recording/ReportView.h"
 #include "widgets/ui/Layout.h"
 #include "widgets/ui/Pictures.h"
@@ -51,8 +50,10 @@ QFont gridFont(int pixels) {
 } // namespace
 
 RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits,
-                                 MeterPipeline& pipeline)
-    : QWidget(parent), limits_(limits) {
+                                 MeterSession& session)
+    : QWidget(parent), recording_(session.recording()), cds1(recording_.table()),
+      recorder_(recording_.recorder()), limits_(limits) {
+    MeterPipeline& pipeline = session.pipeline();
     place(this, "RecordingRegion", kLeft, kTop, 334, 263);
 
     RepeatSet = placeInClient(new QCheckBox(QStringLiteral("Repeat"), this), "RepeatSet", 1, 210, 54, 20);
@@ -119,6 +120,8 @@ RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitI
     Trecord->start();
 
     journal_ = std::make_unique<Journal>(journalFolder());
+    journalSink_ = std::make_unique<JournalSink>(*journal_);
+    recording_.addSink(journalSink_.get());
     journalWatch_ = new QTimer(this);
     journalWatch_->setObjectName(QStringLiteral("journalWatch"));
     journalWatch_->setInterval(1000);
@@ -127,6 +130,7 @@ RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitI
 }
 
 RecordingRegion::~RecordingRegion() {
+    recording_.removeSink(journalSink_.get());
     ui::deleteChildren(this);
 }
 
@@ -146,31 +150,17 @@ void RecordingRegion::showNewestRow(int row) {
 bool RecordingRegion::INDataToTable(const Reading& r) {
     const Recorder::Rules rules{RecordSI->isChecked(), RepeatSet->isChecked(),
                                 samplingIntervalSeconds(RecordSITime->text())};
-    const auto outcome = recorder_.INDataToTable(r, rules, timeOfDay_.now());
     // The window plots what is recorded, and a repeated reading it does not
-    // record. What the chart did before it goes in the same append, so a
-    // journal always ends after a whole reading.
-    if (outcome == Recorder::Outcome::Recorded) {
-        journal_->append(journalLines_.row(cds1, cds1.rowCount() - 1, r.ScaledValue));
+    // record; the journal has both.
+    const auto outcome = recording_.record(r, rules);
+    if (outcome == Recorder::Outcome::Recorded)
         Data1->rowsAppended();
-    } else if (outcome == Recorder::Outcome::ChartOnly) {
-        journal_->append(journalLines_.point(r.ScaledValue), 0);
-    }
     return outcome != Recorder::Outcome::Stopped;
-}
-
-void RecordingRegion::journalChartNew() {
-    journalLines_.chartNew();
-}
-
-void RecordingRegion::journalChartScale(double maximum, double minimum) {
-    journalLines_.scale(maximum, minimum);
 }
 
 void RecordingRegion::emptyJournal() {
     journal_->empty();
-    // Said again with the next lines, so that they recover on their own.
-    journalLines_.forgetScale();
+    journalSink_->journalEmptied();
 }
 
 void RecordingRegion::TrecordTimer() {
@@ -305,26 +295,6 @@ void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
                         QStringLiteral("Failed to Load File!"), QMessageBox::Ok, window());
         box.exec();
     }
-}
-
-void RecordingRegion::recoverRow(const ReadingTable& rows, qsizetype r, std::optional<double> plotted) {
-    const qsizetype row = cds1.appendRow();
-    for (int f = 0; f < ReadingTable::FieldCount; ++f) {
-        if (rows.isNull(r, f))
-            continue;
-        if (cds1.fields()[f].type == FieldType::Integer)
-            cds1.setInt(row, f, *rows.intValue(r, f));
-        else
-            cds1.setText(row, f, rows.text(r, f));
-    }
-    journal_->append(journalLines_.row(cds1, row, plotted));
-    if (const auto no = cds1.intValue(row, ReadingTable::No))
-        recorder_.NextRecordNo = std::max(recorder_.NextRecordNo, *no + 1);
-    ++recorder_.RecordedCount;
-}
-
-void RecordingRegion::recoverPoint(double plotted) {
-    journal_->append(journalLines_.point(plotted), 0);
 }
 
 void RecordingRegion::recoveryDone() {

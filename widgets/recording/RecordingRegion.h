@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/recording/Journal.h"
-#include "core/recording/JournalFormat.h"
 #include "core/recording/ReadingTable.h"
 #include "core/recording/Recorder.h"
+#include "core/recording/Recording.h"
 
 #include <QWidget>
 
@@ -21,11 +21,11 @@ class QToolButton;
 namespace voltaro {
 
 class ReadingTableModel;
-class MeterPipeline;
+class MeterSession;
 
-// The recording region: the record bar, the grid over the reading table, the
-// recording rules with their sampling timer and record limit, the data files
-// and the printed report.
+// The recording region: the record bar, the grid over the session's reading
+// table, the controls of its recording rules with their sampling timer and
+// record limit, the journal, the data files and the printed report.
 class RecordingRegion : public QWidget {
     Q_OBJECT
 public:
@@ -39,7 +39,7 @@ public:
         QAction* limitess = nullptr;
     };
 
-    RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits, MeterPipeline& pipeline);
+    RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits, MeterSession& session);
     ~RecordingRegion() override;
 
     ReadingTable& table() { return cds1; }
@@ -63,16 +63,6 @@ public:
     Journal& journal() { return *journal_; }
     // The user chose to quit: the unsaved rows are given up.
     void discardJournal() { journal_->discard(); }
-    // What the chart does, for the journal: it started again; its vertical
-    // range is this (journalled when it differs from the last journalled).
-    // Both go to the journal with the next row or point.
-    void journalChartNew();
-    void journalChartScale(double maximum, double minimum);
-    // Appends row `r` of a journal left behind as a recorded row that is
-    // still unsaved, journalled with what the chart drew for it; numbering
-    // goes on after it. A chart point without a row is journalled again too.
-    void recoverRow(const ReadingTable& rows, qsizetype r, std::optional<double> plotted);
-    void recoverPoint(double plotted);
     // The recovered rows are in: the grid shows them.
     void recoveryDone();
 
@@ -108,12 +98,12 @@ private:
     // Tells the user when the journal stops being written, and when it is again.
     void watchJournal();
 
-    ReadingTable cds1;
-    Recorder recorder_{cds1};
-    TimeOfDayClock timeOfDay_;
+    Recording& recording_;
+    ReadingTable& cds1;
+    Recorder& recorder_;
     std::unique_ptr<Journal> journal_;
+    std::unique_ptr<JournalSink> journalSink_;
     Journal::Health toldHealth_ = Journal::Health::Unused;
-    journalformat::Lines journalLines_;
     QTimer* journalWatch_;
     LimitItems limits_;
 

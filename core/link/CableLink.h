@@ -1,0 +1,148 @@
+#pragma once
+
+#include "core/link/hid/THidDevice.h"
+#include "core/link/hid/THidDeviceController.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+namespace voltaro {
+
+class HidPlatform;
+
+// The link to the meter through its USB cable, for the window and
+// voltaro-log alike: the HID devices listed (the cable preselected), the
+// cable's configuration report, its reading, and the rule that follows it.
+// A running cable that goes away is waited for and taken up again when the
+// same cable (product and serial strings) comes back; any other device
+// coming or going leaves the running cable's reading as it is. It also keeps
+// the cable check's counts, which stop a cable that sends only empty reports.
+// Runs on the thread of its event loop; reports arrive there too.
+class CableLink : public QObject {
+    Q_OBJECT
+public:
+    enum class State {
+        Idle,
+        Open,    // the cable is configured and read
+        Waiting, // the followed cable went away: taken up again when it is back
+        Stopped, // the cable check stopped it
+    };
+    enum class Start {
+        Started,
+        NotListed,     // no device is selected: no cable is listed, or none chosen
+        NoAccess,      // the selected device's node may not be opened by this user
+        NotConfigured, // the cable did not take its configuration report
+    };
+    using ReportHandler =
+        std::function<void(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size)>;
+
+    // The check's third tick without a decoded frame stops a cable that sent
+    // at least this many reports without meter bytes since the last with some.
+    static constexpr int kIdleReportsToStop = 1900;
+
+    // `platform`: the system's HID stack when empty. The devices are listed at once.
+    explicit CableLink(std::shared_ptr<HidPlatform> platform = nullptr, QObject* parent = nullptr);
+    ~CableLink() override;
+
+    // False without the system's HID services: nothing is ever listed.
+    bool hidAvailable() const { return controller_->HidServicesBound(); }
+    THidDeviceController& controller() { return *controller_; }
+
+    // The listed devices as the list shows them, and the one chosen (-1 for none).
+    const QStringList& deviceTexts() const { return texts_; }
+    int deviceCount() const { return static_cast<int>(devices_.size()); }
+    THidDevice& deviceAt(int index) const { return *devices_[static_cast<std::size_t>(index)]; }
+    int selected() const { return selected_; }
+    void select(int index);
+    THidDevice* selectedDevice() const;
+
+    // What a running cable's reports go to; empty, they are dropped (a
+    // program being taken down needs that), and no device is read.
+    void setReportHandler(ReportHandler handler);
+
+    // Configures the selected device and reads it, following it from now on.
+    Start start();
+    // Reading ends and the cable is no longer followed or waited for.
+    void stop();
+    State state() const { return state_; }
+    // The device read (or last read), or none.
+    THidDevice* activeDevice() const { return active_; }
+    // The followed cable's node, for messages.
+    QString node() const { return node_; }
+    // What to tell the user when the selected device's node is closed to them.
+    QString permissionAdvice() const;
+
+    // The selected device stops delivering reports to this program.
+    void stopReadingSelected();
+    // Sends the configuration report to the selected device; false when none
+    // is selected or it was not taken.
+    bool configureSelected();
+
+    // The cable check: every decoded frame counts afresh; each tick of its
+    // timer counts one, and the third without a frame stops a cable that
+    // sent only empty reports (true then).
+    void frameArrived() { idleTicks_ = 0; }
+    bool checkTick();
+    int idleTicks() const { return idleTicks_; }
+    void setIdleTicks(int n) { idleTicks_ = n; }
+    int idleReports() const { return idleReports_; }
+
+signals:
+    // The device list was rebuilt.
+    void listChanged();
+    // The followed cable went away (the link waits), or came back and reads again.
+    void lost();
+    void back();
+    // A cable plugged in again did not take its configuration; it is read all the same.
+    void notConfigured();
+    // The cable check stopped the reading.
+    void checkStopped();
+    // Sent before the first report of another device, node or configuration
+    // than the last report's: a frame in progress ends unfinished.
+    void newStream();
+    // A line for the diagnostic history: devices arriving and leaving, read
+    // errors, the configuration report sent.
+    void note(const QString& line);
+
+private:
+    void deviceChange();
+    bool listed(THidDevice* device, std::int32_t index);
+    bool takeUp(THidDevice* stayed);
+    bool configure(THidDevice& device);
+    void attach(THidDevice* device);
+    void enter(State s);
+
+    ReportHandler handler_;
+    // Readings taken up so far, and the one whose report was delivered last.
+    std::uint64_t streams_ = 0;
+    std::uint64_t deliveredStream_ = 0;
+
+    State state_ = State::Idle;
+    // The cable followed, known by its product and serial strings; its
+    // instance tells a cable that stayed from one plugged in again.
+    QString product_;
+    QString serial_;
+    std::uint32_t instance_ = 0;
+    QString node_;
+
+    int idleTicks_ = 0;
+    int idleReports_ = 0;
+    THidDevice* active_ = nullptr;
+
+    // Declared before the devices: they go back to it when destroyed.
+    std::unique_ptr<THidDeviceController> controller_;
+    // The checked-out device of each item, in list order.
+    std::vector<std::unique_ptr<THidDevice>> devices_;
+    QStringList texts_;
+    int selected_ = -1;
+    // The running cable, held while the list is rebuilt around it.
+    std::unique_ptr<THidDevice> staying_;
+};
+
+} // namespace voltaro

@@ -73,7 +73,6 @@ void UsbCableLink::showList() {
 // --- Starting and stopping ----------------------------------------------------
 
 bool UsbCableLink::start() {
-    ReadBtnClick();
     switch (cable_.start()) {
     case CableLink::Start::Started: return true;
     case CableLink::Start::NotListed: tellLater(tellNotConnected); return false;
@@ -104,12 +103,21 @@ bool UsbCableLink::start() {
 
 void UsbCableLink::stop() {
     const bool waiting = cable_.state() == CableLink::State::Waiting;
-    ReadBtnClick();
+    ReadBtn->setChecked(false);
     cable_.stop();
-    // Released while waiting for the cable: there is nothing to configure,
-    // and the user was told already that it is gone.
+    // The cable is configured again as it is left. Released while waiting for
+    // it, there is nothing to configure, and the user was told already that it is gone.
     if (!waiting)
-        SetFeatureClick();
+        configureOrTell();
+}
+
+bool UsbCableLink::configureOrTell() {
+    if (!cable_.selectedDevice()) {
+        tellLater(tellNotConnected);
+        return false;
+    }
+    cable_.configureSelected();
+    return true;
 }
 
 void UsbCableLink::tellLater(std::function<void(QWidget*)> message) {
@@ -137,12 +145,7 @@ void UsbCableLink::ReadBtnClick() {
 }
 
 bool UsbCableLink::SetFeatureClick() {
-    if (!cable_.selectedDevice()) {
-        tellLater(tellNotConnected);
-        return false;
-    }
-    cable_.configureSelected();
-    return true;
+    return configureOrTell();
 }
 
 void UsbCableLink::ClearBtnClick() {

@@ -46,6 +46,9 @@ public slots:
 
 private:
     void showList();
+    // Sends the configuration report to the chosen device, or leaves the
+    // message that no cable is connected.
+    bool configureOrTell();
     void addHistory(const QString& line);
     void showHistory();
     void tellLater(std::function<void(QWidget*)> message);

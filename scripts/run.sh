@@ -18,4 +18,4 @@ sim=$!
 trap 'kill "$sim" 2>/dev/null || true; rm -f "$fifo"' EXIT
 read -r device <"$fifo"
 echo "Simulated meter on $device, reachable as COM1: press \"COM Connect\"."
-VOLTARO_COM1="$device" "$VOLTARO_BUILD/app/voltaro-interface"
+VOLTARO_COM1="$device" "$VOLTARO_BUILD/widgets/voltaro-interface"

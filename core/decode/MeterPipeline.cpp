@@ -71,8 +71,14 @@ bool MeterPipeline::LcdDisplayDX22K(std::string_view frameText) {
     }
     hooks_->showDisplay(display_, evaluator_, reading_);
 
+    // The limits are read again only when their texts or the separator change.
+    if (limitsFor_.hi != settings_.hiText || limitsFor_.lo != settings_.loText ||
+        limitsFor_.sep != decimalSep_ || !limitsFor_.read) {
+        limits_ = ReadingEvaluator::judgeLimits(settings_, decimalSep_);
+        limitsFor_ = {settings_.hiText, settings_.loText, decimalSep_, true};
+    }
     const Verdict verdict =
-        ReadingEvaluator::judge(reading_, frameText, decoded_.overloadFlag, settings_, decimalSep_);
+        ReadingEvaluator::judge(reading_, frameText, decoded_.overloadFlag, limits_, decimalSep_);
     hooks_->showJudgement(verdict, reading_);
     hooks_->recordReading(reading_, frameText);
     hooks_->showBar(display_.barPosition);

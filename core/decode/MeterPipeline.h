@@ -109,6 +109,14 @@ private:
     int fullScaleCount_ = 22000;
     int barOverloadPos_ = 22;
     EvaluationSettings settings_;
+    // The judgement limits as numbers, and the texts and separator they were read from.
+    ReadingEvaluator::JudgeLimits limits_;
+    struct {
+        std::string hi;
+        std::string lo;
+        std::string sep;
+        bool read = false;
+    } limitsFor_;
     ReadingEvaluator evaluator_;
     Reading reading_;
     DisplayState display_;

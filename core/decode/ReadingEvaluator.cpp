@@ -56,29 +56,38 @@ bool isPartialLimit(std::string_view t) {
 
 } // namespace
 
+ReadingEvaluator::JudgeLimits ReadingEvaluator::judgeLimits(const EvaluationSettings& s,
+                                                            std::string_view decimalSep) {
+    JudgeLimits limits;
+    if (isPartialLimit(s.hiText) || isPartialLimit(s.loText))
+        return limits;
+    const auto lo = parseNumber(s.loText, decimalSep);
+    const auto hi = parseNumber(s.hiText, decimalSep);
+    // A limit that is no number cannot be compared against; the reading
+    // keeps the previous judgement rather than being lost.
+    if (lo && hi)
+        limits = {true, *lo, *hi};
+    return limits;
+}
+
 Verdict ReadingEvaluator::judge(Reading& r, std::string_view frameText, bool overloadFlag,
-                                const EvaluationSettings& s, std::string_view decimalSep) {
+                                const JudgeLimits& limits, std::string_view decimalSep) {
     static constexpr std::string_view kPass = "Pass";
     static constexpr std::string_view kFail = "Fail";
-    const auto value = parseNumber(r.ValueText, decimalSep);
-    if (!value) {
+    const auto number = parseNumberDigits(r.ValueText, decimalSep);
+    if (!number) {
         r.JudgeText = kFail;
         return Verdict::Fail;
     }
+    const double* value = &number->value;
     const std::string_view digits = frameText.size() >= 7 ? frameText.substr(2, 5) : std::string_view();
     const std::string_view codes = frameText.size() >= 12 ? frameText.substr(7, 5) : std::string_view();
     const bool overRange = digits == "22580";
     const bool dutyOverload = codes == "B8089";
 
     Verdict verdict = Verdict::Unchanged;
-    if (!overRange && !dutyOverload && !isPartialLimit(s.hiText) && !isPartialLimit(s.loText)) {
-        const auto lo = parseNumber(s.loText, decimalSep);
-        const auto hi = parseNumber(s.hiText, decimalSep);
-        // A limit that is no number cannot be compared against; the reading
-        // keeps the previous judgement rather than being lost.
-        if (lo && hi)
-            verdict = (*lo <= *value && *value <= *hi) ? Verdict::Pass : Verdict::Fail;
-    }
+    if (!overRange && !dutyOverload && limits.usable)
+        verdict = (limits.lo <= *value && *value <= limits.hi) ? Verdict::Pass : Verdict::Fail;
     if (overRange || dutyOverload)
         verdict = Verdict::Fail;
     if (verdict == Verdict::Pass)
@@ -87,7 +96,7 @@ Verdict ReadingEvaluator::judge(Reading& r, std::string_view frameText, bool ove
         r.JudgeText = kFail;
 
     if (!overloadFlag)
-        r.ValueText = formatGeneral(*value, decimalSep);
+        r.ValueText = formatGeneral(*number, decimalSep);
     return verdict;
 }
 

@@ -46,11 +46,25 @@ public:
     // maximum and minimum; a reading that brings a change enters neither.
     Change updateMinMax(const Reading& r, const EvaluationSettings& s, int fullScaleCount);
 
+    // The judgement limits as numbers: usable when neither text is empty or
+    // a lone sign and both read as numbers with the separator.
+    struct JudgeLimits {
+        bool usable = false;
+        double lo = 0;
+        double hi = 0;
+    };
+    static JudgeLimits judgeLimits(const EvaluationSettings& s, std::string_view decimalSep);
+
     // Judges the reading against the limits and, unless the status nibble
     // flagged an overload, rewrites `ValueText` in the general number format.
     // `JudgeText` keeps its previous value when no judgement is made.
     static Verdict judge(Reading& r, std::string_view frameText, bool overloadFlag,
-                         const EvaluationSettings& s, std::string_view decimalSep);
+                         const EvaluationSettings& s, std::string_view decimalSep) {
+        return judge(r, frameText, overloadFlag, judgeLimits(s, decimalSep), decimalSep);
+    }
+    // The same with the limits read already (the pipeline reads them once per change).
+    static Verdict judge(Reading& r, std::string_view frameText, bool overloadFlag, const JudgeLimits& limits,
+                         std::string_view decimalSep);
 
     float MaxCount = 0;
     float MinCount = 0;

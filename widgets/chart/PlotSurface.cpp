@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 
 #include <sys/mman.h>
 #include <unistd.h>
@@ -21,8 +20,8 @@ void RecordPoints::append(double key, double value) {
 // pages of each slice copied back to the system at once. A plain reserve keeps
 // the old block whole until the copy is done: with ten million points that is
 // 150 MiB resident twice for a moment, the whole program's peak. The old block
-// is ours alone (no other list shares it) and goes right after; nothing reads
-// what is handed back.
+// goes right after and nothing reads what is handed back; a block that another
+// list shares (a copy of the store) is left whole.
 void RecordPoints::grow(qsizetype capacity) {
     QVector<QCPGraphData> grown;
     grown.reserve(capacity);
@@ -34,8 +33,7 @@ void RecordPoints::grow(qsizetype capacity) {
     std::uintptr_t handedBack = (reinterpret_cast<std::uintptr_t>(from) + page - 1) / page * page;
     for (qsizetype done = 0; done < mData.size();) {
         const qsizetype n = std::min(kSlice, mData.size() - done);
-        grown.resize(done + n);
-        std::memcpy(grown.data() + done, from + done, static_cast<std::size_t>(n) * sizeof(QCPGraphData));
+        grown.append(mData.constBegin() + done, mData.constBegin() + done + n);
         done += n;
         const std::uintptr_t copied = reinterpret_cast<std::uintptr_t>(from + done) / page * page;
         if (ours && handedBack < copied) {

@@ -95,7 +95,7 @@ namespace journalformat = voltaro::journalformat;
 using voltaro::ReadingTable;
 
 // Memory: the recording benchmark recording_scale (the whole window filled
-// with 10 million readings) peaks at 61.4 bytes a row, the program's own
+// with 10 million readings) peaks at 42 bytes a row, the program's own
 // start-up included. A row recorded here may cost at most three times that:
 // the chart's point, the table's row and the journal's queued line are in
 // that figure already, so anything near the bound is a leak of something
@@ -103,7 +103,7 @@ using voltaro::ReadingTable;
 // does not grow with the rows: the allocator keeping freed memory (a
 // preview's pages, a save's pieces, the table an XML load replaced), Qt's
 // caches and the grid's and chart's repaint buffers.
-constexpr double kBytesPerRowBound = 185;
+constexpr double kBytesPerRowBound = 126;
 constexpr double kSlackBytes = 48.0 * 1024 * 1024;
 
 // CPU: the serial line at its limit took about 3.5 % of one core

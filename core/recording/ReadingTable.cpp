@@ -6,8 +6,36 @@ namespace voltaro {
 
 namespace {
 
-std::uint8_t intBit(int field) {
-    return field == ReadingTable::No ? 1 : 2;
+std::uint8_t bit(int field) {
+    return static_cast<std::uint8_t>(1u << field);
+}
+
+constexpr std::uint8_t kAllNull = (1u << ReadingTable::FieldCount) - 1;
+
+// An integer's code: the sign bit flipped, so that the codes keep the
+// integers' order and -1 and 1 are two codes apart, not four thousand million.
+std::uint32_t codeOf(std::int32_t v) {
+    return static_cast<std::uint32_t>(v) ^ 0x80000000u;
+}
+
+std::int32_t intOf(std::uint32_t code) {
+    return static_cast<std::int32_t>(code ^ 0x80000000u);
+}
+
+// The record number is kept as its distance from the row's index: numbers
+// counting up with the rows, as the recorder gives them, are one code over a
+// whole chunk. The sum wraps around, so any number comes back as it went in.
+std::uint32_t cellOf(qsizetype row, int field, std::int32_t v) {
+    const std::uint32_t code = codeOf(v);
+    return field == ReadingTable::No ? code - static_cast<std::uint32_t>(row) : code;
+}
+
+std::int32_t intOf(qsizetype row, int field, std::uint32_t cell) {
+    return intOf(field == ReadingTable::No ? cell + static_cast<std::uint32_t>(row) : cell);
+}
+
+bool isInteger(int field) {
+    return ReadingTable::standardFields()[field].type == FieldType::Integer;
 }
 
 } // namespace
@@ -37,77 +65,90 @@ int ReadingTable::fieldIndex(QStringView name) const {
 
 qsizetype ReadingTable::appendRow() {
     for (auto& column : cells_)
-        column.push_back(kNull);
-    intNulls_.push_back(intBit(No) | intBit(NVal));
+        column.append();
+    nulls_.push_back(kAllNull);
     return rowCount() - 1;
 }
 
 void ReadingTable::clear() {
     for (auto& column : cells_)
         column.clear();
-    intNulls_.clear();
-    pool_.clear();
-    poolIndex_.clear();
+    nulls_.clear();
+    for (auto& pool : pools_)
+        pool.clear();
 }
 
-std::uint32_t ReadingTable::intern(QStringView text) {
+std::uint32_t ReadingTable::TextPool::intern(QStringView text) {
     // Cut at a character's end: a pair of UTF-16 units is kept whole or not at all.
     qsizetype keep = std::min<qsizetype>(text.size(), kTextSize);
     if (keep < text.size() && keep > 0 && text[keep - 1].isHighSurrogate())
         --keep;
     const QStringView key = text.left(keep);
-    const auto it = poolIndex_.find(key);
-    if (it != poolIndex_.end())
+    const auto it = index_.find(key);
+    if (it != index_.end())
         return it->second;
-    const auto index = static_cast<std::uint32_t>(pool_.size());
-    pool_.append(key.toString());
+    const auto number = static_cast<std::uint32_t>(texts_.size());
+    texts_.append(key.toString());
     // The key views the pooled copy, whose characters never move or change.
-    poolIndex_.emplace(QStringView(pool_.constLast()), index);
-    return index;
+    index_.emplace(QStringView(texts_.constLast()), number);
+    return number;
 }
 
+void ReadingTable::TextPool::clear() {
+    texts_.clear();
+    index_.clear();
+}
+
+std::size_t ReadingTable::TextPool::memoryBytes() const {
+    std::size_t bytes = 0;
+    for (const QString& s : texts_)
+        bytes += sizeof(QString) + static_cast<std::size_t>(s.capacity()) * 2 + 16;
+    return bytes;
+}
+
+// A cell holds a code of its field's kind: an integer's for an integer field,
+// a text's number for a text field.
 void ReadingTable::setInt(qsizetype row, int field, std::int32_t v) {
-    cells_[field][row] = static_cast<std::uint32_t>(v);
-    intNulls_[row] &= static_cast<std::uint8_t>(~intBit(field));
+    Q_ASSERT(isInteger(field));
+    cells_[field].set(static_cast<std::size_t>(row), cellOf(row, field, v));
+    nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
 }
 
 void ReadingTable::setText(qsizetype row, int field, QStringView v) {
-    cells_[field][row] = intern(v);
+    Q_ASSERT(!isInteger(field));
+    cells_[field].set(static_cast<std::size_t>(row), pools_[field].intern(v));
+    nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
 }
 
 void ReadingTable::setNull(qsizetype row, int field) {
-    if (standardFields()[field].type == FieldType::Integer)
-        intNulls_[row] |= intBit(field);
-    else
-        cells_[field][row] = kNull;
+    nulls_[row] |= bit(field);
 }
 
 bool ReadingTable::isNull(qsizetype row, int field) const {
-    if (standardFields()[field].type == FieldType::Integer)
-        return (intNulls_[row] & intBit(field)) != 0;
-    return cells_[field][row] == kNull;
+    return (nulls_[row] & bit(field)) != 0;
 }
 
 std::optional<std::int32_t> ReadingTable::intValue(qsizetype row, int field) const {
     if (isNull(row, field))
         return std::nullopt;
-    return static_cast<std::int32_t>(cells_[field][row]);
+    return intOf(row, field, cells_[field][static_cast<std::size_t>(row)]);
 }
 
 QString ReadingTable::text(qsizetype row, int field) const {
     if (isNull(row, field))
         return {};
-    if (standardFields()[field].type == FieldType::Integer)
-        return QString::number(static_cast<std::int32_t>(cells_[field][row]));
-    return pool_[static_cast<qsizetype>(cells_[field][row])];
+    const std::uint32_t cell = cells_[field][static_cast<std::size_t>(row)];
+    if (isInteger(field))
+        return QString::number(intOf(row, field, cell));
+    return pools_[field].at(cell);
 }
 
 std::size_t ReadingTable::memoryBytes() const {
-    std::size_t bytes = intNulls_.capacityBytes();
+    std::size_t bytes = nulls_.capacityBytes();
     for (const auto& column : cells_)
         bytes += column.capacityBytes();
-    for (const QString& s : pool_)
-        bytes += sizeof(QString) + static_cast<std::size_t>(s.capacity()) * 2 + 16;
+    for (const auto& pool : pools_)
+        bytes += pool.memoryBytes();
     return bytes;
 }
 

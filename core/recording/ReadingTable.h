@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/recording/ChunkedVector.h"
+#include "core/recording/PackedColumn.h"
 
 #include <QString>
 #include <QStringList>
@@ -21,9 +22,12 @@ struct FieldDef {
 };
 
 // The reading table: typed, nullable fields in a fixed order and rows in the
-// order they were added. Texts come from a small vocabulary (functions,
-// units, judgements, times of day, displayed values), so each distinct text
-// is stored once and a cell holds its number: a row costs about 30 bytes.
+// order they were added. Texts come from small vocabularies (functions,
+// units, judgements, times of day, displayed values), so each field keeps
+// each of its distinct texts once and a cell holds the text's number. The
+// cells are packed columns: neighbouring rows hold close numbers (record
+// numbers counting up, the meter's count, a few texts), so most cells take
+// one or two bytes, and a row about 11 bytes.
 class ReadingTable {
 public:
     static constexpr int kTextSize = 20;
@@ -56,26 +60,37 @@ public:
     std::size_t memoryBytes() const;
 
 private:
-    static constexpr std::uint32_t kNull = 0xFFFFFFFFu;
-    std::uint32_t intern(QStringView text);
+    // The texts of one field, each kept once and known by its number.
+    class TextPool {
+    public:
+        // The number of `text`, pooled now if it is new.
+        std::uint32_t intern(QStringView text);
+        const QString& at(std::uint32_t number) const { return texts_[static_cast<qsizetype>(number)]; }
+        void clear();
+        std::size_t memoryBytes() const;
 
-    // One 32-bit cell per field and row: the integer itself (with a null bit
-    // kept apart) or the number of the text in the pool.
-    ChunkedVector<std::uint32_t> cells_[FieldCount];
-    ChunkedVector<std::uint8_t> intNulls_; // bit f set: integer field f is null
-    QStringList pool_;
-    // Looked up by view, so finding a text already pooled allocates nothing.
-    // The texts are short, and a plain FNV-1a hash finds them several times
-    // faster than the toolkit's seeded string hash.
-    struct ShortTextHash {
-        std::size_t operator()(QStringView text) const noexcept {
-            std::uint64_t h = 14695981039346656037ull;
-            for (QChar c : text)
-                h = (h ^ c.unicode()) * 1099511628211ull;
-            return static_cast<std::size_t>(h);
-        }
+    private:
+        QStringList texts_;
+        // Looked up by view, so finding a text already pooled allocates nothing.
+        // The texts are short, and a plain FNV-1a hash finds them several times
+        // faster than the toolkit's seeded string hash.
+        struct ShortTextHash {
+            std::size_t operator()(QStringView text) const noexcept {
+                std::uint64_t h = 14695981039346656037ull;
+                for (QChar c : text)
+                    h = (h ^ c.unicode()) * 1099511628211ull;
+                return static_cast<std::size_t>(h);
+            }
+        };
+        std::unordered_map<QStringView, std::uint32_t, ShortTextHash> index_;
     };
-    std::unordered_map<QStringView, std::uint32_t, ShortTextHash> poolIndex_;
+
+    // One cell per field and row: an integer as a code that keeps its order
+    // (the sign bit flipped), so that close values are close codes, or the
+    // number of the text in its field's pool.
+    PackedColumn cells_[FieldCount];
+    ChunkedVector<std::uint8_t> nulls_; // bit f set: field f is null
+    TextPool pools_[FieldCount];        // those of the integer fields stay empty
 };
 
 } // namespace voltaro

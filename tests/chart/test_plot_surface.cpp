@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 #include <string>
 
@@ -191,4 +192,27 @@ TEST_F(PlotSurfaceTest, LongRecordingsCostAtMostTwentyBytesAPoint) {
     // Still one store, in order.
     EXPECT_EQ(surface->series(1)->data()->size(), 200000);
     EXPECT_EQ((surface->points().constEnd() - 1)->key, 199999);
+}
+
+TEST_F(PlotSurfaceTest, GrowingKeepsEveryPointAndLeavesACopyAlone) {
+    // Past 2 million points the store grows in blocks the system maps on their
+    // own, whose copied pages are handed back while they move; a copy of the
+    // store taken meanwhile shares the block and must keep its points.
+    const auto valueAt = [](int i) { return (i % 2 ? -1.0 : 1.0) * (i % 100003) / 7.0; };
+    std::unique_ptr<voltaro::RecordPoints> copy;
+    for (int i = 0; i < 2'500'000; ++i) {
+        surface->appendToAllSeries(valueAt(i));
+        if (i == 1'500'000)
+            copy = std::make_unique<voltaro::RecordPoints>(surface->points());
+    }
+    const voltaro::RecordPoints& points = surface->points();
+    ASSERT_EQ(points.size(), 2'500'000);
+    for (int i = 0; i < points.size(); ++i) {
+        const auto p = points.at(i);
+        ASSERT_EQ(p->key, i);
+        ASSERT_EQ(p->value, valueAt(i)) << "point " << i;
+    }
+    ASSERT_EQ(copy->size(), 1'500'001);
+    for (int i = 0; i < copy->size(); ++i)
+        ASSERT_EQ(copy->at(i)->value, valueAt(i)) << "point " << i << " of the copy";
 }

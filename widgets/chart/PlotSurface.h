@@ -12,11 +12,15 @@ class QTimer;
 namespace voltaro {
 
 // The recorded points, stored once for both series. Grows by a quarter at a
-// time rather than doubling, so a long recording costs at most 20 bytes a point.
+// time rather than doubling, so a long recording costs at most 20 bytes a point,
+// and while it grows the points moved are not resident twice (see grow()).
 class RecordPoints : public QCPGraphDataContainer {
 public:
     void append(double key, double value);
     qsizetype capacity() const { return mData.capacity(); }
+
+private:
+    void grow(qsizetype capacity);
 };
 
 // The chart window controller's view of the trend chart, on QCustomPlot:

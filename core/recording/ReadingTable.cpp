@@ -1,6 +1,7 @@
 #include "core/recording/ReadingTable.h"
 
 #include <algorithm>
+#include <vector>
 
 namespace voltaro {
 
@@ -25,7 +26,9 @@ const QVector<FieldDef>& ReadingTable::standardFields() {
     return fields;
 }
 
-ReadingTable::ReadingTable() = default;
+ReadingTable::ReadingTable() {
+    lastSlot_.fill(kNull);
+}
 
 int ReadingTable::fieldIndex(QStringView name) const {
     const auto& f = fields();
@@ -47,23 +50,120 @@ void ReadingTable::clear() {
         column.clear();
     intNulls_.clear();
     pool_.clear();
-    poolIndex_.clear();
+    slots_.clear();
+    lastSlot_.fill(kNull);
 }
 
-std::uint32_t ReadingTable::intern(QStringView text) {
-    // Cut at a character's end: a pair of UTF-16 units is kept whole or not at all.
-    qsizetype keep = std::min<qsizetype>(text.size(), kTextSize);
+void ReadingTable::appendRows(ReadingTable&& other) {
+    if (rowCount() == 0) {
+        *this = std::move(other);
+        other.clear();
+        return;
+    }
+    // Each text of the other pool is looked up here once, when a cell first needs it.
+    std::vector<std::uint32_t> number(static_cast<std::size_t>(other.pool_.size()), kNull);
+    const auto& f = fields();
+    for (qsizetype r = 0; r < other.rowCount(); ++r) {
+        const qsizetype row = appendRow();
+        intNulls_[row] = other.intNulls_[r];
+        for (int field = 0; field < FieldCount; ++field) {
+            const std::uint32_t cell = other.cells_[field][r];
+            if (f[field].type == FieldType::Integer || cell == kNull) {
+                cells_[field][row] = cell;
+                continue;
+            }
+            if (number[cell] == kNull)
+                number[cell] = intern(other.pool_[static_cast<qsizetype>(cell)], lastSlot_[field]);
+            cells_[field][row] = number[cell];
+        }
+    }
+    other.clear();
+}
+
+namespace {
+
+// The part of a text the table keeps: cut at a character's end, so a pair of
+// UTF-16 units is kept whole or not at all.
+QStringView kept(QStringView text) {
+    qsizetype keep = std::min<qsizetype>(text.size(), ReadingTable::kTextSize);
     if (keep < text.size() && keep > 0 && text[keep - 1].isHighSurrogate())
         --keep;
-    const QStringView key = text.left(keep);
-    const auto it = poolIndex_.find(key);
-    if (it != poolIndex_.end())
-        return it->second;
-    const auto index = static_cast<std::uint32_t>(pool_.size());
+    return text.left(keep);
+}
+
+} // namespace
+
+void ReadingTable::prefetchText(QStringView v) const {
+    if (slots_.empty())
+        return;
+    const QStringView key = kept(v);
+    __builtin_prefetch(&slots_[(hashOf(key) >> 5) & (slots_.size() - 1)]);
+}
+
+std::uint32_t ReadingTable::intern(QStringView text, std::uint32_t& hint) {
+    const QStringView key = kept(text);
+    if (hint != kNull && holdsChars(slots_[hint], key))
+        return slots_[hint].number;
+    const std::uint32_t hash = hashOf(key);
+    if ((pool_.size() + 1) * 2 > static_cast<qsizetype>(slots_.size()))
+        growSlots();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = (hash >> 5) & mask;
+    for (; slots_[i].number != kNull; i = (i + 1) & mask) {
+        if (holds(slots_[i], hash, key)) {
+            hint = static_cast<std::uint32_t>(i);
+            return slots_[i].number;
+        }
+    }
+    const auto number = static_cast<std::uint32_t>(pool_.size());
     pool_.append(key.toString());
-    // The key views the pooled copy, whose characters never move or change.
-    poolIndex_.emplace(QStringView(pool_.constLast()), index);
-    return index;
+    slots_[i] = {reinterpret_cast<const char16_t*>(pool_.constLast().constData()), hash, number};
+    hint = static_cast<std::uint32_t>(i);
+    return number;
+}
+
+std::uint32_t ReadingTable::hashOf(QStringView text) {
+    static_assert(kTextSize < 32, "the length goes into five bits");
+    // FNV-1a over two units at a time.
+    const char16_t* u = text.utf16();
+    const qsizetype n = text.size();
+    std::uint64_t h = 14695981039346656037ull;
+    qsizetype i = 0;
+    for (; i + 1 < n; i += 2)
+        h = (h ^ (u[i] | (std::uint32_t{u[i + 1]} << 16))) * 1099511628211ull;
+    if (i < n)
+        h = (h ^ u[i]) * 1099511628211ull;
+    return (static_cast<std::uint32_t>(h ^ (h >> 32)) & ~31u) | static_cast<std::uint32_t>(n);
+}
+
+bool ReadingTable::holds(const Slot& slot, std::uint32_t hashAndLength, QStringView text) {
+    return slot.hashAndLength == hashAndLength && holdsChars(slot, text);
+}
+
+bool ReadingTable::holdsChars(const Slot& slot, QStringView text) {
+    if (slot.number == kNull || (slot.hashAndLength & 31u) != static_cast<std::uint32_t>(text.size()))
+        return false;
+    const char16_t* chars = text.utf16();
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (slot.chars[i] != chars[i])
+            return false;
+    return true;
+}
+
+void ReadingTable::growSlots() {
+    std::vector<Slot> grown(std::max<std::size_t>(64, slots_.size() * 2));
+    const std::size_t mask = grown.size() - 1;
+    for (const Slot& slot : slots_) {
+        if (slot.number == kNull)
+            continue;
+        std::size_t i = (slot.hashAndLength >> 5) & mask;
+        while (grown[i].number != kNull)
+            i = (i + 1) & mask;
+        grown[i] = slot;
+    }
+    slots_ = std::move(grown);
+    // The hints name slots, which have all moved.
+    lastSlot_.fill(kNull);
 }
 
 void ReadingTable::setInt(qsizetype row, int field, std::int32_t v) {
@@ -72,7 +172,7 @@ void ReadingTable::setInt(qsizetype row, int field, std::int32_t v) {
 }
 
 void ReadingTable::setText(qsizetype row, int field, QStringView v) {
-    cells_[field][row] = intern(v);
+    cells_[field][row] = intern(v, lastSlot_[field]);
 }
 
 void ReadingTable::setNull(qsizetype row, int field) {
@@ -100,6 +200,11 @@ QString ReadingTable::text(qsizetype row, int field) const {
     if (standardFields()[field].type == FieldType::Integer)
         return QString::number(static_cast<std::int32_t>(cells_[field][row]));
     return pool_[static_cast<qsizetype>(cells_[field][row])];
+}
+
+QStringView ReadingTable::textView(qsizetype row, int field) const {
+    const std::uint32_t cell = cells_[field][row];
+    return cell == kNull ? QStringView() : QStringView(pool_[static_cast<qsizetype>(cell)]);
 }
 
 std::size_t ReadingTable::memoryBytes() const {

@@ -6,9 +6,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <array>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
+#include <vector>
 
 namespace voltaro {
 
@@ -41,41 +42,63 @@ public:
     // Appends a row with every field null and returns its index.
     qsizetype appendRow();
     void clear();
+    // Appends every row of `other`, field by field, and leaves `other` empty.
+    // Into an empty table the rows move as they are.
+    void appendRows(ReadingTable&& other);
 
     void setInt(qsizetype row, int field, std::int32_t v);
     // Stores at most the first 20 characters.
     void setText(qsizetype row, int field, QStringView v);
+    // Starts fetching from memory what a setText() of `v` will look at, so
+    // that it does not wait when it comes a little later. A table of many
+    // different texts finds each in a pool too large for the processor's
+    // caches; a loader that calls this some rows ahead overlaps those waits.
+    void prefetchText(QStringView v) const;
     void setNull(qsizetype row, int field);
 
     bool isNull(qsizetype row, int field) const;
     std::optional<std::int32_t> intValue(qsizetype row, int field) const;
     // An integer field as its decimal text; empty for null.
     QString text(qsizetype row, int field) const;
+    // A text field's text without a copy (empty for null, as for an empty
+    // text: ask isNull()); it stays valid until the table is cleared.
+    QStringView textView(qsizetype row, int field) const;
 
     // Bytes the rows take (cells and texts), for benchmarks.
     std::size_t memoryBytes() const;
 
 private:
     static constexpr std::uint32_t kNull = 0xFFFFFFFFu;
-    std::uint32_t intern(QStringView text);
+    // The text's number in the pool, pooled now if it is new. `hint` is the
+    // slot the same field found last: rows repeat their neighbours' texts
+    // (the function, the unit, the judgement, the second), and a comparison
+    // with that one text spares the lookup.
+    std::uint32_t intern(QStringView text, std::uint32_t& hint);
 
     // One 32-bit cell per field and row: the integer itself (with a null bit
     // kept apart) or the number of the text in the pool.
     ChunkedVector<std::uint32_t> cells_[FieldCount];
     ChunkedVector<std::uint8_t> intNulls_; // bit f set: integer field f is null
     QStringList pool_;
-    // Looked up by view, so finding a text already pooled allocates nothing.
-    // The texts are short, and a plain FNV-1a hash finds them several times
-    // faster than the toolkit's seeded string hash.
-    struct ShortTextHash {
-        std::size_t operator()(QStringView text) const noexcept {
-            std::uint64_t h = 14695981039346656037ull;
-            for (QChar c : text)
-                h = (h ^ c.unicode()) * 1099511628211ull;
-            return static_cast<std::size_t>(h);
-        }
+    // Finds a text in the pool by its characters: open addressing over a
+    // power-of-two array of slots, at most half of them used. A slot keeps
+    // the text's number, its hash with its length in the low bits, and where
+    // its characters are (the pooled copy's, which never move or change), so
+    // a probe compares characters only when hash and length agree and never
+    // looks into the pool itself. The texts are short, and a plain FNV-1a
+    // hash suits them.
+    struct Slot {
+        const char16_t* chars = nullptr;
+        std::uint32_t hashAndLength = 0;
+        std::uint32_t number = kNull; // kNull: the slot is free
     };
-    std::unordered_map<QStringView, std::uint32_t, ShortTextHash> poolIndex_;
+    std::vector<Slot> slots_;
+    // The hash of a text cut to kTextSize, its length in the five low bits.
+    static std::uint32_t hashOf(QStringView text);
+    static bool holds(const Slot& slot, std::uint32_t hashAndLength, QStringView text);
+    static bool holdsChars(const Slot& slot, QStringView text);
+    void growSlots();
+    std::array<std::uint32_t, FieldCount> lastSlot_; // each text field's hint for intern()
 };
 
 } // namespace voltaro

@@ -52,9 +52,11 @@ void TFCOMM::buildWindow() {
     });
     connect(linkBar_, &LinkBar::usbReading, this,
             [this](bool on) { Panel1->setElementLit(LcdElement::LCDsend, on); });
-    // A frame half read when the port or cable went away is not finished
-    // with the bytes of the stream that follows.
-    connect(linkBar_, &LinkBar::streamBroken, this, [this] { pipeline_.assembler().discardPartialFrame(); });
+    connect(linkBar_, &LinkBar::streamBroken, this, &TFCOMM::streamBroken);
+    // The table is loaded or saved on a thread of its own: the link's input
+    // waits meanwhile, and goes on after the file and the journal are done.
+    connect(recording_, &RecordingRegion::fileWorkStarts, this, &TFCOMM::holdInput);
+    connect(recording_, &RecordingRegion::fileWorkEnded, this, &TFCOMM::releaseInput);
     connect(recording_, &RecordingRegion::dataClosed, chart_, &ChartRegion::clearRecords);
     connect(chart_, &ChartRegion::restarted, recording_, &RecordingRegion::journalChartNew);
     connect(recording_, &RecordingRegion::optionClicked, chart_, &ChartRegion::btFillClick);

@@ -95,11 +95,38 @@ void TFCOMM::FormResize() {
 }
 
 void TFCOMM::DX22KDATA(const std::uint8_t* data, int size) {
-    pipeline_.DX22KDATA(data, size);
+    if (held_.holding())
+        held_.serialBytes(data, size);
+    else
+        pipeline_.DX22KDATA(data, size);
 }
 
 void TFCOMM::HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
-    pipeline_.HidDataDX22K(reportId, data, size);
+    if (held_.holding())
+        held_.report(reportId, data, size);
+    else
+        pipeline_.HidDataDX22K(reportId, data, size);
+}
+
+// A frame half read when the port or cable went away is not finished with
+// the bytes of the stream that follows.
+void TFCOMM::streamBroken() {
+    if (held_.holding())
+        held_.streamBroken();
+    else
+        pipeline_.assembler().discardPartialFrame();
+}
+
+void TFCOMM::holdInput() {
+    held_.start();
+}
+
+void TFCOMM::releaseInput() {
+    held_.end({[this](const std::uint8_t* data, int size) { pipeline_.DX22KDATA(data, size); },
+               [this](std::uint8_t id, const std::uint8_t* data, std::uint16_t size) {
+                   pipeline_.HidDataDX22K(id, data, size);
+               },
+               [this] { pipeline_.assembler().discardPartialFrame(); }});
 }
 
 // --- What a decoded frame does to the window -------------------------------

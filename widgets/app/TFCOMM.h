@@ -2,6 +2,7 @@
 
 #include "core/decode/MeterPipeline.h"
 #include "core/decode/MeterProfile.h"
+#include "widgets/app/InputHold.h"
 #include "widgets/link/LinkBar.h"
 #include "widgets/recording/RecordingRegion.h"
 
@@ -36,6 +37,8 @@ public:
     ~TFCOMM() override;
 
     // The serial driver's data handler and the USB cable's report handler.
+    // While a data file is loaded or saved, what they get is held and goes
+    // on, in order, once the file is done.
     void DX22KDATA(const std::uint8_t* data, int size);
     void HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
 
@@ -97,6 +100,10 @@ private:
     void applyProfile(const MeterProfile& p);
 
     void buildWindow();
+    // The link's input while a data file is loaded or saved.
+    void holdInput();
+    void releaseInput();
+    void streamBroken();
     void buildMenu();
     void connectMenu();
     void buildOutsideControls();
@@ -140,6 +147,7 @@ private:
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
 
+    InputHold held_;
     bool recoveryOffered_ = false;
     bool endingBySignal_ = false;
 };

@@ -500,7 +500,7 @@ QByteArrayView trimmedColumn(QByteArrayView c) {
 // anywhere, go into the table straight from their bytes: the same rows the
 // general splitting makes of them, without a string for every column. Each
 // row goes in a few lines after it was read, its texts' places in the pool
-// fetched from memory meanwhile (ReadingTable::prefetchText).
+// fetched from memory meanwhile (ReadingTable::prefetchText, prefetchChars).
 class PlainRows {
 public:
     explicit PlainRows(ReadingTable& table) : table_(table) {}
@@ -517,6 +517,7 @@ private:
         int count = 0;
         std::array<std::int32_t, kFields> ints{};
         std::array<std::int8_t, kFields> length{}; // of a text; -1: the column is null
+        std::array<std::uint32_t, kFields> hash{}; // from prefetchText()
         std::array<std::array<char16_t, ReadingTable::kTextSize>, kFields> texts;
     };
     bool parse(QByteArrayView line, Row& row, bool* empty) const;
@@ -529,24 +530,29 @@ private:
 };
 
 bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) const {
-    if (line.contains('"'))
-        return false;
     std::array<QByteArrayView, kFields> columns;
     int count = 0;
     bool tabbed = false;
-    for (qsizetype start = 0;;) {
-        const void* at =
-            std::memchr(line.data() + start, '\t', static_cast<std::size_t>(line.size() - start));
-        const qsizetype end = at ? static_cast<const char*>(at) - line.data() : line.size();
-        tabbed = tabbed || at;
-        const QByteArrayView column = trimmedColumn(line.sliced(start, end - start));
+    const char* const bytes = line.data();
+    qsizetype start = 0;
+    // One pass over the line: a tab ends a column (the line's end the last),
+    // a quote anywhere leaves the line to the general splitting.
+    for (qsizetype i = 0;; ++i) {
+        const bool end = i == line.size();
+        const char c = end ? '\t' : bytes[i];
+        if (c == '"')
+            return false;
+        if (c != '\t')
+            continue;
+        tabbed = tabbed || !end;
+        const QByteArrayView column = trimmedColumn(QByteArrayView(bytes + start, i - start));
         if (count < kFields)
             columns[count++] = column;
         else if (!column.isEmpty())
             return false; // more columns than fields: refused there
-        if (!at)
+        if (end)
             break;
-        start = end + 1;
+        start = i + 1;
     }
     if (!tabbed)
         return false;
@@ -587,9 +593,16 @@ PlainLine PlainRows::add(QByteArrayView line) {
     if (empty)
         return PlainLine::Empty;
     for (int k = 0; k < row.count; ++k)
-        if (table_.fields()[k].type == FieldType::Text && row.length[k] > 0)
-            table_.prefetchText(QStringView(row.texts[k].data(), row.length[k]));
+        row.hash[k] = table_.fields()[k].type == FieldType::Text && row.length[k] > 0
+                          ? table_.prefetchText(k, QStringView(row.texts[k].data(), row.length[k]))
+                          : 0;
     ++queued_;
+    // Half way through the queue, a row's slots have come: now its characters.
+    if (queued_ > kAhead / 2) {
+        const Row& half = queue_[(first_ + queued_ - 1 - kAhead / 2) % kAhead];
+        for (int k = 0; k < half.count; ++k)
+            table_.prefetchChars(half.hash[k]);
+    }
     return PlainLine::Taken;
 }
 

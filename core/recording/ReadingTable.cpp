@@ -1,6 +1,7 @@
 #include "core/recording/ReadingTable.h"
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace voltaro {
@@ -93,11 +94,26 @@ QStringView kept(QStringView text) {
 
 } // namespace
 
-void ReadingTable::prefetchText(QStringView v) const {
-    if (slots_.empty())
-        return;
+std::uint32_t ReadingTable::prefetchText(int field, QStringView v) const {
     const QStringView key = kept(v);
-    __builtin_prefetch(&slots_[(hashOf(key) >> 5) & (slots_.size() - 1)]);
+    if (slots_.empty() || (lastSlot_[field] != kNull && holdsChars(slots_[lastSlot_[field]], key)))
+        return 0;
+    const std::uint32_t hash = hashOf(key);
+    __builtin_prefetch(&slots_[(hash >> 5) & (slots_.size() - 1)]);
+    return hash;
+}
+
+void ReadingTable::prefetchChars(std::uint32_t hash) const {
+    // A short text is in its slot.
+    if (hash == 0 || (hash & 31u) <= kInlineUnits || slots_.empty())
+        return;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = (hash >> 5) & mask; slots_[i].number != kNull; i = (i + 1) & mask) {
+        if (slots_[i].hashAndLength == hash) {
+            __builtin_prefetch(charsOf(slots_[i]));
+            return;
+        }
+    }
 }
 
 std::uint32_t ReadingTable::intern(QStringView text, std::uint32_t& hint) {
@@ -117,7 +133,15 @@ std::uint32_t ReadingTable::intern(QStringView text, std::uint32_t& hint) {
     }
     const auto number = static_cast<std::uint32_t>(pool_.size());
     pool_.append(key.toString());
-    slots_[i] = {reinterpret_cast<const char16_t*>(pool_.constLast().constData()), hash, number};
+    Slot& slot = slots_[i];
+    slot.hashAndLength = hash;
+    slot.number = number;
+    if (key.size() <= kInlineUnits) {
+        std::copy_n(key.utf16(), key.size(), slot.text.data());
+    } else {
+        const auto* chars = reinterpret_cast<const char16_t*>(pool_.constLast().constData());
+        std::memcpy(slot.text.data(), &chars, sizeof chars);
+    }
     hint = static_cast<std::uint32_t>(i);
     return number;
 }
@@ -136,6 +160,15 @@ std::uint32_t ReadingTable::hashOf(QStringView text) {
     return (static_cast<std::uint32_t>(h ^ (h >> 32)) & ~31u) | static_cast<std::uint32_t>(n);
 }
 
+const char16_t* ReadingTable::charsOf(const Slot& slot) {
+    static_assert(sizeof(Slot::text) >= sizeof(const char16_t*));
+    if ((slot.hashAndLength & 31u) <= kInlineUnits)
+        return slot.text.data();
+    const char16_t* chars = nullptr;
+    std::memcpy(&chars, slot.text.data(), sizeof chars);
+    return chars;
+}
+
 bool ReadingTable::holds(const Slot& slot, std::uint32_t hashAndLength, QStringView text) {
     return slot.hashAndLength == hashAndLength && holdsChars(slot, text);
 }
@@ -144,8 +177,9 @@ bool ReadingTable::holdsChars(const Slot& slot, QStringView text) {
     if (slot.number == kNull || (slot.hashAndLength & 31u) != static_cast<std::uint32_t>(text.size()))
         return false;
     const char16_t* chars = text.utf16();
+    const char16_t* pooled = charsOf(slot);
     for (qsizetype i = 0; i < text.size(); ++i)
-        if (slot.chars[i] != chars[i])
+        if (pooled[i] != chars[i])
             return false;
     return true;
 }

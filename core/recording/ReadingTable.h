@@ -49,11 +49,14 @@ public:
     void setInt(qsizetype row, int field, std::int32_t v);
     // Stores at most the first 20 characters.
     void setText(qsizetype row, int field, QStringView v);
-    // Starts fetching from memory what a setText() of `v` will look at, so
-    // that it does not wait when it comes a little later. A table of many
-    // different texts finds each in a pool too large for the processor's
-    // caches; a loader that calls this some rows ahead overlaps those waits.
-    void prefetchText(QStringView v) const;
+    // For loaders of many rows: a table of many different texts finds each
+    // in a pool too large for the processor's caches, and waits for memory
+    // twice (the text's slot, then its characters). A loader that calls
+    // prefetchText() some rows ahead of setText(), and prefetchChars() with
+    // the hash it returned some rows later, overlaps those waits. The hash is
+    // 0 when the field's last text is this one, which is in the cache.
+    std::uint32_t prefetchText(int field, QStringView v) const;
+    void prefetchChars(std::uint32_t hash) const;
     void setNull(qsizetype row, int field);
 
     bool isNull(qsizetype row, int field) const;
@@ -82,16 +85,19 @@ private:
     QStringList pool_;
     // Finds a text in the pool by its characters: open addressing over a
     // power-of-two array of slots, at most half of them used. A slot keeps
-    // the text's number, its hash with its length in the low bits, and where
-    // its characters are (the pooled copy's, which never move or change), so
-    // a probe compares characters only when hash and length agree and never
-    // looks into the pool itself. The texts are short, and a plain FNV-1a
-    // hash suits them.
+    // the text's number, its hash with its length in the low bits, and the
+    // text itself when it is short (a time of day, a value, a unit), else
+    // where its characters are (the pooled copy's, which never move or
+    // change). A probe compares characters only when hash and length agree,
+    // and for a short text finds them in the slot, never in the pool. The
+    // texts are short, and a plain FNV-1a hash suits them.
+    static constexpr int kInlineUnits = 8;
     struct Slot {
-        const char16_t* chars = nullptr;
+        std::array<char16_t, kInlineUnits> text{}; // or a pointer to the characters, when longer
         std::uint32_t hashAndLength = 0;
         std::uint32_t number = kNull; // kNull: the slot is free
     };
+    static const char16_t* charsOf(const Slot& slot);
     std::vector<Slot> slots_;
     // The hash of a text cut to kTextSize, its length in the five low bits.
     static std::uint32_t hashOf(QStringView text);

@@ -10,6 +10,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
 #include <cstring>
 #include <optional>
@@ -496,6 +497,28 @@ QByteArrayView trimmedColumn(QByteArrayView c) {
     return c;
 }
 
+// Where the first tab or double quote at or after `i` is in `bytes[0, n)`,
+// or `n`: eight bytes at a time, then one at a time. In each word a byte
+// equal to c turns up as the lowest bit set in the mask (bits above it may
+// be false, and are never looked at).
+qsizetype nextTabOrQuote(const char* bytes, qsizetype i, qsizetype n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    const auto equalTo = [](std::uint64_t w, unsigned char c) {
+        const std::uint64_t x = w ^ (kOnes * c);
+        return (x - kOnes) & ~x & kHigh;
+    };
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, bytes + i, sizeof w);
+        if (const std::uint64_t m = equalTo(w, '\t') | equalTo(w, '"'))
+            return i + std::countr_zero(m) / 8;
+    }
+    while (i < n && bytes[i] != '\t' && bytes[i] != '"')
+        ++i;
+    return i;
+}
+
 // Lines as the program writes them, columns between tabs and no quote
 // anywhere, go into the table straight from their bytes: the same rows the
 // general splitting makes of them, without a string for every column. Each
@@ -513,68 +536,91 @@ public:
 private:
     static constexpr int kFields = ReadingTable::FieldCount;
     static constexpr int kAhead = 16;
+    // The table's fields, fixed: the integers first and last, the texts between.
+    static constexpr bool isText(int field) {
+        return field != ReadingTable::No && field != ReadingTable::NVal;
+    }
     struct Row {
         int count = 0;
         std::array<std::int32_t, kFields> ints{};
         std::array<std::int8_t, kFields> length{}; // of a text; -1: the column is null
         std::array<std::uint32_t, kFields> hash{}; // from prefetchText()
+        std::array<bool, kFields> same{};          // the text of the row before: not in `texts`
         std::array<std::array<char16_t, ReadingTable::kTextSize>, kFields> texts;
     };
     bool parse(QByteArrayView line, Row& row, bool* empty) const;
+    // Keeps the texts of a row taken as the row before the next.
+    void remember(const Row& row);
     void put(const Row& row);
 
     ReadingTable& table_;
     std::array<Row, kAhead> queue_;
     int first_ = 0;
     int queued_ = 0;
+    // The texts of the last row taken, a field's length -1 when it had none.
+    // Most columns repeat the row before (the function, the unit, the
+    // judgement, the second): such a text is neither converted nor looked up
+    // but copied from that row's cell.
+    std::array<std::array<char16_t, ReadingTable::kTextSize>, kFields> lastTexts_;
+    std::array<std::int8_t, kFields> lastLength_ = {-1, -1, -1, -1, -1, -1, -1};
+    qsizetype lastRow_ = -1; // where the last row put went in the table
 };
 
 bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) const {
-    std::array<QByteArrayView, kFields> columns;
+    // Where each column starts and how long it is; nothing is set before it is needed.
+    const char* begin[kFields];
+    qsizetype size[kFields];
     int count = 0;
     bool tabbed = false;
     const char* const bytes = line.data();
-    qsizetype start = 0;
     // One pass over the line: a tab ends a column (the line's end the last),
     // a quote anywhere leaves the line to the general splitting.
-    for (qsizetype i = 0;; ++i) {
-        const bool end = i == line.size();
-        const char c = end ? '\t' : bytes[i];
-        if (c == '"')
+    for (qsizetype start = 0;;) {
+        const qsizetype i = nextTabOrQuote(bytes, start, line.size());
+        if (i < line.size() && bytes[i] == '"')
             return false;
-        if (c != '\t')
-            continue;
+        const bool end = i == line.size();
         tabbed = tabbed || !end;
         const QByteArrayView column = trimmedColumn(QByteArrayView(bytes + start, i - start));
-        if (count < kFields)
-            columns[count++] = column;
-        else if (!column.isEmpty())
+        if (count < kFields) {
+            begin[count] = column.data();
+            size[count++] = column.size();
+        } else if (!column.isEmpty()) {
             return false; // more columns than fields: refused there
+        }
         if (end)
             break;
         start = i + 1;
     }
     if (!tabbed)
         return false;
-    while (count > 0 && columns[count - 1].isEmpty())
+    while (count > 0 && size[count - 1] == 0)
         --count;
     *empty = count == 0;
-    const auto& fields = table_.fields();
     for (int k = 0; k < count; ++k) {
+        const QByteArrayView column(begin[k], size[k]);
         row.length[k] = -1;
-        if (columns[k].isEmpty())
+        row.same[k] = false;
+        if (column.isEmpty())
             continue;
-        if (fields[k].type == FieldType::Integer) {
-            if (!ownpacket::readInteger(columns[k], &row.ints[k]))
+        if (!isText(k)) {
+            if (!ownpacket::readInteger(column, &row.ints[k]))
                 return false;
             row.length[k] = 0;
             continue;
         }
         // The table keeps the first kTextSize characters; Latin-1 has one unit each.
-        const qsizetype n = std::min<qsizetype>(columns[k].size(), ReadingTable::kTextSize);
-        for (qsizetype i = 0; i < n; ++i)
-            row.texts[k][i] = static_cast<unsigned char>(columns[k][i]);
+        const qsizetype n = std::min<qsizetype>(column.size(), ReadingTable::kTextSize);
         row.length[k] = static_cast<std::int8_t>(n);
+        // Texts that differ mostly differ at their end (the second, the last digit).
+        row.same[k] =
+            lastLength_[k] == n && lastTexts_[k][n - 1] == static_cast<unsigned char>(column[n - 1]);
+        for (qsizetype i = 0; i < n - 1 && row.same[k]; ++i)
+            row.same[k] = lastTexts_[k][i] == static_cast<unsigned char>(column[i]);
+        if (row.same[k])
+            continue;
+        for (qsizetype i = 0; i < n; ++i)
+            row.texts[k][i] = static_cast<unsigned char>(column[i]);
     }
     row.count = count;
     return true;
@@ -593,9 +639,10 @@ PlainLine PlainRows::add(QByteArrayView line) {
     if (empty)
         return PlainLine::Empty;
     for (int k = 0; k < row.count; ++k)
-        row.hash[k] = table_.fields()[k].type == FieldType::Text && row.length[k] > 0
+        row.hash[k] = isText(k) && row.length[k] > 0 && !row.same[k]
                           ? table_.prefetchText(k, QStringView(row.texts[k].data(), row.length[k]))
                           : 0;
+    remember(row);
     ++queued_;
     // Half way through the queue, a row's slots have come: now its characters.
     if (queued_ > kAhead / 2) {
@@ -606,17 +653,32 @@ PlainLine PlainRows::add(QByteArrayView line) {
     return PlainLine::Taken;
 }
 
+void PlainRows::remember(const Row& row) {
+    for (int k = 0; k < kFields; ++k) {
+        if (!isText(k))
+            continue;
+        if (k >= row.count || row.length[k] <= 0) {
+            lastLength_[k] = -1;
+        } else if (!row.same[k]) {
+            std::copy_n(row.texts[k].data(), row.length[k], lastTexts_[k].data());
+            lastLength_[k] = row.length[k];
+        }
+    }
+}
+
 void PlainRows::put(const Row& r) {
     const qsizetype row = table_.appendRow();
-    const auto& fields = table_.fields();
     for (int k = 0; k < r.count; ++k) {
         if (r.length[k] < 0)
             continue;
-        if (fields[k].type == FieldType::Integer)
+        if (!isText(k))
             table_.setInt(row, k, r.ints[k]);
+        else if (r.same[k])
+            table_.copyText(row, k, lastRow_);
         else
             table_.setText(row, k, QStringView(r.texts[k].data(), r.length[k]));
     }
+    lastRow_ = row;
 }
 
 qsizetype PlainRows::flush() {

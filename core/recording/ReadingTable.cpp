@@ -94,6 +94,26 @@ QStringView kept(QStringView text) {
 
 } // namespace
 
+inline const char16_t* ReadingTable::charsOf(const Slot& slot) {
+    static_assert(sizeof(Slot::text) >= sizeof(const char16_t*));
+    if ((slot.hashAndLength & 31u) <= kInlineUnits)
+        return slot.text.data();
+    const char16_t* chars = nullptr;
+    std::memcpy(&chars, slot.text.data(), sizeof chars);
+    return chars;
+}
+
+inline bool ReadingTable::holdsChars(const Slot& slot, QStringView text) {
+    if (slot.number == kNull || (slot.hashAndLength & 31u) != static_cast<std::uint32_t>(text.size()))
+        return false;
+    const char16_t* chars = text.utf16();
+    const char16_t* pooled = charsOf(slot);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (pooled[i] != chars[i])
+            return false;
+    return true;
+}
+
 std::uint32_t ReadingTable::prefetchText(int field, QStringView v) const {
     const QStringView key = kept(v);
     if (slots_.empty() || (lastSlot_[field] != kNull && holdsChars(slots_[lastSlot_[field]], key)))
@@ -160,28 +180,8 @@ std::uint32_t ReadingTable::hashOf(QStringView text) {
     return (static_cast<std::uint32_t>(h ^ (h >> 32)) & ~31u) | static_cast<std::uint32_t>(n);
 }
 
-const char16_t* ReadingTable::charsOf(const Slot& slot) {
-    static_assert(sizeof(Slot::text) >= sizeof(const char16_t*));
-    if ((slot.hashAndLength & 31u) <= kInlineUnits)
-        return slot.text.data();
-    const char16_t* chars = nullptr;
-    std::memcpy(&chars, slot.text.data(), sizeof chars);
-    return chars;
-}
-
 bool ReadingTable::holds(const Slot& slot, std::uint32_t hashAndLength, QStringView text) {
     return slot.hashAndLength == hashAndLength && holdsChars(slot, text);
-}
-
-bool ReadingTable::holdsChars(const Slot& slot, QStringView text) {
-    if (slot.number == kNull || (slot.hashAndLength & 31u) != static_cast<std::uint32_t>(text.size()))
-        return false;
-    const char16_t* chars = text.utf16();
-    const char16_t* pooled = charsOf(slot);
-    for (qsizetype i = 0; i < text.size(); ++i)
-        if (pooled[i] != chars[i])
-            return false;
-    return true;
 }
 
 void ReadingTable::growSlots() {

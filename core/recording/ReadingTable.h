@@ -49,6 +49,8 @@ public:
     void setInt(qsizetype row, int field, std::int32_t v);
     // Stores at most the first 20 characters.
     void setText(qsizetype row, int field, QStringView v);
+    // Gives text field `field` of `row` the text the same field of `from` has.
+    void copyText(qsizetype row, int field, qsizetype from) { cells_[field][row] = cells_[field][from]; }
     // For loaders of many rows: a table of many different texts finds each
     // in a pool too large for the processor's caches, and waits for memory
     // twice (the text's slot, then its characters). A loader that calls

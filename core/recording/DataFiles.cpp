@@ -1,5 +1,8 @@
 #include "core/recording/DataFiles.h"
 
+#include "core/recording/ChangeWatch.h"
+#include "core/recording/OwnPacket.h"
+
 #include <QFile>
 #include <QSaveFile>
 #include <QXmlStreamReader>
@@ -7,9 +10,11 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <charconv>
+#include <cstring>
 #include <optional>
-#include <sys/stat.h>
+#include <utility>
 
 namespace voltaro::datafiles {
 
@@ -20,7 +25,7 @@ bool isBlankOrControl(QChar c) {
 }
 
 // A text column: blanks and control characters trimmed, "NULL" for nothing.
-QString cleanText(const QString& text) {
+QString cleanText(QStringView text) {
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isBlankOrControl(text[begin]))
@@ -29,7 +34,7 @@ QString cleanText(const QString& text) {
         --end;
     if (begin == end)
         return QStringLiteral("NULL");
-    QString out = text.mid(begin, end - begin);
+    QString out = text.mid(begin, end - begin).toString();
     // A line break inside would split the row into two lines, quoted or not.
     out.replace(QLatin1Char('\r'), QLatin1Char(' '));
     out.replace(QLatin1Char('\n'), QLatin1Char(' '));
@@ -124,41 +129,6 @@ QStringList splitTabbed(QStringView s, bool* ok) {
     }
 }
 
-// A file changed while it is read (truncated, rewritten in place, written to)
-// reads as a mix of what it was and what it became, and a truncated one may
-// end in the middle of a line. Its size and modification time when the load
-// began tell: the load goes on only while they stay. A file replaced by
-// renaming another over it is not changed: the load reads the old one whole.
-// Devices that are not regular files are not watched.
-class ChangeWatch {
-public:
-    explicit ChangeWatch(const QIODevice& device) {
-        const auto* file = qobject_cast<const QFileDevice*>(&device);
-        fd_ = file ? file->handle() : -1;
-        struct stat st {};
-        watching_ = fd_ >= 0 && ::fstat(fd_, &st) == 0 && S_ISREG(st.st_mode);
-        if (watching_) {
-            size_ = st.st_size;
-            modified_ = st.st_mtim;
-        }
-    }
-    bool changed() const {
-        if (!watching_)
-            return false;
-        struct stat st {};
-        if (::fstat(fd_, &st) != 0)
-            return true;
-        return st.st_size != size_ || st.st_mtim.tv_sec != modified_.tv_sec ||
-               st.st_mtim.tv_nsec != modified_.tv_nsec;
-    }
-
-private:
-    int fd_ = -1;
-    bool watching_ = false;
-    off_t size_ = 0;
-    timespec modified_{};
-};
-
 LoadResult failed(qsizetype rowsAdded = 0) {
     LoadResult r;
     r.ok = false;
@@ -193,10 +163,6 @@ bool appendLine(ReadingTable& table, const QStringList& tokens, bool tabbed) {
     return true;
 }
 
-// Writes the packet through `write` in UTF-8 pieces; stops at the first
-// piece `write` refuses. The writer fills a string that is handed on and
-// emptied every few rows, which is much faster than letting it write each
-// small part to the file itself.
 // The first character of `text` that XML 1.0 cannot hold in any form (a
 // control character other than tab, line feed and carriage return), or -1.
 qsizetype firstUnwritableInXml(QStringView text) {
@@ -208,7 +174,12 @@ qsizetype firstUnwritableInXml(QStringView text) {
     return -1;
 }
 
-template <typename Write> bool writePacket(const ReadingTable& table, Write&& write, QString* why = nullptr) {
+// Writes the packet with the toolkit's general XML writer through `write` in
+// UTF-8 pieces; stops at the first piece `write` refuses. The writer fills a
+// string that is handed on and emptied every few rows, which is much faster
+// than letting it write each small part to the file itself.
+template <typename Write>
+bool writeGeneralPacket(const ReadingTable& table, Write&& write, QString* why = nullptr) {
     constexpr qsizetype kPiece = 1 << 15;
     QString piece;
     piece.reserve(kPiece + 1024);
@@ -272,6 +243,35 @@ template <typename Write> bool writePacket(const ReadingTable& table, Write&& wr
     return !w.hasError() && write(piece.toUtf8());
 }
 
+// Writes the same packet through the program's own writer, a piece of a
+// quarter MiB at a time; stops at the first piece `write` refuses.
+template <typename Write>
+bool writePacket(const ReadingTable& table, Write&& write, QString* why = nullptr,
+                 Progress* progress = nullptr) {
+    constexpr qsizetype kPiece = 1 << 18;
+    QByteArray piece;
+    piece.reserve(kPiece + 4096);
+    piece.append(ownpacket::head());
+    if (table.rowCount() == 0) {
+        piece.append(ownpacket::endWithoutRows());
+        return write(piece);
+    }
+    piece.append(ownpacket::rowsStart());
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        if (!ownpacket::appendRow(table, row, piece, why))
+            return false;
+        if (piece.size() >= kPiece) {
+            if (!write(piece))
+                return false;
+            piece.resize(0); // keeps its room for the next piece
+            if (progress)
+                progress->done.store(row + 1, std::memory_order_relaxed);
+        }
+    }
+    piece.append(ownpacket::endAfterRows());
+    return write(piece);
+}
+
 struct PacketField {
     QString attribute;
     int field;
@@ -300,11 +300,13 @@ bool readFields(QXmlStreamReader& r, const ReadingTable& table, QVector<PacketFi
     return !r.hasError() && out->size() == fields.size();
 }
 
-bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable& into) {
+bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable& into, Progress* progress) {
     const auto& fields = into.fields();
     while (r.readNextStartElement()) {
         if (r.name() != QLatin1String("ROW"))
             return false;
+        if (progress && into.rowCount() % 4096 == 0)
+            progress->done.store(r.device()->pos(), std::memory_order_relaxed);
         const qsizetype row = into.appendRow();
         for (const auto& a : r.attributes()) {
             const QStringView name = a.name();
@@ -330,6 +332,55 @@ bool readRows(QXmlStreamReader& r, const QVector<PacketField>& map, ReadingTable
     return !r.hasError();
 }
 
+// --- Reading a packet with the general XML reader ----------------------------
+
+// The packet's rows replace the table's.
+LoadResult replacedBy(ReadingTable& table, ReadingTable&& loaded) {
+    table = std::move(loaded);
+    LoadResult result;
+    result.ok = true;
+    result.replaced = true;
+    result.rowsAdded = table.rowCount();
+    return result;
+}
+
+// The packet from wherever `file` stands, through the toolkit's XML reader:
+// any layout of the elements, entities and white space XML allows.
+LoadResult readGeneralPacket(ReadingTable& table, QIODevice& file, const ChangeWatch& watch,
+                             Progress* progress) {
+    QXmlStreamReader r(&file);
+    if (!r.readNextStartElement() || r.name() != QLatin1String("DATAPACKET"))
+        return failed();
+    // The whole packet is read into a table of its own first, so a file that
+    // fails half way leaves the table as it was.
+    ReadingTable loaded;
+    QVector<PacketField> map;
+    bool haveFields = false;
+    while (r.readNextStartElement()) {
+        if (r.name() == QLatin1String("METADATA")) {
+            while (r.readNextStartElement()) {
+                if (r.name() == QLatin1String("FIELDS")) {
+                    if (haveFields || !readFields(r, loaded, &map))
+                        return failed();
+                    haveFields = true;
+                } else {
+                    r.skipCurrentElement();
+                }
+            }
+        } else if (r.name() == QLatin1String("ROWDATA")) {
+            if (!haveFields || !readRows(r, map, loaded, progress))
+                return failed();
+        } else {
+            r.skipCurrentElement();
+        }
+    }
+    while (!r.atEnd() && !r.hasError())
+        r.readNext();
+    if (r.hasError() || !haveFields || watch.changed())
+        return failed();
+    return replacedBy(table, std::move(loaded));
+}
+
 constexpr int kTextLineFields[] = {ReadingTable::Time, ReadingTable::Function, ReadingTable::Value,
                                    ReadingTable::Unit, ReadingTable::Judge};
 
@@ -347,8 +398,11 @@ bool isPlainColumn(QStringView text) {
 // The 8-bit code page of a Linux desktop is taken to be Latin-1; characters
 // beyond it are written as '?'.
 void appendLatin1(QStringView text, QByteArray& out) {
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char* to = out.data() + at;
     for (QChar c : text)
-        out.append(c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?');
+        *to++ = c.unicode() < 256 ? static_cast<char>(c.unicode()) : '?';
 }
 
 // Appends row `row` as one text line with its CR LF. A recorded row's
@@ -361,7 +415,7 @@ void appendTextLine(const ReadingTable& table, qsizetype row, QByteArray& out) {
     }
     for (int f : kTextLineFields) {
         out.append('\t');
-        const QString text = table.text(row, f);
+        const QStringView text = table.textView(row, f);
         if (isPlainColumn(text))
             appendLatin1(text, out);
         else
@@ -372,7 +426,8 @@ void appendTextLine(const ReadingTable& table, qsizetype row, QByteArray& out) {
 
 // Writes the header and one line per row through `write`, a piece at a
 // time; stops at the first piece `write` refuses.
-template <typename Write> bool writeTextTable(const ReadingTable& table, Write&& write) {
+template <typename Write>
+bool writeTextTable(const ReadingTable& table, Write&& write, Progress* progress = nullptr) {
     constexpr qsizetype kPiece = 1 << 16;
     QByteArray piece = textHeader();
     piece.reserve(kPiece + 256);
@@ -382,6 +437,8 @@ template <typename Write> bool writeTextTable(const ReadingTable& table, Write&&
             if (!write(piece))
                 return false;
             piece.resize(0); // keeps its room for the next piece
+            if (progress)
+                progress->done.store(row + 1, std::memory_order_relaxed);
         }
     }
     return write(piece);
@@ -401,7 +458,10 @@ template <typename Writer> QByteArray collect(const ReadingTable& table, Writer&
 // file and renamed over it, so a failed save never leaves a damaged or
 // empty file where a good one was.
 template <typename Writer>
-SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Writer&& writer) {
+SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Writer&& writer,
+                       Progress* progress) {
+    if (progress)
+        progress->total.store(table.rowCount(), std::memory_order_relaxed);
     QSaveFile file(fileName);
     if (!file.open(QIODevice::WriteOnly))
         return {false, file.errorString()};
@@ -419,13 +479,315 @@ SaveResult saveThrough(const ReadingTable& table, const QString& fileName, Write
     return {true, QString()};
 }
 
+// --- Loading a text table ---------------------------------------------------
+
+enum class PlainLine {
+    Taken,    // the line is a row of the table now
+    Empty,    // a line without columns, which is passed over
+    NotPlain, // anything else: the general splitting decides
+};
+
+// A column of a tabbed line without the blanks and control characters at
+// its ends, as splitTabbed() takes an unquoted column.
+QByteArrayView trimmedColumn(QByteArrayView c) {
+    while (!c.isEmpty() && static_cast<unsigned char>(c.front()) <= 32)
+        c = c.sliced(1);
+    while (!c.isEmpty() && static_cast<unsigned char>(c.back()) <= 32)
+        c.chop(1);
+    return c;
+}
+
+// Where the first tab or double quote at or after `i` is in `bytes[0, n)`,
+// or `n`: eight bytes at a time, then one at a time. In each word a byte
+// equal to c turns up as the lowest bit set in the mask (bits above it may
+// be false, and are never looked at).
+qsizetype nextTabOrQuote(const char* bytes, qsizetype i, qsizetype n) {
+    constexpr std::uint64_t kOnes = 0x0101010101010101ull;
+    constexpr std::uint64_t kHigh = 0x8080808080808080ull;
+    const auto equalTo = [](std::uint64_t w, unsigned char c) {
+        const std::uint64_t x = w ^ (kOnes * c);
+        return (x - kOnes) & ~x & kHigh;
+    };
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t w = 0;
+        std::memcpy(&w, bytes + i, sizeof w);
+        if (const std::uint64_t m = equalTo(w, '\t') | equalTo(w, '"'))
+            return i + std::countr_zero(m) / 8;
+    }
+    while (i < n && bytes[i] != '\t' && bytes[i] != '"')
+        ++i;
+    return i;
+}
+
+// Lines as the program writes them, columns between tabs and no quote
+// anywhere, go into the table straight from their bytes: the same rows the
+// general splitting makes of them, without a string for every column. Each
+// row goes in a few lines after it was read, its texts' places in the pool
+// fetched from memory meanwhile (ReadingTable::prefetchText, prefetchChars).
+class PlainRows {
+public:
+    explicit PlainRows(ReadingTable& table) : table_(table) {}
+    // Queues the row of a plain line. A line of any other kind is NotPlain,
+    // and nothing is queued.
+    PlainLine add(QByteArrayView line);
+    // Puts the queued rows into the table; returns how many.
+    qsizetype flush();
+
+private:
+    static constexpr int kFields = ReadingTable::FieldCount;
+    static constexpr int kAhead = 16;
+    // The table's fields, fixed: the integers first and last, the texts between.
+    static constexpr bool isText(int field) {
+        return field != ReadingTable::No && field != ReadingTable::NVal;
+    }
+    struct Row {
+        int count = 0;
+        std::array<std::int32_t, kFields> ints{};
+        std::array<std::int8_t, kFields> length{}; // of a text; -1: the column is null
+        std::array<std::uint32_t, kFields> hash{}; // from prefetchText()
+        std::array<bool, kFields> same{};          // the text of the row before: not in `texts`
+        std::array<std::array<char16_t, ReadingTable::kTextSize>, kFields> texts;
+    };
+    bool parse(QByteArrayView line, Row& row, bool* empty) const;
+    // Keeps the texts of a row taken as the row before the next.
+    void remember(const Row& row);
+    void put(const Row& row);
+
+    ReadingTable& table_;
+    std::array<Row, kAhead> queue_;
+    int first_ = 0;
+    int queued_ = 0;
+    // The texts of the last row taken, a field's length -1 when it had none.
+    // Most columns repeat the row before (the function, the unit, the
+    // judgement, the second): such a text is neither converted nor looked up
+    // but copied from that row's cell.
+    std::array<std::array<char16_t, ReadingTable::kTextSize>, kFields> lastTexts_;
+    std::array<std::int8_t, kFields> lastLength_ = {-1, -1, -1, -1, -1, -1, -1};
+    qsizetype lastRow_ = -1; // where the last row put went in the table
+};
+
+bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) const {
+    // Where each column starts and how long it is; nothing is set before it is needed.
+    const char* begin[kFields];
+    qsizetype size[kFields];
+    int count = 0;
+    bool tabbed = false;
+    const char* const bytes = line.data();
+    // One pass over the line: a tab ends a column (the line's end the last),
+    // a quote anywhere leaves the line to the general splitting.
+    for (qsizetype start = 0;;) {
+        const qsizetype i = nextTabOrQuote(bytes, start, line.size());
+        if (i < line.size() && bytes[i] == '"')
+            return false;
+        const bool end = i == line.size();
+        tabbed = tabbed || !end;
+        const QByteArrayView column = trimmedColumn(QByteArrayView(bytes + start, i - start));
+        if (count < kFields) {
+            begin[count] = column.data();
+            size[count++] = column.size();
+        } else if (!column.isEmpty()) {
+            return false; // more columns than fields: refused there
+        }
+        if (end)
+            break;
+        start = i + 1;
+    }
+    if (!tabbed)
+        return false;
+    while (count > 0 && size[count - 1] == 0)
+        --count;
+    *empty = count == 0;
+    for (int k = 0; k < count; ++k) {
+        const QByteArrayView column(begin[k], size[k]);
+        row.length[k] = -1;
+        row.same[k] = false;
+        if (column.isEmpty())
+            continue;
+        if (!isText(k)) {
+            if (!ownpacket::readInteger(column, &row.ints[k]))
+                return false;
+            row.length[k] = 0;
+            continue;
+        }
+        // The table keeps the first kTextSize characters; Latin-1 has one unit each.
+        const qsizetype n = std::min<qsizetype>(column.size(), ReadingTable::kTextSize);
+        row.length[k] = static_cast<std::int8_t>(n);
+        // Texts that differ mostly differ at their end (the second, the last digit).
+        row.same[k] =
+            lastLength_[k] == n && lastTexts_[k][n - 1] == static_cast<unsigned char>(column[n - 1]);
+        for (qsizetype i = 0; i < n - 1 && row.same[k]; ++i)
+            row.same[k] = lastTexts_[k][i] == static_cast<unsigned char>(column[i]);
+        if (row.same[k])
+            continue;
+        for (qsizetype i = 0; i < n; ++i)
+            row.texts[k][i] = static_cast<unsigned char>(column[i]);
+    }
+    row.count = count;
+    return true;
+}
+
+PlainLine PlainRows::add(QByteArrayView line) {
+    if (queued_ == kAhead) {
+        put(queue_[first_]);
+        first_ = (first_ + 1) % kAhead;
+        --queued_;
+    }
+    Row& row = queue_[(first_ + queued_) % kAhead];
+    bool empty = false;
+    if (!parse(line, row, &empty))
+        return PlainLine::NotPlain;
+    if (empty)
+        return PlainLine::Empty;
+    for (int k = 0; k < row.count; ++k)
+        row.hash[k] = isText(k) && row.length[k] > 0 && !row.same[k]
+                          ? table_.prefetchText(k, QStringView(row.texts[k].data(), row.length[k]))
+                          : 0;
+    remember(row);
+    ++queued_;
+    // Half way through the queue, a row's slots have come: now its characters.
+    if (queued_ > kAhead / 2) {
+        const Row& half = queue_[(first_ + queued_ - 1 - kAhead / 2) % kAhead];
+        for (int k = 0; k < half.count; ++k)
+            table_.prefetchChars(k, half.hash[k]);
+    }
+    return PlainLine::Taken;
+}
+
+void PlainRows::remember(const Row& row) {
+    for (int k = 0; k < kFields; ++k) {
+        if (!isText(k))
+            continue;
+        if (k >= row.count || row.length[k] <= 0) {
+            lastLength_[k] = -1;
+        } else if (!row.same[k]) {
+            std::copy_n(row.texts[k].data(), row.length[k], lastTexts_[k].data());
+            lastLength_[k] = row.length[k];
+        }
+    }
+}
+
+void PlainRows::put(const Row& r) {
+    const qsizetype row = table_.appendRow();
+    for (int k = 0; k < r.count; ++k) {
+        if (r.length[k] < 0)
+            continue;
+        if (!isText(k))
+            table_.setInt(row, k, r.ints[k]);
+        else if (r.same[k])
+            table_.copyText(row, k, lastRow_);
+        else
+            table_.setText(row, k, QStringView(r.texts[k].data(), r.length[k]));
+    }
+    lastRow_ = row;
+}
+
+qsizetype PlainRows::flush() {
+    const qsizetype n = queued_;
+    for (; queued_ > 0; --queued_, first_ = (first_ + 1) % kAhead)
+        put(queue_[first_]);
+    return n;
+}
+
+// Any line through the general splitting; `taken` tells whether it became a
+// row. False when the line is refused.
+bool appendGeneralLine(ReadingTable& table, QByteArrayView bytes, bool* taken) {
+    const QString line = QString::fromLatin1(bytes);
+    bool ok = true;
+    QStringList tokens = splitTextLine(line, &ok);
+    if (!ok)
+        return false;
+    const bool tabbed = line.contains(QLatin1Char('\t'));
+    if (tabbed)
+        while (!tokens.isEmpty() && tokens.constLast().isEmpty())
+            tokens.removeLast();
+    if (tokens.isEmpty())
+        return true;
+    *taken = appendLine(table, tokens, tabbed);
+    return *taken;
+}
+
+// Hands each line of `file`, without its line break, to `take`, the last
+// one too when it has none; lines end with CR LF, LF or CR. The file is read
+// a piece at a time, so a long file never sits in memory beside the rows it
+// becomes. Returns the bytes read, or -1 when `take` refused a line, a line
+// was longer than any table's, reading failed or the file changed.
+template <typename Take> qint64 forEachLine(QIODevice& file, Progress* progress, Take&& take) {
+    // A line the program writes is at most about 230 bytes; older versions
+    // padded columns with blanks. Anything longer is not a table.
+    constexpr qsizetype kLongestLine = 4096;
+    constexpr qint64 kPiece = 1 << 16;
+    QByteArray pending;
+    qint64 total = 0;
+    bool atEnd = false;
+    // Where the search for the next line end goes on: what has been looked
+    // through is not looked through again when the next piece comes.
+    qsizetype scanned = 0;
+    const ChangeWatch watch(file);
+    while (!atEnd) {
+        const QByteArray piece = file.read(kPiece);
+        // A piece read after the file changed may be part of another file;
+        // the rows of the whole lines before it stay, as with a failing line.
+        if (watch.changed())
+            return -1;
+        if (piece.isEmpty()) {
+            const auto* f = qobject_cast<QFileDevice*>(&file);
+            if (f && f->error() != QFileDevice::NoError)
+                return -1;
+            atEnd = true;
+        }
+        total += piece.size();
+        if (progress)
+            progress->done.store(total, std::memory_order_relaxed);
+        pending.append(piece);
+        const char* const data = pending.constData();
+        const qsizetype size = pending.size();
+        // The next CR and the next LF at or after `scanned`, each looked for
+        // only once it has been passed: lines that end in CR LF, LF or CR.
+        const auto next = [&](char c, qsizetype from) {
+            const void* at = std::memchr(data + from, c, static_cast<std::size_t>(size - from));
+            return at ? static_cast<const char*>(at) - data : size;
+        };
+        qsizetype nextCr = next('\r', scanned);
+        qsizetype nextLf = next('\n', scanned);
+        qsizetype pos = 0;
+        for (;;) {
+            const qsizetype from = std::max(pos, scanned);
+            if (nextCr < from)
+                nextCr = next('\r', from);
+            if (nextLf < from)
+                nextLf = next('\n', from);
+            const qsizetype end = std::min(nextCr, nextLf);
+            scanned = end;
+            // No line of a table is anywhere near this long: the wrong file
+            // was picked, and reading it through would only take long.
+            if (end - pos > kLongestLine)
+                return -1;
+            if (end == size)
+                break;
+            // A CR at the end of the piece may be the first half of CR LF.
+            if (data[end] == '\r' && end + 1 == size && !atEnd)
+                break;
+            if (!take(QByteArrayView(data + pos, end - pos)))
+                return -1;
+            pos = end + 1;
+            if (data[end] == '\r' && pos < size && data[pos] == '\n')
+                ++pos;
+        }
+        pending.remove(0, pos);
+        scanned -= pos;
+    }
+    if (total > 0 && !pending.isEmpty() && !take(QByteArrayView(pending)))
+        return -1;
+    return total;
+}
+
 } // namespace
 
 bool xmlCanHold(const ReadingTable& table) {
     const auto& fields = table.fields();
     for (qsizetype row = 0; row < table.rowCount(); ++row)
         for (int f = 0; f < fields.size(); ++f)
-            if (fields[f].type == FieldType::Text && firstUnwritableInXml(table.text(row, f)) >= 0)
+            if (fields[f].type == FieldType::Text && firstUnwritableInXml(table.textView(row, f)) >= 0)
                 return false;
     return true;
 }
@@ -449,9 +811,11 @@ QByteArray textTable(const ReadingTable& table) {
     return collect(table, [](const ReadingTable& t, auto&& write) { return writeTextTable(t, write); });
 }
 
-SaveResult saveText(const ReadingTable& table, const QString& fileName) {
-    return saveThrough(table, fileName,
-                       [](const ReadingTable& t, auto&& write) { return writeTextTable(t, write); });
+SaveResult saveText(const ReadingTable& table, const QString& fileName, Progress* progress) {
+    return saveThrough(
+        table, fileName,
+        [progress](const ReadingTable& t, auto&& write) { return writeTextTable(t, write, progress); },
+        progress);
 }
 
 QStringList splitTextLine(QStringView line, bool* ok) {
@@ -463,92 +827,44 @@ QStringList splitTextLine(QStringView line, bool* ok) {
     return splitBlankSeparated(line);
 }
 
-LoadResult loadText(ReadingTable& table, const QString& fileName) {
+LoadResult loadText(ReadingTable& table, const QString& fileName, Progress* progress) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return failed();
-    return loadText(table, file);
+    return loadText(table, file, progress);
 }
 
-LoadResult loadText(ReadingTable& table, QIODevice& file) {
-    // A line the program writes is at most about 230 bytes; older versions
-    // padded columns with blanks. Anything longer is not a table.
-    constexpr qsizetype kLongestLine = 4096;
+LoadResult loadText(ReadingTable& table, QIODevice& file, Progress* progress) {
     LoadResult result;
     bool header = true;
+    PlainRows plain(table);
     // One line, without its line break; false stops the load.
     const auto takeLine = [&](QByteArrayView bytes) {
         if (header) {
             header = false;
             return true;
         }
-        const QString line = QString::fromLatin1(bytes);
-        bool ok = true;
-        QStringList tokens = splitTextLine(line, &ok);
-        if (!ok)
+        switch (plain.add(bytes)) {
+        case PlainLine::Taken: ++result.rowsAdded; return true;
+        case PlainLine::Empty: return true;
+        case PlainLine::NotPlain: break;
+        }
+        // The rows before come first.
+        plain.flush();
+        bool taken = false;
+        if (!appendGeneralLine(table, bytes, &taken))
             return false;
-        const bool tabbed = line.contains(QLatin1Char('\t'));
-        if (tabbed)
-            while (!tokens.isEmpty() && tokens.constLast().isEmpty())
-                tokens.removeLast();
-        if (tokens.isEmpty())
-            return true;
-        if (!appendLine(table, tokens, tabbed))
-            return false;
-        ++result.rowsAdded;
+        result.rowsAdded += taken ? 1 : 0;
         return true;
     };
-    // The file is read a piece at a time, so a long file never sits in
-    // memory beside the rows it becomes. Lines end with CR LF, LF or CR.
-    constexpr qint64 kPiece = 1 << 16;
-    QByteArray pending;
-    qint64 total = 0;
-    bool atEnd = false;
-    // Where the search for the next line end goes on: what has been looked
-    // through is not looked through again when the next piece comes.
-    qsizetype scanned = 0;
-    const ChangeWatch watch(file);
-    while (!atEnd) {
-        const QByteArray piece = file.read(kPiece);
-        // A piece read after the file changed may be part of another file;
-        // the rows of the whole lines before it stay, as with a failing line.
-        if (watch.changed())
-            return failed(result.rowsAdded);
-        if (piece.isEmpty()) {
-            const auto* f = qobject_cast<QFileDevice*>(&file);
-            if (f && f->error() != QFileDevice::NoError)
-                return failed(result.rowsAdded);
-            atEnd = true;
-        }
-        total += piece.size();
-        pending.append(piece);
-        qsizetype pos = 0;
-        for (;;) {
-            qsizetype end = std::max(pos, scanned);
-            while (end < pending.size() && pending[end] != '\r' && pending[end] != '\n')
-                ++end;
-            scanned = end;
-            // No line of a table is anywhere near this long: the wrong file
-            // was picked, and reading it through would only take long.
-            if (end - pos > kLongestLine)
-                return failed(result.rowsAdded);
-            if (end == pending.size())
-                break;
-            // A CR at the end of the piece may be the first half of CR LF.
-            if (pending[end] == '\r' && end + 1 == pending.size() && !atEnd)
-                break;
-            if (!takeLine(QByteArrayView(pending).sliced(pos, end - pos)))
-                return failed(result.rowsAdded);
-            pos = end + 1;
-            if (pending[end] == '\r' && pos < pending.size() && pending[pos] == '\n')
-                ++pos;
-        }
-        pending.remove(0, pos);
-        scanned -= pos;
-    }
+    if (progress)
+        progress->total.store(file.isSequential() ? 0 : file.size() - file.pos(), std::memory_order_relaxed);
+    const qint64 total = forEachLine(file, progress, takeLine);
+    // The rows of the lines taken stay, also when a later one failed.
+    plain.flush();
     if (total == 0)
         return failed(); // not even the header line to skip
-    if (!pending.isEmpty() && !takeLine(pending))
+    if (total < 0)
         return failed(result.rowsAdded);
     result.ok = true;
     return result;
@@ -583,68 +899,86 @@ QByteArray xmlPacket(const ReadingTable& table) {
     return written ? out : QByteArray();
 }
 
-SaveResult saveXml(const ReadingTable& table, const QString& fileName) {
+SaveResult saveXml(const ReadingTable& table, const QString& fileName, Progress* progress) {
     QString why;
     SaveResult result = saveThrough(
-        table, fileName, [&why](const ReadingTable& t, auto&& write) { return writePacket(t, write, &why); });
+        table, fileName,
+        [&why, progress](const ReadingTable& t, auto&& write) {
+            return writePacket(t, write, &why, progress);
+        },
+        progress);
     if (!result.ok && !why.isEmpty())
         result.error = why;
     return result;
 }
 
-LoadResult loadXml(ReadingTable& table, const QString& fileName) {
+LoadResult loadXml(ReadingTable& table, const QString& fileName, Progress* progress) {
     QFile file(fileName);
     if (!file.open(QIODevice::ReadOnly))
         return failed();
-    return loadXml(table, file);
+    return loadXml(table, file, progress);
 }
 
-LoadResult loadXml(ReadingTable& table, QIODevice& file) {
+LoadResult loadXml(ReadingTable& table, QIODevice& file, Progress* progress) {
     const ChangeWatch watch(file);
-    QXmlStreamReader r(&file);
-    if (!r.readNextStartElement() || r.name() != QLatin1String("DATAPACKET"))
-        return failed();
-    // The whole packet is read into a table of its own first, so a file that
-    // fails half way leaves the table as it was.
-    ReadingTable loaded;
-    QVector<PacketField> map;
-    bool haveFields = false;
-    while (r.readNextStartElement()) {
-        if (r.name() == QLatin1String("METADATA")) {
-            while (r.readNextStartElement()) {
-                if (r.name() == QLatin1String("FIELDS")) {
-                    if (haveFields || !readFields(r, loaded, &map))
-                        return failed();
-                    haveFields = true;
-                } else {
-                    r.skipCurrentElement();
-                }
-            }
-        } else if (r.name() == QLatin1String("ROWDATA")) {
-            if (!haveFields || !readRows(r, map, loaded))
-                return failed();
-        } else {
-            r.skipCurrentElement();
+    if (progress)
+        progress->total.store(file.isSequential() ? 0 : file.size() - file.pos(), std::memory_order_relaxed);
+    if (!file.isSequential()) {
+        const qint64 start = file.pos();
+        ReadingTable loaded;
+        switch (ownpacket::read(file, watch, loaded, progress)) {
+        case ownpacket::Outcome::Loaded: return replacedBy(table, std::move(loaded));
+        case ownpacket::Outcome::Failed: return failed();
+        case ownpacket::Outcome::NotOwnLayout: break;
         }
+        if (!file.seek(start))
+            return failed();
     }
-    while (!r.atEnd() && !r.hasError())
-        r.readNext();
-    if (r.hasError() || !haveFields || watch.changed())
-        return failed();
-    table = std::move(loaded);
+    return readGeneralPacket(table, file, watch, progress);
+}
+
+namespace general {
+
+QByteArray xmlPacket(const ReadingTable& table) {
+    QByteArray out;
+    const bool written = writeGeneralPacket(table, [&out](const QByteArray& bytes) {
+        out.append(bytes);
+        return true;
+    });
+    return written ? out : QByteArray();
+}
+
+LoadResult loadXml(ReadingTable& table, QIODevice& device) {
+    const ChangeWatch watch(device);
+    return readGeneralPacket(table, device, watch, nullptr);
+}
+
+LoadResult loadText(ReadingTable& table, QIODevice& device) {
     LoadResult result;
+    bool header = true;
+    const qint64 total = forEachLine(device, nullptr, [&](QByteArrayView bytes) {
+        if (std::exchange(header, false))
+            return true;
+        bool taken = false;
+        if (!appendGeneralLine(table, bytes, &taken))
+            return false;
+        result.rowsAdded += taken ? 1 : 0;
+        return true;
+    });
+    if (total <= 0)
+        return failed(total == 0 ? 0 : result.rowsAdded);
     result.ok = true;
-    result.replaced = true;
-    result.rowsAdded = table.rowCount();
     return result;
 }
 
-LoadResult loadTableFile(const QString& fileName, ReadingTable& table, bool emptyFirst) {
+} // namespace general
+
+LoadResult loadTableFile(const QString& fileName, ReadingTable& table, bool emptyFirst, Progress* progress) {
     if (emptyFirst)
         table.clear();
     if (isXmlFileName(fileName))
-        return loadXml(table, fileName);
-    return loadText(table, fileName);
+        return loadXml(table, fileName, progress);
+    return loadText(table, fileName, progress);
 }
 
 } // namespace voltaro::datafiles

@@ -1,6 +1,7 @@
 #include "core/recording/ReadingTable.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace voltaro {
 
@@ -78,29 +79,159 @@ void ReadingTable::clear() {
         pool.clear();
 }
 
-std::uint32_t ReadingTable::TextPool::intern(QStringView text) {
-    // Cut at a character's end: a pair of UTF-16 units is kept whole or not at all.
-    qsizetype keep = std::min<qsizetype>(text.size(), kTextSize);
+void ReadingTable::appendRows(ReadingTable&& other) {
+    if (rowCount() == 0) {
+        *this = std::move(other);
+        other.clear();
+        return;
+    }
+    // Each text of the other pools is looked up here once, when a cell first needs it.
+    std::array<std::vector<std::uint32_t>, FieldCount> number;
+    for (int field = 0; field < FieldCount; ++field)
+        number[field].assign(other.pools_[field].size(), TextPool::kNone);
+    for (qsizetype r = 0; r < other.rowCount(); ++r) {
+        const qsizetype row = appendRow();
+        for (int field = 0; field < FieldCount; ++field) {
+            if (other.isNull(r, field))
+                continue;
+            if (isInteger(field)) {
+                setInt(row, field, *other.intValue(r, field));
+                continue;
+            }
+            const std::uint32_t cell = other.cells_[field][static_cast<std::size_t>(r)];
+            std::uint32_t& mine = number[field][cell];
+            if (mine == TextPool::kNone)
+                mine = pools_[field].intern(other.pools_[field].at(cell));
+            cells_[field].set(static_cast<std::size_t>(row), mine);
+            nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
+        }
+    }
+    other.clear();
+}
+
+namespace {
+
+// The part of a text the table keeps: cut at a character's end, so a pair of
+// UTF-16 units is kept whole or not at all.
+QStringView kept(QStringView text) {
+    qsizetype keep = std::min<qsizetype>(text.size(), ReadingTable::kTextSize);
     if (keep < text.size() && keep > 0 && text[keep - 1].isHighSurrogate())
         --keep;
-    const QStringView key = text.left(keep);
-    const auto it = index_.find(key);
-    if (it != index_.end())
-        return it->second;
+    return text.left(keep);
+}
+
+} // namespace
+
+inline const char16_t* ReadingTable::TextPool::charsOf(const Slot& slot) {
+    static_assert(sizeof(Slot::text) >= sizeof(const char16_t*));
+    if ((slot.hashAndLength & 31u) <= kInlineUnits)
+        return slot.text.data();
+    const char16_t* chars = nullptr;
+    std::memcpy(&chars, slot.text.data(), sizeof chars);
+    return chars;
+}
+
+inline bool ReadingTable::TextPool::holdsChars(const Slot& slot, QStringView text) {
+    if (slot.number == kFree || (slot.hashAndLength & 31u) != static_cast<std::uint32_t>(text.size()))
+        return false;
+    const char16_t* chars = text.utf16();
+    const char16_t* pooled = charsOf(slot);
+    for (qsizetype i = 0; i < text.size(); ++i)
+        if (pooled[i] != chars[i])
+            return false;
+    return true;
+}
+
+std::uint32_t ReadingTable::TextPool::hashOf(QStringView text) {
+    static_assert(kTextSize < 32, "the length goes into five bits");
+    // FNV-1a over two units at a time.
+    const char16_t* u = text.utf16();
+    const qsizetype n = text.size();
+    std::uint64_t h = 14695981039346656037ull;
+    qsizetype i = 0;
+    for (; i + 1 < n; i += 2)
+        h = (h ^ (u[i] | (std::uint32_t{u[i + 1]} << 16))) * 1099511628211ull;
+    if (i < n)
+        h = (h ^ u[i]) * 1099511628211ull;
+    return (static_cast<std::uint32_t>(h ^ (h >> 32)) & ~31u) | static_cast<std::uint32_t>(n);
+}
+
+std::uint32_t ReadingTable::TextPool::prefetch(QStringView text) const {
+    const QStringView key = kept(text);
+    if (slots_.empty() || (hint_ != kFree && holdsChars(slots_[hint_], key)))
+        return 0;
+    const std::uint32_t hash = hashOf(key);
+    __builtin_prefetch(&slots_[(hash >> 5) & (slots_.size() - 1)]);
+    return hash;
+}
+
+void ReadingTable::TextPool::prefetchChars(std::uint32_t hash) const {
+    // A short text is in its slot.
+    if (hash == 0 || (hash & 31u) <= kInlineUnits || slots_.empty())
+        return;
+    const std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = (hash >> 5) & mask; slots_[i].number != kFree; i = (i + 1) & mask) {
+        if (slots_[i].hashAndLength == hash) {
+            __builtin_prefetch(charsOf(slots_[i]));
+            return;
+        }
+    }
+}
+
+std::uint32_t ReadingTable::TextPool::intern(QStringView text) {
+    const QStringView key = kept(text);
+    if (hint_ != kFree && holdsChars(slots_[hint_], key))
+        return slots_[hint_].number;
+    const std::uint32_t hash = hashOf(key);
+    if ((texts_.size() + 1) * 2 > static_cast<qsizetype>(slots_.size()))
+        grow();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t i = (hash >> 5) & mask;
+    for (; slots_[i].number != kFree; i = (i + 1) & mask) {
+        if (slots_[i].hashAndLength == hash && holdsChars(slots_[i], key)) {
+            hint_ = static_cast<std::uint32_t>(i);
+            return slots_[i].number;
+        }
+    }
     const auto number = static_cast<std::uint32_t>(texts_.size());
     texts_.append(key.toString());
-    // The key views the pooled copy, whose characters never move or change.
-    index_.emplace(QStringView(texts_.constLast()), number);
+    Slot& slot = slots_[i];
+    slot.hashAndLength = hash;
+    slot.number = number;
+    if (key.size() <= kInlineUnits) {
+        std::copy_n(key.utf16(), key.size(), slot.text.data());
+    } else {
+        const auto* chars = reinterpret_cast<const char16_t*>(texts_.constLast().constData());
+        std::memcpy(slot.text.data(), &chars, sizeof chars);
+    }
+    hint_ = static_cast<std::uint32_t>(i);
     return number;
+}
+
+void ReadingTable::TextPool::grow() {
+    std::vector<Slot> grown(std::max<std::size_t>(64, slots_.size() * 2));
+    const std::size_t mask = grown.size() - 1;
+    for (const Slot& slot : slots_) {
+        if (slot.number == kFree)
+            continue;
+        std::size_t i = (slot.hashAndLength >> 5) & mask;
+        while (grown[i].number != kFree)
+            i = (i + 1) & mask;
+        grown[i] = slot;
+    }
+    slots_ = std::move(grown);
+    // The hint names a slot, and they have all moved.
+    hint_ = kFree;
 }
 
 void ReadingTable::TextPool::clear() {
     texts_.clear();
-    index_.clear();
+    slots_.clear();
+    hint_ = kFree;
 }
 
 std::size_t ReadingTable::TextPool::memoryBytes() const {
-    std::size_t bytes = 0;
+    std::size_t bytes = slots_.capacity() * sizeof(Slot);
     for (const QString& s : texts_)
         bytes += sizeof(QString) + static_cast<std::size_t>(s.capacity()) * 2 + 16;
     return bytes;
@@ -118,6 +249,12 @@ void ReadingTable::setText(qsizetype row, int field, QStringView v) {
     Q_ASSERT(!isInteger(field));
     cells_[field].set(static_cast<std::size_t>(row), pools_[field].intern(v));
     nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
+}
+
+void ReadingTable::copyText(qsizetype row, int field, qsizetype from) {
+    Q_ASSERT(!isInteger(field));
+    cells_[field].set(static_cast<std::size_t>(row), cells_[field][static_cast<std::size_t>(from)]);
+    nulls_[row] = static_cast<std::uint8_t>((nulls_[row] & ~bit(field)) | (nulls_[from] & bit(field)));
 }
 
 void ReadingTable::setNull(qsizetype row, int field) {
@@ -141,6 +278,12 @@ QString ReadingTable::text(qsizetype row, int field) const {
     if (isInteger(field))
         return QString::number(intOf(row, field, cell));
     return pools_[field].at(cell);
+}
+
+QStringView ReadingTable::textView(qsizetype row, int field) const {
+    if (isNull(row, field))
+        return {};
+    return pools_[field].at(cells_[field][static_cast<std::size_t>(row)]);
 }
 
 std::size_t ReadingTable::memoryBytes() const {

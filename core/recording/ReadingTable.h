@@ -7,9 +7,10 @@
 #include <QStringList>
 #include <QVector>
 
+#include <array>
 #include <cstdint>
 #include <optional>
-#include <unordered_map>
+#include <vector>
 
 namespace voltaro {
 
@@ -46,43 +47,75 @@ public:
     qsizetype appendRow();
     void clear();
 
+    // Appends every row of `other`, field by field, and leaves `other` empty.
+    // Into an empty table the rows move as they are.
+    void appendRows(ReadingTable&& other);
+
     void setInt(qsizetype row, int field, std::int32_t v);
     // Stores at most the first 20 characters.
     void setText(qsizetype row, int field, QStringView v);
+    // Gives text field `field` of `row` what the same field of row `from` has.
+    void copyText(qsizetype row, int field, qsizetype from);
+    // For loaders of many rows: a table of many different texts finds each
+    // in a pool too large for the processor's caches, and waits for memory
+    // twice (the text's slot, then its characters). A loader that calls
+    // prefetchText() some rows ahead of setText(), and prefetchChars() with
+    // the hash it returned some rows later, overlaps those waits. The hash is
+    // 0 when the field's last text is this one, which is in the cache.
+    std::uint32_t prefetchText(int field, QStringView v) const { return pools_[field].prefetch(v); }
+    void prefetchChars(int field, std::uint32_t hash) const { pools_[field].prefetchChars(hash); }
     void setNull(qsizetype row, int field);
 
     bool isNull(qsizetype row, int field) const;
     std::optional<std::int32_t> intValue(qsizetype row, int field) const;
     // An integer field as its decimal text; empty for null.
     QString text(qsizetype row, int field) const;
+    // A text field's text without a copy (empty for null, as for an empty
+    // text: ask isNull()); it stays valid until the table is cleared.
+    QStringView textView(qsizetype row, int field) const;
 
     // Bytes the rows take (cells and texts), for benchmarks.
     std::size_t memoryBytes() const;
 
 private:
-    // The texts of one field, each kept once and known by its number.
+    // The texts of one field, each kept once and known by its number, found
+    // by their characters: open addressing over a power-of-two array of
+    // slots, at most half of them used. A slot keeps the text's number, its
+    // hash with its length in the low bits, and the text itself when it is
+    // short (a time of day, a value, a unit), else where its characters are
+    // (the pooled copy's, which never move or change). A probe compares
+    // characters only when hash and length agree. The slot found last is
+    // tried first: rows repeat their neighbours' texts.
     class TextPool {
     public:
-        // The number of `text`, pooled now if it is new.
+        static constexpr std::uint32_t kNone = 0xFFFFFFFFu; // no text's number
+        // The number of `text` (cut to kTextSize), pooled now if it is new.
         std::uint32_t intern(QStringView text);
         const QString& at(std::uint32_t number) const { return texts_[static_cast<qsizetype>(number)]; }
+        std::uint32_t size() const { return static_cast<std::uint32_t>(texts_.size()); }
         void clear();
         std::size_t memoryBytes() const;
+        // See ReadingTable::prefetchText.
+        std::uint32_t prefetch(QStringView text) const;
+        void prefetchChars(std::uint32_t hash) const;
 
     private:
-        QStringList texts_;
-        // Looked up by view, so finding a text already pooled allocates nothing.
-        // The texts are short, and a plain FNV-1a hash finds them several times
-        // faster than the toolkit's seeded string hash.
-        struct ShortTextHash {
-            std::size_t operator()(QStringView text) const noexcept {
-                std::uint64_t h = 14695981039346656037ull;
-                for (QChar c : text)
-                    h = (h ^ c.unicode()) * 1099511628211ull;
-                return static_cast<std::size_t>(h);
-            }
+        static constexpr int kInlineUnits = 8;
+        static constexpr std::uint32_t kFree = 0xFFFFFFFFu;
+        struct Slot {
+            std::array<char16_t, kInlineUnits> text{}; // or a pointer to the characters, when longer
+            std::uint32_t hashAndLength = 0;
+            std::uint32_t number = kFree;
         };
-        std::unordered_map<QStringView, std::uint32_t, ShortTextHash> index_;
+        static const char16_t* charsOf(const Slot& slot);
+        static bool holdsChars(const Slot& slot, QStringView text);
+        // The hash of a text, its length in the five low bits.
+        static std::uint32_t hashOf(QStringView text);
+        void grow();
+
+        QStringList texts_;
+        std::vector<Slot> slots_;
+        std::uint32_t hint_ = kFree;
     };
 
     // One cell per field and row: an integer as a code that keeps its order

@@ -23,7 +23,7 @@ SerialLink& MeterSession::serial() {
     serial_ = std::make_unique<SerialLink>();
     setReadsLinks(readsLinks_);
     // A frame half read from the port that failed ends with it.
-    connect(serial_.get(), &SerialLink::back, this, [this] { pipeline_.assembler().discardPartialFrame(); });
+    connect(serial_.get(), &SerialLink::back, this, &MeterSession::breakStream);
     return *serial_;
 }
 
@@ -52,15 +52,43 @@ void MeterSession::setReadsLinks(bool on) {
 }
 
 void MeterSession::takeBytes(const std::uint8_t* data, int size) {
+    if (held_.holding())
+        held_.serialBytes(data, size);
+    else
+        bytesNow(data, size);
+}
+
+void MeterSession::takeReport(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
+    if (held_.holding())
+        held_.report(reportId, data, size);
+    else
+        reportNow(reportId, data, size);
+}
+
+void MeterSession::bytesNow(const std::uint8_t* data, int size) {
     const auto before = pipeline_.stats().decoded;
     pipeline_.DX22KDATA(data, size);
     handled(before);
 }
 
-void MeterSession::takeReport(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
+void MeterSession::reportNow(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size) {
     const auto before = pipeline_.stats().decoded;
     pipeline_.HidDataDX22K(reportId, data, size);
     handled(before);
+}
+
+void MeterSession::breakStream() {
+    if (held_.holding())
+        held_.streamBroken();
+    else
+        pipeline_.assembler().discardPartialFrame();
+}
+
+void MeterSession::releaseInput() {
+    held_.end(
+        {[this](const std::uint8_t* data, int size) { bytesNow(data, size); },
+         [this](std::uint8_t id, const std::uint8_t* data, std::uint16_t size) { reportNow(id, data, size); },
+         [this] { pipeline_.assembler().discardPartialFrame(); }});
 }
 
 void MeterSession::handled(std::uint64_t decodedBefore) {

@@ -4,6 +4,7 @@
 #include "core/link/CableLink.h"
 #include "core/link/SerialLink.h"
 #include "core/recording/Recording.h"
+#include "core/session/InputHold.h"
 
 #include <QObject>
 
@@ -51,11 +52,21 @@ public:
     // one report from the cable.
     void takeBytes(const std::uint8_t* data, int size);
     void takeReport(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
+    // The stream broke off or starts afresh: a frame in progress is dropped
+    // (in its place among what is held, while input is held).
+    void breakStream();
+    // While the table is loaded or saved, what the links hand over is held in
+    // the order it came; the last release hands it to the pipeline. Holds nest.
+    void holdInput() { held_.start(); }
+    void releaseInput();
+    bool holdingInput() const { return held_.holding(); }
     // Called after each piece of data a link handed over was handled.
     void setAfterData(std::function<void()> done) { afterData_ = std::move(done); }
 
 private:
     void handled(std::uint64_t decodedBefore);
+    void bytesNow(const std::uint8_t* data, int size);
+    void reportNow(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
 
     MeterPipeline pipeline_;
     Recording recording_;
@@ -63,6 +74,7 @@ private:
     std::unique_ptr<SerialLink> serial_;
     std::unique_ptr<CableLink> cable_;
     bool readsLinks_ = true;
+    InputHold held_;
     std::function<void()> afterData_;
 };
 

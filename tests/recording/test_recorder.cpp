@@ -164,6 +164,35 @@ TEST(ReadingTable, AMovedTableKeepsFindingItsTexts) {
     EXPECT_EQ(moved.text(row, ReadingTable::Value), "new");
 }
 
+// Texts short enough to sit in the lookup's slots and longer ones, many
+// enough for the lookup to grow several times, each in any field: every one
+// reads back as set and, set again, is found rather than stored twice.
+TEST(ReadingTable, EveryTextIsFoundAgainWhateverItsLengthAndField) {
+    ReadingTable t;
+    QStringList texts;
+    for (int i = 0; i < 3000; ++i)
+        texts << QString::number(i * 7919).repeated(1 + i % 4).left(i % 23);
+    for (int i = 0; i < texts.size(); ++i) {
+        const auto row = t.appendRow();
+        t.setText(row, ReadingTable::Time + i % 5, texts[i]);
+    }
+    const std::size_t bytes = t.memoryBytes();
+    for (int i = texts.size() - 1; i >= 0; --i) {
+        const auto row = t.appendRow();
+        t.setText(row, ReadingTable::Time + (i + 1) % 5, texts[i]);
+        ASSERT_EQ(t.text(row, ReadingTable::Time + (i + 1) % 5), texts[i].left(ReadingTable::kTextSize));
+        ASSERT_EQ(t.text(i, ReadingTable::Time + i % 5), texts[i].left(ReadingTable::kTextSize));
+    }
+    // The second round's rows take cells, and nothing else: no text is pooled again.
+    ReadingTable once, twice;
+    for (int i = 0; i < texts.size(); ++i) {
+        once.appendRow();
+        twice.appendRow();
+        twice.appendRow();
+    }
+    EXPECT_EQ(t.memoryBytes(), bytes + (twice.memoryBytes() - once.memoryBytes()));
+}
+
 // --- Recording rules ---------------------------------------------------------
 
 class Recording : public ::testing::Test {

@@ -53,8 +53,11 @@ void TFCOMM::buildWindow() {
             [this](bool on) { Panel1->setElementLit(LcdElement::LCDsend, on); });
     // A frame half read when the port or cable went away is not finished
     // with the bytes of the stream that follows.
-    connect(linkBar_, &LinkBar::streamBroken, this,
-            [this] { session_.pipeline().assembler().discardPartialFrame(); });
+    connect(linkBar_, &LinkBar::streamBroken, this, [this] { session_.breakStream(); });
+    // The table is loaded or saved on a thread of its own: the link's input
+    // waits meanwhile, and goes on after the file and the journal are done.
+    connect(recording_, &RecordingRegion::fileWorkStarts, this, &TFCOMM::holdInput);
+    connect(recording_, &RecordingRegion::fileWorkEnded, this, &TFCOMM::releaseInput);
     connect(recording_, &RecordingRegion::dataClosed, chart_, &ChartRegion::clearRecords);
     connect(chart_, &ChartRegion::restarted, this, [this] { session_.recording().chartRestarted(); });
     connect(recording_, &RecordingRegion::optionClicked, chart_, &ChartRegion::btFillClick);

@@ -94,6 +94,14 @@ void TFCOMM::HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::
     session_.takeReport(reportId, data, size);
 }
 
+void TFCOMM::holdInput() {
+    session_.holdInput();
+}
+
+void TFCOMM::releaseInput() {
+    session_.releaseInput();
+}
+
 // --- What a decoded frame does to the window -------------------------------
 
 void TFCOMM::frameEnded(std::string_view frameText) {

@@ -35,7 +35,9 @@ public:
     explicit TFCOMM(QWidget* parent = nullptr, std::shared_ptr<HidPlatform> hid = {});
     ~TFCOMM() override;
 
-    // What the port and the cable hand over, as the session takes it.
+    // The serial driver's data handler and the USB cable's report handler.
+    // While a data file is loaded or saved, what they get is held and goes
+    // on, in order, once the file is done.
     void DX22KDATA(const std::uint8_t* data, int size);
     void HidDataDX22K(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size);
 
@@ -98,6 +100,9 @@ private:
     void applyProfile(const MeterProfile& p);
 
     void buildWindow();
+    // The link's input while a data file is loaded or saved.
+    void holdInput();
+    void releaseInput();
     void buildMenu();
     void connectMenu();
     void buildOutsideControls();

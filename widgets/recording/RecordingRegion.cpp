@@ -4,6 +4,7 @@
 #include "core/recording/InputRules.h"
 #include "core/recording/ReadingTableModel.h"
 #include "core/session/MeterSession.h"
+#include "widgets/recording/FileWork.h"
 #include "widgets/recording/ReportView.h"
 #include "widgets/ui/Layout.h"
 #include "widgets/ui/Pictures.h"
@@ -11,6 +12,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -236,21 +238,20 @@ void RecordingRegion::saveasClick() {
         return;
     const QString name = SaveDialog2->selectedFiles().constFirst();
     if (datafiles::isXmlFileName(name)) {
-        const auto result = datafiles::saveXml(cds1, name);
+        const auto result = saveFile(name, datafiles::saveXml);
         if (!result.ok) {
             QMessageBox::critical(window(), QString(),
                                   QStringLiteral("Could not save table to specified file: ") + name +
                                       QStringLiteral(" (") + result.error + QLatin1Char(')'));
             return;
         }
-        emptyJournal();
         return;
     }
     SaveTableAsText(name);
 }
 
 void RecordingRegion::SaveTableAsText(const QString& name) {
-    const auto result = datafiles::saveText(cds1, name);
+    const auto result = saveFile(name, datafiles::saveText);
     if (!result.ok) {
         QMessageBox box(QMessageBox::NoIcon, QString(),
                         QStringLiteral("Could not save table to specified file: ") + name, QMessageBox::Ok,
@@ -258,12 +259,24 @@ void RecordingRegion::SaveTableAsText(const QString& name) {
         box.exec();
         return;
     }
-    emptyJournal();
     if (cds1.rowCount() > 0)
         showNewestRow(static_cast<int>(cds1.rowCount() - 1));
     QMessageBox::information(window(), QString(),
                              QStringLiteral("save table to specified file: ") + name +
                                  QStringLiteral(" Scuss!"));
+}
+
+datafiles::SaveResult RecordingRegion::saveFile(const QString& name, SaveFunction save) {
+    datafiles::SaveResult result;
+    emit fileWorkStarts();
+    FileWork::run(window(), QStringLiteral("Saving %1...").arg(QFileInfo(name).fileName()),
+                  [&](datafiles::Progress& progress) { result = save(cds1, name, &progress); });
+    // Saved: the journal starts again, before the readings that waited are
+    // recorded, so it holds them.
+    if (result.ok)
+        emptyJournal();
+    emit fileWorkEnded();
+    return result;
 }
 
 void RecordingRegion::SpeedButton2Click() {
@@ -277,9 +290,25 @@ void RecordingRegion::SpeedButton2Click() {
 }
 
 void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
-    // Loading leaves the recording counters alone: new readings continue
-    // with the next record number after the loaded rows.
-    const auto result = datafiles::loadTableFile(name, cds1, emptyFirst);
+    // The file is read into a table of its own, so the grid keeps showing
+    // the rows there are while it loads. Loading leaves the recording
+    // counters alone: new readings continue with the next record number
+    // after the loaded rows.
+    ReadingTable loaded;
+    datafiles::LoadResult result;
+    emit fileWorkStarts();
+    FileWork::run(window(), QStringLiteral("Loading %1...").arg(QFileInfo(name).fileName()),
+                  [&](datafiles::Progress& progress) {
+                      result = datafiles::loadTableFile(name, loaded, false, &progress);
+                  });
+    if (emptyFirst)
+        cds1.clear();
+    // A packet replaces the table; a text table's rows, those before a
+    // failing line too, are appended.
+    if (result.replaced)
+        cds1 = std::move(loaded);
+    else
+        cds1.appendRows(std::move(loaded));
     // The rows recorded are gone with the table they were in; rows loaded
     // from a text file are in that file already.
     if (result.replaced || emptyFirst)
@@ -290,6 +319,7 @@ void RecordingRegion::LoadTableFile(const QString& name, bool emptyFirst) {
         Data1->rowsAppended();
         Data1->flush();
     }
+    emit fileWorkEnded();
     if (!result.ok) {
         QMessageBox box(QMessageBox::Critical, QStringLiteral("Error"),
                         QStringLiteral("Failed to Load File!"), QMessageBox::Ok, window());

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/recording/DataFiles.h"
 #include "core/recording/Journal.h"
 #include "core/recording/ReadingTable.h"
 #include "core/recording/Recorder.h"
@@ -54,7 +55,9 @@ public:
     bool INDataToTable(const Reading& r);
 
     // Writes the text table and tells the outcome; reads either format into
-    // the table (appending text rows, replacing it with an XML packet).
+    // the table (appending text rows, replacing it with an XML packet). Both
+    // run on a thread of their own and return when done (FileWork), the
+    // table unchanged meanwhile.
     void SaveTableAsText(const QString& name);
     void LoadTableFile(const QString& name, bool emptyFirst);
 
@@ -86,12 +89,20 @@ signals:
     // "Repeat" or "Continue Record" was clicked; the stored layout runs the
     // chart's fill handler for both.
     void optionClicked();
+    // A data file is about to be loaded or saved: nothing may change the
+    // table until fileWorkEnded(), sent once the file and the journal are
+    // done and before any message about the outcome.
+    void fileWorkStarts();
+    void fileWorkEnded();
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     void setRecordLimit(int limit, QAction* item);
+    using SaveFunction = datafiles::SaveResult (*)(const ReadingTable&, const QString&, datafiles::Progress*);
+    // Saves the table with `save` (FileWork); a good save empties the journal.
+    datafiles::SaveResult saveFile(const QString& name, SaveFunction save);
     void showNewestRow(int row);
     // Saved, or gone with the table: the journal starts again.
     void emptyJournal();

@@ -126,7 +126,9 @@ PlotSurface::PlotSurface(QCustomPlot* plot)
 
     replotTimer_->setSingleShot(true);
     replotTimer_->setInterval(500);
-    connect(replotTimer_, &QTimer::timeout, plot_, [this] { plot_->replot(); });
+    // The new picture is shown by the window's next paint, with whatever
+    // else that pass changed, rather than by a paint of its own at once.
+    connect(replotTimer_, &QTimer::timeout, plot_, [this] { plot_->replot(QCustomPlot::rpQueuedRefresh); });
 }
 
 QCPGraph* PlotSurface::series(int index) const {

@@ -1,6 +1,7 @@
 #include "widgets/lcd/LcdPanel.h"
 
 #include <QFont>
+#include <QPaintEvent>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPainterPathStroker>
@@ -263,7 +264,10 @@ LcdPanel::LcdPanel(QWidget* parent) : QFrame(parent) {
     QPalette pal = palette();
     pal.setColor(QPalette::Window, Qt::white);
     setPalette(pal);
-    setAutoFillBackground(true);
+    // The paint covers every pixel it is asked for with the face's picture,
+    // which is white where nothing is drawn; filling it white first as well
+    // would only be painted over.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     for (LcdElement e : kDigitElements)
         lit_.light(e);
 }
@@ -366,7 +370,7 @@ const Sprites& sprites(qreal dpr) {
 
 } // namespace
 
-void LcdPanel::paintEvent(QPaintEvent* /*event*/) {
+void LcdPanel::paintEvent(QPaintEvent* event) {
     const qreal dpr = devicePixelRatioF();
     // The unlit picture (white face, ghost segments, the bar's empty scale)
     // changes only with the bar's maximum; everything lit is blitted on top.
@@ -396,7 +400,12 @@ void LcdPanel::paintEvent(QPaintEvent* /*event*/) {
     }
 
     QPainter p(this);
-    p.drawPixmap(0, 0, background_);
+    // Only the rectangles asked for, each on its own: the raster engine
+    // splits a blit over more than about a hundred lines across its thread
+    // pool, which for the whole face would wake two threads on every frame.
+    for (const QRect& r : event->region())
+        p.drawPixmap(QRectF(r), background_,
+                     QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
     const Sprites& sp = sprites(dpr);
     for (int i = 0; i < 5; ++i) {
         const unsigned mask = lit_.isLit(kDigitElements[i]) ? segmentMask(digits_[i]) : 0;

@@ -190,6 +190,10 @@ void LimitsPanel::showLatest() {
         CONok->setVisible(CONok->isHidden());
         CONokN->setVisible(CONok->isHidden());
         linkSwapPending_ = false;
+        // A widget shown asks for its repaint with an event of its own, which
+        // is queued behind this pass's paint and would make a second paint of
+        // the picture and everything under it. Taken now, it joins this one.
+        QCoreApplication::sendPostedEvents(CONok->isHidden() ? CONokN : CONok, QEvent::UpdateLater);
     }
 }
 

@@ -209,7 +209,7 @@ std::uint32_t ReadingTable::TextPool::intern(QStringView text) {
 }
 
 void ReadingTable::TextPool::grow() {
-    std::vector<Slot> grown(std::max<std::size_t>(64, slots_.size() * 2));
+    std::vector<Slot> grown(std::max<std::size_t>(16, slots_.size() * 2));
     const std::size_t mask = grown.size() - 1;
     for (const Slot& slot : slots_) {
         if (slot.number == kFree)

@@ -49,8 +49,11 @@ public:
     void setInt(qsizetype row, int field, std::int32_t v);
     // Stores at most the first 20 characters.
     void setText(qsizetype row, int field, QStringView v);
-    // Gives text field `field` of `row` the text the same field of `from` has.
-    void copyText(qsizetype row, int field, qsizetype from) { cells_[field][row] = cells_[field][from]; }
+    // A set text field's number in the table's pool of texts, and the text
+    // of that number set into a field: for loaders that meet the same texts
+    // again and again. A number stays good until the table is cleared.
+    std::uint32_t textNumber(qsizetype row, int field) const { return cells_[field][row]; }
+    void setTextNumber(qsizetype row, int field, std::uint32_t number) { cells_[field][row] = number; }
     // For loaders of many rows: a table of many different texts finds each
     // in a pool too large for the processor's caches, and waits for memory
     // twice (the text's slot, then its characters). A loader that calls

@@ -521,9 +521,15 @@ qsizetype nextTabOrQuote(const char* bytes, qsizetype i, qsizetype n) {
 
 // Lines as the program writes them, columns between tabs and no quote
 // anywhere, go into the table straight from their bytes: the same rows the
-// general splitting makes of them, without a string for every column. Each
-// row goes in a few lines after it was read, its texts' places in the pool
-// fetched from memory meanwhile (ReadingTable::prefetchText, prefetchChars).
+// general splitting makes of them, without a string for every column.
+//
+// Two things spare the text lookup most of its work. Each column remembers
+// the texts it had last (the functions, units and judgements of a recording
+// are a handful, and a second holds many rows): a text among them is neither
+// converted nor looked up, its row gets the text's number in the pool
+// straight away. And each row goes in a few lines after it was read, the
+// places in the pool of its other texts fetched from memory meanwhile
+// (ReadingTable::prefetchText, prefetchChars).
 class PlainRows {
 public:
     explicit PlainRows(ReadingTable& table) : table_(table) {}
@@ -536,6 +542,8 @@ public:
 private:
     static constexpr int kFields = ReadingTable::FieldCount;
     static constexpr int kAhead = 16;
+    static constexpr int kRecent = 4;
+    using Text = std::array<char16_t, ReadingTable::kTextSize>;
     // The table's fields, fixed: the integers first and last, the texts between.
     static constexpr bool isText(int field) {
         return field != ReadingTable::No && field != ReadingTable::NVal;
@@ -545,26 +553,56 @@ private:
         std::array<std::int32_t, kFields> ints{};
         std::array<std::int8_t, kFields> length{}; // of a text; -1: the column is null
         std::array<std::uint32_t, kFields> hash{}; // from prefetchText()
-        std::array<bool, kFields> same{};          // the text of the row before: not in `texts`
-        std::array<std::array<char16_t, ReadingTable::kTextSize>, kFields> texts;
+        std::array<bool, kFields> known{};         // a recent text: its number is in `number`
+        std::array<std::uint32_t, kFields> number{};
+        std::array<Text, kFields> texts; // the others
+    };
+    struct Recent {
+        std::int8_t length = -1; // -1: nothing yet
+        Text text;
+        std::uint32_t number = 0;
     };
     bool parse(QByteArrayView line, Row& row, bool* empty) const;
-    // Keeps the texts of a row taken as the row before the next.
-    void remember(const Row& row);
+    // The number of `column`'s text if the field had it lately.
+    bool recentNumber(int field, QByteArrayView column, std::uint32_t* number) const;
+    void rememberNumber(int field, const Text& text, int length, std::uint32_t number);
     void put(const Row& row);
 
     ReadingTable& table_;
     std::array<Row, kAhead> queue_;
     int first_ = 0;
     int queued_ = 0;
-    // The texts of the last row taken, a field's length -1 when it had none.
-    // Most columns repeat the row before (the function, the unit, the
-    // judgement, the second): such a text is neither converted nor looked up
-    // but copied from that row's cell.
-    std::array<std::array<char16_t, ReadingTable::kTextSize>, kFields> lastTexts_;
-    std::array<std::int8_t, kFields> lastLength_ = {-1, -1, -1, -1, -1, -1, -1};
-    qsizetype lastRow_ = -1; // where the last row put went in the table
+    std::array<std::array<Recent, kRecent>, kFields> recent_;
+    std::array<int, kFields> nextRecent_{};
 };
+
+bool PlainRows::recentNumber(int field, QByteArrayView column, std::uint32_t* number) const {
+    const qsizetype n = column.size();
+    for (const Recent& r : recent_[field]) {
+        // Texts that differ mostly differ at their end (the second, the last digit).
+        if (r.length != n || r.text[n - 1] != static_cast<unsigned char>(column[n - 1]))
+            continue;
+        qsizetype i = 0;
+        while (i < n - 1 && r.text[i] == static_cast<unsigned char>(column[i]))
+            ++i;
+        if (i == n - 1) {
+            *number = r.number;
+            return true;
+        }
+    }
+    return false;
+}
+
+void PlainRows::rememberNumber(int field, const Text& text, int length, std::uint32_t number) {
+    for (const Recent& r : recent_[field])
+        if (r.number == number && r.length == length)
+            return;
+    Recent& r = recent_[field][nextRecent_[field]];
+    nextRecent_[field] = (nextRecent_[field] + 1) % kRecent;
+    r.length = static_cast<std::int8_t>(length);
+    std::copy_n(text.data(), length, r.text.data());
+    r.number = number;
+}
 
 bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) const {
     // Where each column starts and how long it is; nothing is set before it is needed.
@@ -598,9 +636,11 @@ bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) const {
         --count;
     *empty = count == 0;
     for (int k = 0; k < count; ++k) {
-        const QByteArrayView column(begin[k], size[k]);
+        // The table keeps the first kTextSize characters; Latin-1 has one unit each.
+        const QByteArrayView column(
+            begin[k], isText(k) ? std::min<qsizetype>(size[k], ReadingTable::kTextSize) : size[k]);
         row.length[k] = -1;
-        row.same[k] = false;
+        row.known[k] = false;
         if (column.isEmpty())
             continue;
         if (!isText(k)) {
@@ -609,18 +649,11 @@ bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) const {
             row.length[k] = 0;
             continue;
         }
-        // The table keeps the first kTextSize characters; Latin-1 has one unit each.
-        const qsizetype n = std::min<qsizetype>(column.size(), ReadingTable::kTextSize);
-        row.length[k] = static_cast<std::int8_t>(n);
-        // Texts that differ mostly differ at their end (the second, the last digit).
-        row.same[k] =
-            lastLength_[k] == n && lastTexts_[k][n - 1] == static_cast<unsigned char>(column[n - 1]);
-        for (qsizetype i = 0; i < n - 1 && row.same[k]; ++i)
-            row.same[k] = lastTexts_[k][i] == static_cast<unsigned char>(column[i]);
-        if (row.same[k])
-            continue;
-        for (qsizetype i = 0; i < n; ++i)
-            row.texts[k][i] = static_cast<unsigned char>(column[i]);
+        row.length[k] = static_cast<std::int8_t>(column.size());
+        row.known[k] = recentNumber(k, column, &row.number[k]);
+        if (!row.known[k])
+            for (qsizetype i = 0; i < column.size(); ++i)
+                row.texts[k][i] = static_cast<unsigned char>(column[i]);
     }
     row.count = count;
     return true;
@@ -639,10 +672,9 @@ PlainLine PlainRows::add(QByteArrayView line) {
     if (empty)
         return PlainLine::Empty;
     for (int k = 0; k < row.count; ++k)
-        row.hash[k] = isText(k) && row.length[k] > 0 && !row.same[k]
+        row.hash[k] = isText(k) && row.length[k] > 0 && !row.known[k]
                           ? table_.prefetchText(k, QStringView(row.texts[k].data(), row.length[k]))
                           : 0;
-    remember(row);
     ++queued_;
     // Half way through the queue, a row's slots have come: now its characters.
     if (queued_ > kAhead / 2) {
@@ -653,32 +685,20 @@ PlainLine PlainRows::add(QByteArrayView line) {
     return PlainLine::Taken;
 }
 
-void PlainRows::remember(const Row& row) {
-    for (int k = 0; k < kFields; ++k) {
-        if (!isText(k))
-            continue;
-        if (k >= row.count || row.length[k] <= 0) {
-            lastLength_[k] = -1;
-        } else if (!row.same[k]) {
-            std::copy_n(row.texts[k].data(), row.length[k], lastTexts_[k].data());
-            lastLength_[k] = row.length[k];
-        }
-    }
-}
-
 void PlainRows::put(const Row& r) {
     const qsizetype row = table_.appendRow();
     for (int k = 0; k < r.count; ++k) {
         if (r.length[k] < 0)
             continue;
-        if (!isText(k))
+        if (!isText(k)) {
             table_.setInt(row, k, r.ints[k]);
-        else if (r.same[k])
-            table_.copyText(row, k, lastRow_);
-        else
+        } else if (r.known[k]) {
+            table_.setTextNumber(row, k, r.number[k]);
+        } else {
             table_.setText(row, k, QStringView(r.texts[k].data(), r.length[k]));
+            rememberNumber(k, r.texts[k], r.length[k], table_.textNumber(row, k));
+        }
     }
-    lastRow_ = row;
 }
 
 qsizetype PlainRows::flush() {

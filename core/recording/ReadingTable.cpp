@@ -251,10 +251,10 @@ void ReadingTable::setText(qsizetype row, int field, QStringView v) {
     nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
 }
 
-void ReadingTable::copyText(qsizetype row, int field, qsizetype from) {
-    Q_ASSERT(!isInteger(field));
-    cells_[field].set(static_cast<std::size_t>(row), cells_[field][static_cast<std::size_t>(from)]);
-    nulls_[row] = static_cast<std::uint8_t>((nulls_[row] & ~bit(field)) | (nulls_[from] & bit(field)));
+void ReadingTable::setTextNumber(qsizetype row, int field, std::uint32_t number) {
+    Q_ASSERT(!isInteger(field) && number < pools_[field].size());
+    cells_[field].set(static_cast<std::size_t>(row), number);
+    nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
 }
 
 void ReadingTable::setNull(qsizetype row, int field) {

@@ -54,8 +54,13 @@ public:
     void setInt(qsizetype row, int field, std::int32_t v);
     // Stores at most the first 20 characters.
     void setText(qsizetype row, int field, QStringView v);
-    // Gives text field `field` of `row` what the same field of row `from` has.
-    void copyText(qsizetype row, int field, qsizetype from);
+    // A set text field's number in its field's pool of texts, and the text of
+    // that number set into the same field: for loaders that meet the same
+    // texts again and again. A number stays good until the table is cleared.
+    std::uint32_t textNumber(qsizetype row, int field) const {
+        return cells_[field][static_cast<std::size_t>(row)];
+    }
+    void setTextNumber(qsizetype row, int field, std::uint32_t number);
     // For loaders of many rows: a table of many different texts finds each
     // in a pool too large for the processor's caches, and waits for memory
     // twice (the text's slot, then its characters). A loader that calls

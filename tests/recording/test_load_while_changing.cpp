@@ -40,7 +40,7 @@ ReadingTable readings(int rows, int first) {
         t.setText(row, ReadingTable::Value, QString::number(first + i));
         t.setText(row, ReadingTable::Unit, u"V");
         t.setText(row, ReadingTable::Judge, u"Pass");
-        t.setText(row, ReadingTable::NVal, QString::number(first + i));
+        t.setInt(row, ReadingTable::NVal, first + i);
     }
     return t;
 }

@@ -2,7 +2,8 @@
 # Builds and runs the tests under the sanitizers, each in a build tree of its
 # own: every test with AddressSanitizer and UndefinedBehaviorSanitizer, and
 # the tests of the threaded parts (the HID read thread, the journal's writer,
-# the serial link and its waiting) with ThreadSanitizer. Any report fails.
+# the data files' worker, the serial link and its waiting) with
+# ThreadSanitizer. Any report fails.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 voltaro_install_packages
@@ -32,4 +33,4 @@ cmake --build "$tsan_build" -j2 --target voltaro_hid_tests voltaro_link_tests vo
 # checked on its own.
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$VOLTARO_ROOT/scripts/tsan-suppressions.txt" \
     ctest --test-dir "$tsan_build" --output-on-failure -j2 --timeout 600 \
-    -R '^(HidDevice|HidController|JournalTest|JournalFolder|JournalWindow|TextTableFile|VoltaroLogRecording|ComPortDriverTest|LinkManager|PortComesAndGoes|UsbLink)\.'
+    -R '^(HidDevice|HidController|JournalTest|JournalFolder|JournalWindow|TextTableFile|VoltaroLogRecording|ComPortDriverTest|LinkManager|PortComesAndGoes|UsbLink|LinkDuringFileWork|DataFilesWindow)\.'

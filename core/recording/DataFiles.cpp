@@ -562,9 +562,9 @@ private:
         Text text;
         std::uint32_t number = 0;
     };
-    bool parse(QByteArrayView line, Row& row, bool* empty) const;
+    bool parse(QByteArrayView line, Row& row, bool* empty);
     // The number of `column`'s text if the field had it lately.
-    bool recentNumber(int field, QByteArrayView column, std::uint32_t* number) const;
+    bool recentNumber(int field, QByteArrayView column, std::uint32_t* number);
     void rememberNumber(int field, const Text& text, int length, std::uint32_t number);
     void put(const Row& row);
 
@@ -574,9 +574,17 @@ private:
     int queued_ = 0;
     std::array<std::array<Recent, kRecent>, kFields> recent_;
     std::array<int, kFields> nextRecent_{};
+    // A column of ever new texts (the values, the times of a fast meter)
+    // gains nothing from remembering: it is asked again only every
+    // kRetry rows after it has missed kGiveUp times in a row.
+    static constexpr int kGiveUp = 64;
+    static constexpr int kRetry = 4096;
+    std::array<int, kFields> misses_{};
 };
 
-bool PlainRows::recentNumber(int field, QByteArrayView column, std::uint32_t* number) const {
+bool PlainRows::recentNumber(int field, QByteArrayView column, std::uint32_t* number) {
+    if (misses_[field] >= kGiveUp && ++misses_[field] < kGiveUp + kRetry)
+        return false;
     const qsizetype n = column.size();
     for (const Recent& r : recent_[field]) {
         // Texts that differ mostly differ at their end (the second, the last digit).
@@ -587,13 +595,20 @@ bool PlainRows::recentNumber(int field, QByteArrayView column, std::uint32_t* nu
             ++i;
         if (i == n - 1) {
             *number = r.number;
+            misses_[field] = 0;
             return true;
         }
     }
+    // After a pause, one more miss gives up again.
+    misses_[field] = misses_[field] >= kGiveUp ? kGiveUp - 1 : misses_[field];
+    ++misses_[field];
     return false;
 }
 
 void PlainRows::rememberNumber(int field, const Text& text, int length, std::uint32_t number) {
+    // While the column is not asked, only the rows just before it is asked again are remembered.
+    if (misses_[field] >= kGiveUp && misses_[field] < kGiveUp + kRetry - 2 * kAhead)
+        return;
     for (const Recent& r : recent_[field])
         if (r.number == number && r.length == length)
             return;
@@ -604,7 +619,7 @@ void PlainRows::rememberNumber(int field, const Text& text, int length, std::uin
     r.number = number;
 }
 
-bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) const {
+bool PlainRows::parse(QByteArrayView line, Row& row, bool* empty) {
     // Where each column starts and how long it is; nothing is set before it is needed.
     const char* begin[kFields];
     qsizetype size[kFields];
@@ -695,7 +710,7 @@ void PlainRows::put(const Row& r) {
         } else if (r.known[k]) {
             table_.setTextNumber(row, k, r.number[k]);
         } else {
-            table_.setText(row, k, QStringView(r.texts[k].data(), r.length[k]));
+            table_.setText(row, k, QStringView(r.texts[k].data(), r.length[k]), r.hash[k]);
             rememberNumber(k, r.texts[k], r.length[k], table_.textNumber(row, k));
         }
     }

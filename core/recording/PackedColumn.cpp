@@ -33,23 +33,11 @@ std::uint32_t PackedColumn::Chunk::offset(std::size_t j) const {
     }
 }
 
-void PackedColumn::Chunk::putOffset(std::size_t j, std::uint32_t offset) {
-    switch (width) {
-    case 1: bytes[j] = static_cast<std::uint8_t>(offset); break;
-    case 2: {
-        const auto v = static_cast<std::uint16_t>(offset);
-        std::memcpy(bytes.get() + 2 * j, &v, sizeof v);
-        break;
-    }
-    default: std::memcpy(bytes.get() + 4 * j, &offset, sizeof offset); break;
-    }
-}
-
 std::size_t PackedColumn::filled(std::size_t chunk) const {
     return std::min(kChunkSize, size_ - chunk * kChunkSize);
 }
 
-void PackedColumn::append() {
+void PackedColumn::appendToNewRoom() {
     if (size_ == chunks_.size() * kChunkSize) {
         Chunk c;
         c.capacity = chunks_.empty() ? kFirstCapacity : static_cast<std::uint32_t>(kChunkSize);
@@ -75,15 +63,13 @@ void PackedColumn::clear() {
     size_ = 0;
 }
 
-void PackedColumn::set(std::size_t i, std::uint32_t code) {
-    Chunk& c = chunks_[i / kChunkSize];
+void PackedColumn::widenRange(Chunk& c, std::size_t chunk, std::uint32_t code) {
     const std::uint32_t lo = std::min(c.lo, code);
     const std::uint32_t hi = std::max(c.hi, code);
     if (code < c.base || code - c.base > largestOffset(c.width))
-        reencode(c, filled(i / kChunkSize), lo, hi);
+        reencode(c, filled(chunk), lo, hi);
     c.lo = lo;
     c.hi = hi;
-    c.putOffset(i % kChunkSize, code - c.base);
 }
 
 void PackedColumn::reencode(Chunk& c, std::size_t filled, std::uint32_t lo, std::uint32_t hi) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <vector>
 
@@ -28,11 +29,22 @@ public:
     static constexpr std::size_t kChunkSize = 65536;
 
     std::size_t size() const { return size_; }
-    // Appends a cell that is not set.
-    void append();
+    // Appends a cell that is not set. Inline, as set(): a loaded table calls
+    // them for every cell; only a new chunk or a re-encoding leaves the header.
+    void append() {
+        if (size_ < chunks_.size() * kChunkSize && size_ != chunks_[0].capacity)
+            ++size_;
+        else
+            appendToNewRoom();
+    }
     void clear();
 
-    void set(std::size_t i, std::uint32_t code);
+    void set(std::size_t i, std::uint32_t code) {
+        Chunk& c = chunks_[i / kChunkSize];
+        if (code < c.lo || code > c.hi)
+            widenRange(c, i / kChunkSize, code);
+        c.putOffset(i % kChunkSize, code - c.base);
+    }
     std::uint32_t operator[](std::size_t i) const {
         const Chunk& c = chunks_[i / kChunkSize];
         return c.base + c.offset(i % kChunkSize);
@@ -55,11 +67,25 @@ private:
         std::uint8_t width = 1;
 
         std::uint32_t offset(std::size_t j) const;
-        void putOffset(std::size_t j, std::uint32_t offset);
+        void putOffset(std::size_t j, std::uint32_t offset) {
+            switch (width) {
+            case 1: bytes[j] = static_cast<std::uint8_t>(offset); break;
+            case 2: {
+                const auto v = static_cast<std::uint16_t>(offset);
+                std::memcpy(bytes.get() + 2 * j, &v, sizeof v);
+                break;
+            }
+            default: std::memcpy(bytes.get() + 4 * j, &offset, sizeof offset); break;
+            }
+        }
     };
 
     // The cells the chunk holds, set or not.
     std::size_t filled(std::size_t chunk) const;
+    void appendToNewRoom();
+    // A code outside the chunk's range so far: the range takes it in, and
+    // the chunk is re-encoded when its offsets do not reach the code.
+    void widenRange(Chunk& c, std::size_t chunk, std::uint32_t code);
     void growFirstChunk();
     void reencode(Chunk& c, std::size_t filled, std::uint32_t lo, std::uint32_t hi);
 

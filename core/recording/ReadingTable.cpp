@@ -178,11 +178,11 @@ void ReadingTable::TextPool::prefetchChars(std::uint32_t hash) const {
     }
 }
 
-std::uint32_t ReadingTable::TextPool::intern(QStringView text) {
+std::uint32_t ReadingTable::TextPool::intern(QStringView text, std::uint32_t known) {
     const QStringView key = kept(text);
     if (hint_ != kFree && holdsChars(slots_[hint_], key))
         return slots_[hint_].number;
-    const std::uint32_t hash = hashOf(key);
+    const std::uint32_t hash = known != 0 ? known : hashOf(key);
     if ((texts_.size() + 1) * 2 > static_cast<qsizetype>(slots_.size()))
         grow();
     const std::size_t mask = slots_.size() - 1;
@@ -246,8 +246,12 @@ void ReadingTable::setInt(qsizetype row, int field, std::int32_t v) {
 }
 
 void ReadingTable::setText(qsizetype row, int field, QStringView v) {
+    setText(row, field, v, 0);
+}
+
+void ReadingTable::setText(qsizetype row, int field, QStringView v, std::uint32_t hash) {
     Q_ASSERT(!isInteger(field));
-    cells_[field].set(static_cast<std::size_t>(row), pools_[field].intern(v));
+    cells_[field].set(static_cast<std::size_t>(row), pools_[field].intern(v, hash));
     nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
 }
 

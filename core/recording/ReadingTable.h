@@ -54,6 +54,8 @@ public:
     void setInt(qsizetype row, int field, std::int32_t v);
     // Stores at most the first 20 characters.
     void setText(qsizetype row, int field, QStringView v);
+    // The same with the hash prefetchText() returned for `v` (0: none).
+    void setText(qsizetype row, int field, QStringView v, std::uint32_t hash);
     // A set text field's number in its field's pool of texts, and the text of
     // that number set into the same field: for loaders that meet the same
     // texts again and again. A number stays good until the table is cleared.
@@ -94,8 +96,9 @@ private:
     class TextPool {
     public:
         static constexpr std::uint32_t kNone = 0xFFFFFFFFu; // no text's number
-        // The number of `text` (cut to kTextSize), pooled now if it is new.
-        std::uint32_t intern(QStringView text);
+        // The number of `text` (cut to kTextSize), pooled now if it is new;
+        // `hash` is the one prefetch() returned for it, or 0.
+        std::uint32_t intern(QStringView text, std::uint32_t hash = 0);
         const QString& at(std::uint32_t number) const { return texts_[static_cast<qsizetype>(number)]; }
         std::uint32_t size() const { return static_cast<std::uint32_t>(texts_.size()); }
         void clear();

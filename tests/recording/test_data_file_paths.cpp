@@ -342,6 +342,23 @@ TEST(DataFilePaths, ATextTableLoadsThroughThePlainLinePathAsThroughTheGeneralOne
     }
 }
 
+// A long table whose columns change their ways: texts new in every row for a
+// while, then a few taking turns, then new ones again. The plain-line path
+// stops remembering a column's texts while they keep being new and looks
+// again later; the rows are the same either way.
+TEST(DataFilePaths, ALongTableWhoseColumnsChangeTheirWaysLoadsAsThroughTheGeneralPath) {
+    QByteArray file = "No\tTime\tDC/AC\tValue\tUnit\tAUTO\r\n";
+    for (int i = 0; i < 20000; ++i) {
+        const bool varied = i < 6000 || i >= 14000;
+        const QByteArray value = varied ? QByteArray::number(i) : QByteArray::number(i % 3);
+        const QByteArray unit = i % 9000 < 4500 ? QByteArray("V") : "u" + QByteArray::number(i);
+        file += QByteArray::number(i + 1) + "\t10:" + QByteArray::number(i / 60 % 60) + "\t" +
+                (i % 2 ? "DC" : "AC") + "\t" + value + "\t" + unit + "\tPass\r\n";
+    }
+    ASSERT_NO_FATAL_FAILURE(expectAlike(file, loadText, generalText));
+    EXPECT_EQ(load(file, loadText).result.rowsAdded, 20000);
+}
+
 // Rows moved into a table already holding rows keep their texts, and the
 // pool of texts stays one: what was there keeps its texts too.
 TEST(DataFilePaths, RowsAppendedFromAnotherTableKeepEveryField) {

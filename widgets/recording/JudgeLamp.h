@@ -1,5 +1,7 @@
 #pragma once
 
+#include "widgets/ui/PaintMemo.h"
+
 #include <QColor>
 #include <QWidget>
 
@@ -13,12 +15,15 @@ public:
 
     void setBrushColor(const QColor& c);
     QColor brushColor() const { return color_; }
+    // Paints that copied the circle painted before.
+    qint64 copiedPaints() const { return memo_.copied(); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     QColor color_;
+    PaintMemo memo_;
 };
 
 } // namespace voltaro

@@ -4,6 +4,7 @@
 #include "core/recording/InputRules.h"
 #include "core/recording/UnitSymbols.h"
 #include "widgets/recording/JudgeLamp.h"
+#include "widgets/recording/PanelPictures.h"
 #include "widgets/ui/Layout.h"
 #include "widgets/ui/Pictures.h"
 
@@ -53,6 +54,10 @@ LimitsPanel::LimitsPanel(QWidget* parent, QWidget* outside, MeterPipeline& pipel
     T1VALUE->setFont(uiFont(21));
     T1VALUE->setReadOnly(true);
     T1VALUE->setFocusPolicy(Qt::NoFocus);
+    // Its text changes with every reading, its panel never does.
+    auto* panelPictures = new PanelPictures;
+    panelPictures->setParent(T1VALUE);
+    T1VALUE->setStyle(panelPictures);
     QPalette tip = T1VALUE->palette();
     tip.setColor(QPalette::Base, tip.color(QPalette::ToolTipBase));
     T1VALUE->setPalette(tip);

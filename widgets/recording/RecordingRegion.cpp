@@ -4,6 +4,7 @@
 #include "core/recording/InputRules.h"
 #include "core/recording/ReadingTableModel.h"
 #include "core/session/MeterSession.h"
+#include "widgets/recording/CellPictures.h"
 #include "widgets/recording/FileWork.h"
 #include "widgets/recording/ReportView.h"
 #include "widgets/ui/Layout.h"
@@ -100,6 +101,7 @@ RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitI
     DBGrid1->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
     DBGrid1->setWordWrap(false);
+    DBGrid1->setItemDelegate(new CellPictures(DBGrid1));
     for (int c = 0; c < ReadingTableModel::ColumnCount; ++c)
         if (const int width = ReadingTableModel::columnWidth(c); width > 0)
             DBGrid1->setColumnWidth(c, width);

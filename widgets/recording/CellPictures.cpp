@@ -1,0 +1,91 @@
+#include "widgets/recording/CellPictures.h"
+
+#include <QAbstractItemView>
+#include <QApplication>
+#include <QPaintEngine>
+#include <QPainter>
+
+namespace voltaro {
+
+namespace {
+
+constexpr int kLargestCell = 256 * 64;
+
+// The image a painter draws into, when it is one and nothing scales it.
+const QImage* plainSurface(QPainter* painter) {
+    QPaintEngine* engine = painter->paintEngine();
+    if (!engine || engine->type() != QPaintEngine::Raster)
+        return nullptr;
+    const QTransform t = painter->deviceTransform();
+    if (t.type() > QTransform::TxTranslate || t.dx() != qRound(t.dx()) || t.dy() != qRound(t.dy()))
+        return nullptr;
+    const auto* image = dynamic_cast<const QImage*>(engine->paintDevice());
+    return image && image->devicePixelRatio() == 1.0 ? image : nullptr;
+}
+
+} // namespace
+
+size_t qHash(const CellPictures::Key& key, size_t seed) noexcept {
+    return qHashMulti(seed, key.text, key.width, key.height, key.state, key.features, key.alignment,
+                      key.elide);
+}
+
+CellPictures::CellPictures(QObject* parent) : QStyledItemDelegate(parent) {}
+
+void CellPictures::paint(QPainter* painter, const QStyleOptionViewItem& option,
+                         const QModelIndex& index) const {
+    QStyleOptionViewItem opt = option;
+    initStyleOption(&opt, index);
+    const auto* view = qobject_cast<const QAbstractItemView*>(opt.widget);
+    const QImage* surface = view ? plainSurface(painter) : nullptr;
+    const QWidget* viewport = view ? view->viewport() : nullptr;
+    const QBrush backdrop = viewport ? viewport->palette().brush(viewport->backgroundRole()) : QBrush();
+    const bool plain =
+        surface && viewport->autoFillBackground() && backdrop.style() == Qt::SolidPattern &&
+        backdrop.color().alpha() == 255 && opt.icon.isNull() &&
+        !(opt.features & (QStyleOptionViewItem::HasCheckIndicator | QStyleOptionViewItem::HasDecoration)) &&
+        opt.backgroundBrush.style() == Qt::NoBrush && !opt.rect.isEmpty() &&
+        opt.rect.width() * opt.rect.height() <= kLargestCell;
+    if (!plain) {
+        QStyledItemDelegate::paint(painter, option, index);
+        return;
+    }
+
+    QStyle* style = view->style();
+    const Look look{opt.font,          opt.palette.cacheKey(),     style, backdrop.color().rgba(),
+                    surface->format(), surface->devicePixelRatio()};
+    if (!(look == look_)) {
+        pictures_.clear();
+        look_ = look;
+    }
+    Key key{opt.text,
+            opt.rect.width(),
+            opt.rect.height(),
+            static_cast<int>(opt.state),
+            static_cast<int>(opt.features),
+            static_cast<int>(opt.displayAlignment) | (opt.direction == Qt::RightToLeft ? 1 << 30 : 0),
+            opt.textElideMode};
+    if (const QImage* picture = pictures_.object(key)) {
+        painter->drawImage(opt.rect.topLeft(), *picture);
+        ++copied_;
+        return;
+    }
+
+    // Drawn as the view draws a cell: its background, the row's panel, then the item.
+    auto picture = std::make_unique<QImage>(opt.rect.size(), surface->format());
+    picture->fill(backdrop.color());
+    {
+        QPainter p(picture.get());
+        p.setFont(viewport->font());
+        p.setPen(viewport->palette().color(viewport->foregroundRole()));
+        QStyleOptionViewItem at = opt;
+        at.rect.moveTo(0, 0);
+        style->drawPrimitive(QStyle::PE_PanelItemViewRow, &at, &p, view);
+        style->drawControl(QStyle::CE_ItemViewItem, &at, &p, view);
+    }
+    painter->drawImage(opt.rect.topLeft(), *picture);
+    ++drawn_;
+    pictures_.insert(std::move(key), picture.release());
+}
+
+} // namespace voltaro

@@ -1,0 +1,48 @@
+#pragma once
+
+#include <QImage>
+#include <QRect>
+
+#include <array>
+
+class QPainter;
+
+namespace voltaro {
+
+// Remembers one painted picture with the pixels it was painted over, and
+// paints it again by copying when the same thing is to be painted over the
+// same pixels. What is shown is then exactly what painting would show:
+//
+//     if (!memo.replay(painter, rect, key)) {
+//         ...paint...
+//         memo.keep(painter);
+//     }
+//
+// Painters that scale, or that paint only part of `rect` now (outside a
+// repaint's region the image still holds an earlier paint), always paint.
+class PaintMemo {
+public:
+    // Everything but the size and the pixels under it that the picture depends on.
+    using Key = std::array<qint64, 4>;
+
+    // True when the picture was copied; false when the caller paints, and
+    // then calls keep() with the same painter.
+    bool replay(QPainter* painter, const QRect& rect, const Key& key);
+    void keep(QPainter* painter);
+
+    qint64 copied() const { return copied_; }
+    qint64 painted() const { return painted_; }
+
+private:
+    Key key_{};
+    QRect rect_;      // in the painter's coordinates
+    QRect onSurface_; // in its image's
+    QImage under_;    // the pixels it was painted over
+    QImage picture_;  // and with it painted
+    QImage pending_;  // the pixels under a paint going on now
+    bool canKeep_ = false;
+    qint64 copied_ = 0;
+    qint64 painted_ = 0;
+};
+
+} // namespace voltaro

@@ -406,21 +406,28 @@ void LcdPanel::paintEvent(QPaintEvent* event) {
     for (const QRect& r : event->region())
         p.drawPixmap(QRectF(r), background_,
                      QRectF(r.x() * dpr, r.y() * dpr, r.width() * dpr, r.height() * dpr));
+    // A repaint mostly asks for a few digits: what lies outside it is not drawn at all.
+    const QRegion& asked = event->region();
+    const auto draw = [&](const Sprite& sprite) {
+        if (asked.intersects(QRectF(sprite.at, sprite.pixmap.deviceIndependentSize()).toAlignedRect()))
+            p.drawPixmap(sprite.at, sprite.pixmap);
+    };
     const Sprites& sp = sprites(dpr);
     for (int i = 0; i < 5; ++i) {
         const unsigned mask = lit_.isLit(kDigitElements[i]) ? segmentMask(digits_[i]) : 0;
         for (int s = 0; s < 7; ++s)
             if ((mask >> s) & 1)
-                p.drawPixmap(sp.segments[i][s].at, sp.segments[i][s].pixmap);
+                draw(sp.segments[i][s]);
     }
     for (int e = idx(LcdElement::LcdDd) + 1; e < kLcdElementCount; ++e)
         if (lit_.isLit(static_cast<LcdElement>(e)))
-            p.drawPixmap(sp.shapes[e].at, sp.shapes[e].pixmap);
+            draw(sp.shapes[e]);
     const int litWidth = bar_.litWidth(barPosition_);
     if (litWidth > 0)
         p.drawPixmap(QRectF(kBarRect.topLeft(), QSizeF(litWidth, kBarRect.height())), litBar_,
                      QRectF(0, 0, litWidth * dpr, kBarRect.height() * dpr));
-    drawFrame(&p);
+    if (!(asked - contentsRect()).isEmpty())
+        drawFrame(&p);
 }
 
 void LcdPanel::paintBar(QPainter& p, int litPosition, bool withScale) const {

@@ -32,6 +32,19 @@ size_t qHash(const CellPictures::Key& key, size_t seed) noexcept {
 
 CellPictures::CellPictures(QObject* parent) : QStyledItemDelegate(parent) {}
 
+bool CellPictures::worthKeeping(int column) const {
+    if (column < 0 || column >= static_cast<int>(columns_.size()))
+        return true;
+    Column& c = columns_[column];
+    if (++c.looked > 1024) {
+        c.looked /= 2;
+        c.found /= 2;
+    }
+    constexpr int kTrial = 64;
+    constexpr int kTryEvery = 16;
+    return c.looked < kTrial || c.found * 8 >= c.looked || ++c.passed % kTryEvery == 0;
+}
+
 void CellPictures::paint(QPainter* painter, const QStyleOptionViewItem& option,
                          const QModelIndex& index) const {
     QStyleOptionViewItem opt = option;
@@ -65,9 +78,16 @@ void CellPictures::paint(QPainter* painter, const QStyleOptionViewItem& option,
             static_cast<int>(opt.features),
             static_cast<int>(opt.displayAlignment) | (opt.direction == Qt::RightToLeft ? 1 << 30 : 0),
             opt.textElideMode};
+    const int column = index.column();
     if (const QImage* picture = pictures_.object(key)) {
         painter->drawImage(opt.rect.topLeft(), *picture);
         ++copied_;
+        if (column >= 0 && column < static_cast<int>(columns_.size()))
+            ++columns_[column].found;
+        return;
+    }
+    if (!worthKeeping(column)) {
+        style->drawControl(QStyle::CE_ItemViewItem, &opt, painter, view);
         return;
     }
 

@@ -6,6 +6,8 @@
 #include <QImage>
 #include <QStyledItemDelegate>
 
+#include <array>
+
 namespace voltaro {
 
 // Paints the reading grid's cells from pictures of cells drawn before. A
@@ -53,7 +55,17 @@ private:
         friend bool operator==(const Look&, const Look&) = default;
     };
 
+    // A column whose texts do not come again (the record number) is drawn
+    // without keeping pictures, tried again every so often.
+    struct Column {
+        int looked = 0;
+        int found = 0;
+        int passed = 0;
+    };
+    bool worthKeeping(int column) const;
+
     mutable QCache<Key, QImage> pictures_{kPictures};
+    mutable std::array<Column, 16> columns_{};
     mutable Look look_;
     mutable qint64 copied_ = 0;
     mutable qint64 drawn_ = 0;

@@ -105,7 +105,19 @@ void TFCOMM::releaseInput() {
 // --- What a decoded frame does to the window -------------------------------
 
 void TFCOMM::frameEnded(std::string_view frameText) {
-    USBtxt->setText(QString::fromLatin1(frameText.data(), static_cast<qsizetype>(frameText.size())));
+    // A poll or a batch of reports ends several frames; the label (never
+    // shown) takes the last of them once, after the batch.
+    frameText_.assign(frameText);
+    if (frameTextPosted_)
+        return;
+    frameTextPosted_ = true;
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            frameTextPosted_ = false;
+            USBtxt->setText(QString::fromLatin1(frameText_.data(), static_cast<qsizetype>(frameText_.size())));
+        },
+        Qt::QueuedConnection);
 }
 
 void TFCOMM::limitTextsRelocalised(const EvaluationSettings& s) {

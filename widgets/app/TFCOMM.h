@@ -5,6 +5,7 @@
 #include "widgets/link/LinkBar.h"
 #include "widgets/recording/RecordingRegion.h"
 
+#include <string>
 #include <QMainWindow>
 
 #include <cstdint>
@@ -142,6 +143,8 @@ private:
     QCheckBox* IFDX22K = nullptr;
     QCheckBox* IFRQ350 = nullptr;
     QLabel* USBtxt = nullptr;
+    std::string frameText_; // the last frame's text, for USBtxt
+    bool frameTextPosted_ = false;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
 

@@ -115,7 +115,8 @@ void TFCOMM::frameEnded(std::string_view frameText) {
         this,
         [this] {
             frameTextPosted_ = false;
-            USBtxt->setText(QString::fromLatin1(frameText_.data(), static_cast<qsizetype>(frameText_.size())));
+            USBtxt->setText(
+                QString::fromLatin1(frameText_.data(), static_cast<qsizetype>(frameText_.size())));
         },
         Qt::QueuedConnection);
 }

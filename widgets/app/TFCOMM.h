@@ -5,8 +5,8 @@
 #include "widgets/link/LinkBar.h"
 #include "widgets/recording/RecordingRegion.h"
 
-#include <string>
 #include <QMainWindow>
+#include <string>
 
 #include <cstdint>
 #include <memory>

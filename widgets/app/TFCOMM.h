@@ -6,10 +6,10 @@
 #include "widgets/recording/RecordingRegion.h"
 
 #include <QMainWindow>
-#include <string>
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 class QCheckBox;
 class QLabel;

@@ -7,6 +7,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QStandardItemModel>
 #include <QStyleFactory>
 #include <QTableView>
@@ -169,4 +170,28 @@ TEST(PaintMemo, APartOfTheLampRepaintedUnderTheLinkLampIsCopiedExactly) {
         ASSERT_EQ(shown, fresh.render()) << text;
     }
     EXPECT_EQ(blinking.lamp->copiedPaints(), 3);
+}
+
+TEST(PanelPictures, AScrollBarCopiedLooksAsTheStyleDrawsItWhereverItsSliderIs) {
+    QWidget back;
+    back.setAutoFillBackground(true);
+    back.resize(40, 240);
+    QScrollBar plain(Qt::Vertical, &back);
+    QScrollBar copied(Qt::Vertical, &back);
+    plain.setGeometry(0, 0, 14, 225);
+    copied.setGeometry(20, 0, 14, 225);
+    auto* pictures = new voltaro::PanelPictures;
+    pictures->setParent(&copied);
+    copied.setStyle(pictures);
+    back.show();
+    // The same place twice, then a longer range and the slider at its end.
+    for (const auto& [rows, at] : {std::pair{100, 0}, {100, 0}, {300, 290}, {300, 290}}) {
+        for (QScrollBar* bar : {&plain, &copied}) {
+            bar->setRange(0, rows);
+            bar->setValue(at);
+        }
+        const QImage shown = back.grab().toImage();
+        ASSERT_EQ(shown.copy(0, 0, 14, 225), shown.copy(20, 0, 14, 225)) << rows << " " << at;
+    }
+    EXPECT_EQ(pictures->copied(), 2);
 }

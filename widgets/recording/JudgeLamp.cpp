@@ -18,7 +18,7 @@ void JudgeLamp::paintEvent(QPaintEvent*) {
     QPainter p(this);
     // The link's lamp blinks over its corner, so it is asked again and again
     // for the same circle.
-    if (memo_.replay(&p, rect(), {static_cast<qint64>(quint64(color_.rgba64())), 0, 0, 0}))
+    if (memo_.replay(&p, rect(), {static_cast<qint64>(quint64(color_.rgba64())), 0, 0, 0, 0, 0}))
         return;
     p.setRenderHint(QPainter::Antialiasing);
     p.setPen(QPen(Qt::black, 1));

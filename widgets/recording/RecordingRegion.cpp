@@ -6,6 +6,7 @@
 #include "core/session/MeterSession.h"
 #include "widgets/recording/CellPictures.h"
 #include "widgets/recording/FileWork.h"
+#include "widgets/recording/PanelPictures.h"
 #include "widgets/recording/ReportView.h"
 #include "widgets/ui/Layout.h"
 #include "widgets/ui/Pictures.h"
@@ -18,6 +19,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTimer>
 #include <QToolButton>
@@ -102,6 +104,11 @@ RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitI
     DBGrid1->verticalHeader()->setDefaultSectionSize(18);
     DBGrid1->setWordWrap(false);
     DBGrid1->setItemDelegate(new CellPictures(DBGrid1));
+    for (QScrollBar* bar : {DBGrid1->horizontalScrollBar(), DBGrid1->verticalScrollBar()}) {
+        auto* pictures = new PanelPictures;
+        pictures->setParent(bar);
+        bar->setStyle(pictures);
+    }
     for (int c = 0; c < ReadingTableModel::ColumnCount; ++c)
         if (const int width = ReadingTableModel::columnWidth(c); width > 0)
             DBGrid1->setColumnWidth(c, width);

@@ -23,7 +23,7 @@ namespace voltaro {
 class PaintMemo {
 public:
     // Everything but the size and the pixels under it that the picture depends on.
-    using Key = std::array<qint64, 4>;
+    using Key = std::array<qint64, 6>;
 
     // True when the picture was copied; false when the caller paints, and
     // then calls keep() with the same painter.

@@ -21,12 +21,13 @@ using voltaro::CellPictures;
 namespace {
 
 struct Grid {
+    std::unique_ptr<QStyle> fusion{QStyleFactory::create(QStringLiteral("Fusion"))}; // outlives the view
     QStandardItemModel model{40, 3};
     QTableView view;
     CellPictures* pictures = nullptr;
 
     explicit Grid(bool withPictures) {
-        view.setStyle(QStyleFactory::create(QStringLiteral("Fusion")));
+        view.setStyle(fusion.get());
         for (int r = 0; r < model.rowCount(); ++r) {
             // Repeating texts, as a recording's are, and ones seen once.
             model.setItem(r, 0, new QStandardItem(QString::number(r + 1)));

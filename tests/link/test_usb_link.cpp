@@ -223,6 +223,25 @@ TEST_F(UsbLink, TheCableCheckFiresOnlyAfter1900ReportsWithoutData) {
     EXPECT_EQ(state(), S::UsbRunning);
 }
 
+TEST_F(UsbLink, TheHistoryShowsTheNewest300ReportLinesInOrder) {
+    auto cable = SimulatedHidDevice::cable();
+    platform->plug(cable);
+    open();
+    connect(*cable);
+    sendFrames(*cable, 160); // two data reports a frame: 320 lines
+    ASSERT_TRUE(waitUntil([&] { return decoded() == 160; }));
+    ASSERT_TRUE(waitUntil([&] { return history->count() == 300; }, 3000));
+    EXPECT_EQ(history->currentRow(), 299);
+    // The last frame's two reports are the last two lines, in the order sent.
+    const QString last = history->item(299)->text();
+    const QString before = history->item(298)->text();
+    EXPECT_TRUE(last.startsWith("R ") && before.startsWith("R ")) << last.toStdString();
+    EXPECT_NE(last, before);
+    sendFrames(*cable, 1);
+    ASSERT_TRUE(waitUntil([&] { return history->item(297)->text() == last; }, 3000));
+    EXPECT_EQ(history->count(), 300);
+}
+
 TEST_F(UsbLink, ReadErrorsGoToTheHistory) {
     auto cable = SimulatedHidDevice::cable();
     platform->plug(cable);

@@ -181,10 +181,16 @@ void UsbCableLink::showHistory() {
     const auto& lines = history_.lines();
     const std::size_t fresh = std::min<std::uint64_t>(added - historyShown_, lines.size());
     historyShown_ = added;
+    // In one insertion and one removal: a streaming cable adds about ninety
+    // lines a tick, and each row inserted or removed on its own is a round
+    // of the model's signals.
+    QStringList newest;
+    newest.reserve(static_cast<qsizetype>(fresh));
     for (std::size_t i = lines.size() - fresh; i < lines.size(); ++i)
-        HistoryListBox->addItem(QString::fromStdString(lines[i]));
-    while (static_cast<std::size_t>(HistoryListBox->count()) > history_.capacity())
-        delete HistoryListBox->takeItem(0);
+        newest << QString::fromStdString(lines[i]);
+    HistoryListBox->addItems(newest);
+    if (const int excess = HistoryListBox->count() - static_cast<int>(history_.capacity()); excess > 0)
+        HistoryListBox->model()->removeRows(0, excess);
     HistoryListBox->setCurrentRow(HistoryListBox->count() - 1);
 }
 

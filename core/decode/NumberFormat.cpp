@@ -24,15 +24,15 @@ constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,
                                         1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15,
                                         1e16, 1e17, 1e18, 1e19, 1e20, 1e21, 1e22};
 
-} // namespace
-
-std::optional<double> parseNumber(std::string_view text, std::string_view decimalSep) {
-    const auto n = parseNumberDigits(text, decimalSep);
-    return n ? std::optional<double>(n->value) : std::nullopt;
+bool startsWithSep(std::string_view s, std::string_view decimalSep) {
+    if (decimalSep.size() == 1)
+        return !s.empty() && s[0] == decimalSep[0];
+    return !decimalSep.empty() && s.substr(0, decimalSep.size()) == decimalSep;
 }
 
-std::optional<ParsedNumber> parseNumberDigits(std::string_view text, std::string_view decimalSep) {
-    std::string_view s = trimmed(text);
+// Reads any number the format allows; parseNumberDigits comes here for all
+// but the plain decimals it reads itself.
+std::optional<ParsedNumber> parseAnyNumber(std::string_view s, std::string_view decimalSep) {
     // Rebuild the number in the form from_chars reads, checking the shape on the way.
     char buf[64];
     std::size_t n = 0;
@@ -96,6 +96,45 @@ std::optional<ParsedNumber> parseNumberDigits(std::string_view text, std::string
     return ParsedNumber{negative ? -value : value};
 }
 
+} // namespace
+
+std::optional<double> parseNumber(std::string_view text, std::string_view decimalSep) {
+    const auto n = parseNumberDigits(text, decimalSep);
+    return n ? std::optional<double>(n->value) : std::nullopt;
+}
+
+std::optional<ParsedNumber> parseNumberDigits(std::string_view text, std::string_view decimalSep) {
+    const std::string_view s = trimmed(text);
+    // The common text is a plain decimal: sign, digits and one separator. It
+    // is read here in one pass; anything else goes the general way.
+    std::size_t i = 0;
+    const bool negative = !s.empty() && s[0] == '-';
+    if (!s.empty() && (s[0] == '+' || s[0] == '-'))
+        ++i;
+    int mantissaDigits = 0;
+    int fractionDigits = 0;
+    std::uint64_t mantissa = 0;
+    bool seenSep = false;
+    while (i < s.size()) {
+        if (isDigit(s[i])) {
+            if (++mantissaDigits > 15)
+                return parseAnyNumber(s, decimalSep);
+            mantissa = mantissa * 10 + static_cast<std::uint64_t>(s[i] - '0');
+            fractionDigits += seenSep;
+            ++i;
+        } else if (!seenSep && startsWithSep(s.substr(i), decimalSep)) {
+            seenSep = true;
+            i += decimalSep.size();
+        } else {
+            return parseAnyNumber(s, decimalSep);
+        }
+    }
+    if (mantissaDigits == 0)
+        return std::nullopt;
+    const double value = static_cast<double>(mantissa) / kExactPowersOfTen[fractionDigits];
+    return ParsedNumber{negative ? -value : value, true, mantissa, fractionDigits};
+}
+
 std::string formatGeneral(double value, std::string_view decimalSep) {
     if (value == 0)
         return "0";
@@ -116,8 +155,16 @@ std::string formatGeneral(double value, std::string_view decimalSep) {
 }
 
 std::string formatGeneral(const ParsedNumber& number, std::string_view decimalSep) {
-    if (!number.plain || number.value == 0)
-        return formatGeneral(number.value, decimalSep);
+    std::string out;
+    formatGeneral(number, decimalSep, out);
+    return out;
+}
+
+void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std::string& out) {
+    if (!number.plain || number.value == 0) {
+        out = formatGeneral(number.value, decimalSep);
+        return;
+    }
     // At most 15 significant digits survive the double unchanged, so the
     // general format's 15 digits are the text's own, written as it writes
     // them: fixed-point for a decimal exponent from -4 to 14, else d.ddde±XX.
@@ -129,35 +176,49 @@ std::string formatGeneral(const ParsedNumber& number, std::string_view decimalSe
     while (significant > 1 && digits[significant - 1] == '0')
         --significant;
     const int exponent = length - 1 - number.fractionDigits;
-    std::string out;
-    out.reserve(24 + decimalSep.size());
+    // Written in place over room for the longest text (sign, 15 digits, the
+    // separator, "e-" and an int's digits), then cut to length: a text kept
+    // from frame to frame keeps its storage.
+    out.resize(32 + decimalSep.size());
+    char* const begin = out.data();
+    char* p = begin;
+    auto copyDigits = [&p, &digits](int from, int to) {
+        for (int k = from; k < to; ++k)
+            *p++ = digits[k];
+    };
+    auto putSep = [&p, decimalSep] {
+        for (char c : decimalSep)
+            *p++ = c;
+    };
     if (number.value < 0)
-        out += '-';
+        *p++ = '-';
     if (exponent < -4 || exponent >= 15) {
-        out += digits[0];
+        *p++ = digits[0];
         if (significant > 1) {
-            out += decimalSep;
-            out.append(digits + 1, static_cast<std::size_t>(significant - 1));
+            putSep();
+            copyDigits(1, significant);
         }
         const int magnitude = exponent < 0 ? -exponent : exponent;
-        out += exponent < 0 ? "e-" : "e+";
+        *p++ = 'e';
+        *p++ = exponent < 0 ? '-' : '+';
         if (magnitude < 10)
-            out += '0';
-        out += std::to_string(magnitude);
+            *p++ = '0';
+        p = std::to_chars(p, begin + out.size(), magnitude).ptr;
     } else if (exponent >= 0) {
         const int whole = exponent + 1;
-        out.append(digits, static_cast<std::size_t>(whole));
+        copyDigits(0, whole);
         if (significant > whole) {
-            out += decimalSep;
-            out.append(digits + whole, static_cast<std::size_t>(significant - whole));
+            putSep();
+            copyDigits(whole, significant);
         }
     } else {
-        out += '0';
-        out += decimalSep;
-        out.append(static_cast<std::size_t>(-exponent - 1), '0');
-        out.append(digits, static_cast<std::size_t>(significant));
+        *p++ = '0';
+        putSep();
+        for (int k = 0; k < -exponent - 1; ++k)
+            *p++ = '0';
+        copyDigits(0, significant);
     }
-    return out;
+    out.resize(static_cast<std::size_t>(p - begin));
 }
 
 std::string formatShortest(double value) {

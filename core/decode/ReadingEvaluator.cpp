@@ -96,7 +96,7 @@ Verdict ReadingEvaluator::judge(Reading& r, std::string_view frameText, bool ove
         r.JudgeText = kFail;
 
     if (!overloadFlag)
-        r.ValueText = formatGeneral(*number, decimalSep);
+        formatGeneral(*number, decimalSep, r.ValueText);
     return verdict;
 }
 

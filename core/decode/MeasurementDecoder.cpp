@@ -387,10 +387,12 @@ int scale(const Work& w, int fullScaleCount, DecodedFrame& out) {
 
 // The value as the panel shows it, with the separator at every lit point.
 void writeValueText(const Work& w, bool minus, std::string_view decimalSep, std::string& vt) {
-    // Written in place over room for a sign, five digits and four separators,
-    // then cut to length: the text keeps its storage from frame to frame.
-    vt.resize(6 + 4 * decimalSep.size());
-    char* const begin = vt.data();
+    // Written into room for a sign, five digits and four separators, then
+    // copied into `vt` in one piece: the text keeps its storage.
+    const std::size_t room = 6 + 4 * decimalSep.size();
+    char local[64];
+    std::string spill;
+    char* const begin = room <= sizeof local ? local : (spill.resize(room), spill.data());
     char* p = begin;
     auto sep = [&](int k) {
         if (w.lit_(kPoints[k]))
@@ -409,7 +411,7 @@ void writeValueText(const Work& w, bool minus, std::string_view decimalSep, std:
     } else {
         digit(2), sep(2), digit(3), sep(3), digit(4);
     }
-    vt.resize(static_cast<std::size_t>(p - begin));
+    vt.assign(begin, p);
 }
 
 } // namespace

@@ -107,30 +107,32 @@ std::optional<ParsedNumber> parseNumberDigits(std::string_view text, std::string
     const std::string_view s = trimmed(text);
     // The common text is a plain decimal: sign, digits and one separator. It
     // is read here in one pass; anything else goes the general way.
-    std::size_t i = 0;
-    const bool negative = !s.empty() && s[0] == '-';
-    if (!s.empty() && (s[0] == '+' || s[0] == '-'))
-        ++i;
-    int mantissaDigits = 0;
-    int fractionDigits = 0;
+    const char* p = s.data();
+    const char* const end = p + s.size();
+    const bool negative = p != end && *p == '-';
+    if (p != end && (*p == '+' || *p == '-'))
+        ++p;
     std::uint64_t mantissa = 0;
-    bool seenSep = false;
-    while (i < s.size()) {
-        if (isDigit(s[i])) {
-            if (++mantissaDigits > 15)
-                return parseAnyNumber(s, decimalSep);
-            mantissa = mantissa * 10 + static_cast<std::uint64_t>(s[i] - '0');
-            fractionDigits += seenSep;
-            ++i;
-        } else if (!seenSep && startsWithSep(s.substr(i), decimalSep)) {
-            seenSep = true;
-            i += decimalSep.size();
+    int mantissaDigits = 0;
+    int wholeDigits = -1; // digits before the separator, once there was one
+    while (p != end) {
+        const unsigned digit = static_cast<unsigned char>(*p) - unsigned{'0'};
+        if (digit < 10) {
+            mantissa = mantissa * 10 + digit; // wraps harmlessly past 15 digits, which go the general way
+            ++mantissaDigits;
+            ++p;
+        } else if (wholeDigits < 0 && startsWithSep(std::string_view(p, end - p), decimalSep)) {
+            wholeDigits = mantissaDigits;
+            p += decimalSep.size();
         } else {
             return parseAnyNumber(s, decimalSep);
         }
     }
+    if (mantissaDigits > 15)
+        return parseAnyNumber(s, decimalSep);
     if (mantissaDigits == 0)
         return std::nullopt;
+    const int fractionDigits = wholeDigits < 0 ? 0 : mantissaDigits - wholeDigits;
     const double value = static_cast<double>(mantissa) / kExactPowersOfTen[fractionDigits];
     return ParsedNumber{negative ? -value : value, true, mantissa, fractionDigits};
 }
@@ -176,11 +178,12 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
     while (significant > 1 && digits[significant - 1] == '0')
         --significant;
     const int exponent = length - 1 - number.fractionDigits;
-    // Written in place over room for the longest text (sign, 15 digits, the
-    // separator, "e-" and an int's digits), then cut to length: a text kept
-    // from frame to frame keeps its storage.
-    out.resize(32 + decimalSep.size());
-    char* const begin = out.data();
+    // Room for the longest text: sign, 15 digits, the separator, "e-" and an
+    // int's digits. The text is copied into `out` in one piece at the end.
+    const std::size_t room = 32 + decimalSep.size();
+    char local[64];
+    std::string spill;
+    char* const begin = room <= sizeof local ? local : (spill.resize(room), spill.data());
     char* p = begin;
     auto copyDigits = [&p, &digits](int from, int to) {
         for (int k = from; k < to; ++k)
@@ -203,7 +206,7 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
         *p++ = exponent < 0 ? '-' : '+';
         if (magnitude < 10)
             *p++ = '0';
-        p = std::to_chars(p, begin + out.size(), magnitude).ptr;
+        p = std::to_chars(p, begin + room, magnitude).ptr;
     } else if (exponent >= 0) {
         const int whole = exponent + 1;
         copyDigits(0, whole);
@@ -218,7 +221,7 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
             *p++ = '0';
         copyDigits(0, significant);
     }
-    out.resize(static_cast<std::size_t>(p - begin));
+    out.assign(begin, p);
 }
 
 std::string formatShortest(double value) {

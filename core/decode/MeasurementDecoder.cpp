@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <memory>
 
 namespace voltaro {
 
@@ -391,8 +392,8 @@ void writeValueText(const Work& w, bool minus, std::string_view decimalSep, std:
     // copied into `vt` in one piece: the text keeps its storage.
     const std::size_t room = 6 + 4 * decimalSep.size();
     char local[64];
-    std::string spill;
-    char* const begin = room <= sizeof local ? local : (spill.resize(room), spill.data());
+    std::unique_ptr<char[]> spill(room <= sizeof local ? nullptr : new char[room]);
+    char* const begin = spill ? spill.get() : local;
     char* p = begin;
     auto sep = [&](int k) {
         if (w.lit_(kPoints[k]))
@@ -411,7 +412,7 @@ void writeValueText(const Work& w, bool minus, std::string_view decimalSep, std:
     } else {
         digit(2), sep(2), digit(3), sep(3), digit(4);
     }
-    vt.assign(begin, p);
+    vt.assign(begin, static_cast<std::size_t>(p - begin));
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <memory>
 
 namespace voltaro {
 
@@ -170,10 +171,19 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
     // At most 15 significant digits survive the double unchanged, so the
     // general format's 15 digits are the text's own, written as it writes
     // them: fixed-point for a decimal exponent from -4 to 14, else d.ddde±XX.
-    char digits[24];
-    const auto [end, ec] = std::to_chars(digits, digits + sizeof digits, number.mantissa);
-    (void)ec; // 15 digits always fit
-    const int length = static_cast<int>(end - digits);
+    char digitBuffer[20];
+    char* const digitsEnd = digitBuffer + sizeof digitBuffer;
+    char* digits = digitsEnd;
+    // Two digits a step; the mantissa is not 0 (zero went the other way).
+    std::uint64_t m = number.mantissa;
+    for (; m >= 10; m /= 100) {
+        const auto pair = static_cast<unsigned>(m % 100);
+        *--digits = static_cast<char>('0' + pair % 10);
+        *--digits = static_cast<char>('0' + pair / 10);
+    }
+    if (m != 0)
+        *--digits = static_cast<char>('0' + m);
+    const int length = static_cast<int>(digitsEnd - digits);
     int significant = length;
     while (significant > 1 && digits[significant - 1] == '0')
         --significant;
@@ -182,10 +192,10 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
     // int's digits. The text is copied into `out` in one piece at the end.
     const std::size_t room = 32 + decimalSep.size();
     char local[64];
-    std::string spill;
-    char* const begin = room <= sizeof local ? local : (spill.resize(room), spill.data());
+    std::unique_ptr<char[]> spill(room <= sizeof local ? nullptr : new char[room]);
+    char* const begin = spill ? spill.get() : local;
     char* p = begin;
-    auto copyDigits = [&p, &digits](int from, int to) {
+    auto copyDigits = [&p, digits](int from, int to) {
         for (int k = from; k < to; ++k)
             *p++ = digits[k];
     };
@@ -221,7 +231,7 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
             *p++ = '0';
         copyDigits(0, significant);
     }
-    out.assign(begin, p);
+    out.assign(begin, static_cast<std::size_t>(p - begin));
 }
 
 std::string formatShortest(double value) {

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace voltaro {
@@ -151,7 +152,9 @@ struct Work {
         }
     }
 
-    void function(int code, int rangeCode, bool dutyFlag, bool dutyOverloadFlag) {
+    // function() and coupling() stay calls of their own: inlined into decode,
+    // the compiler works out every case's element masks up front on each frame.
+    [[gnu::noinline]] void function(int code, int rangeCode, bool dutyFlag, bool dutyOverloadFlag) {
         switch (code) {
         case 0:
             on(E::LCDA);
@@ -222,7 +225,7 @@ struct Work {
         }
     }
 
-    void coupling(int option3, int rangeCode) {
+    [[gnu::noinline]] void coupling(int option3, int rangeCode) {
         switch (option3) {
         case 2: on(E::LcdAuto); break;
         case 4: func = "AC"; break;
@@ -396,9 +399,14 @@ void writeValueText(const Work& w, bool minus, std::string_view decimalSep, std:
     char* const begin = spill ? spill.get() : local;
     char* p = begin;
     auto sep = [&](int k) {
-        if (w.lit_(kPoints[k]))
-            for (char c : decimalSep)
-                *p++ = c;
+        if (!w.lit_(kPoints[k]))
+            return;
+        if (decimalSep.size() == 1) {
+            *p++ = decimalSep[0];
+        } else {
+            std::memcpy(p, decimalSep.data(), decimalSep.size());
+            p += decimalSep.size();
+        }
     };
     auto digit = [&](int i) {
         if (w.d[i])

@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 
 namespace voltaro {
@@ -171,8 +172,12 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
     // At most 15 significant digits survive the double unchanged, so the
     // general format's 15 digits are the text's own, written as it writes
     // them: fixed-point for a decimal exponent from -4 to 14, else d.ddde±XX.
-    char digitBuffer[20];
-    char* const digitsEnd = digitBuffer + sizeof digitBuffer;
+    // The digits end in the middle of their buffer and the text's buffer has
+    // 16 bytes to spare, so a run of digits (15 at most) is copied as one
+    // block of 16 bytes whose surplus is overwritten or cut off.
+    constexpr std::size_t kBlock = 16;
+    char digitBuffer[24 + kBlock] = {};
+    char* const digitsEnd = digitBuffer + 24;
     char* digits = digitsEnd;
     // Two digits a step; the mantissa is not 0 (zero went the other way).
     std::uint64_t m = number.mantissa;
@@ -190,18 +195,22 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
     const int exponent = length - 1 - number.fractionDigits;
     // Room for the longest text: sign, 15 digits, the separator, "e-" and an
     // int's digits. The text is copied into `out` in one piece at the end.
-    const std::size_t room = 32 + decimalSep.size();
-    char local[64];
+    const std::size_t room = 32 + decimalSep.size() + kBlock;
+    char local[80];
     std::unique_ptr<char[]> spill(room <= sizeof local ? nullptr : new char[room]);
     char* const begin = spill ? spill.get() : local;
     char* p = begin;
     auto copyDigits = [&p, digits](int from, int to) {
-        for (int k = from; k < to; ++k)
-            *p++ = digits[k];
+        std::memcpy(p, digits + from, kBlock);
+        p += to - from;
     };
     auto putSep = [&p, decimalSep] {
-        for (char c : decimalSep)
-            *p++ = c;
+        if (decimalSep.size() == 1) {
+            *p++ = decimalSep[0];
+        } else {
+            std::memcpy(p, decimalSep.data(), decimalSep.size());
+            p += decimalSep.size();
+        }
     };
     if (number.value < 0)
         *p++ = '-';
@@ -227,8 +236,8 @@ void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std:
     } else {
         *p++ = '0';
         putSep();
-        for (int k = 0; k < -exponent - 1; ++k)
-            *p++ = '0';
+        std::memset(p, '0', 4); // -exponent - 1 is 3 at most here
+        p += -exponent - 1;
         copyDigits(0, significant);
     }
     out.assign(begin, static_cast<std::size_t>(p - begin));

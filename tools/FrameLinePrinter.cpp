@@ -4,10 +4,7 @@
 
 namespace voltaro {
 
-void FrameLinePrinter::frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) {
-    ++lines_;
-    if (quiet_)
-        return;
+void FrameLinePrinter::writeLine(std::string_view frameText, const Reading& r, const DisplayState& d) {
     line_.assign(frameText);
     tab(r.ValueText);
     tab(r.FuncText);

@@ -18,11 +18,16 @@ public:
     FrameLinePrinter(std::FILE* out, bool quiet) : out_(out), quiet_(quiet) {}
     ~FrameLinePrinter() override { flush(); }
 
-    void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override;
+    void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override {
+        ++lines_;
+        if (!quiet_)
+            writeLine(frameText, r, d);
+    }
     void flush();
     std::uint64_t linesDone() const { return lines_; }
 
 private:
+    void writeLine(std::string_view frameText, const Reading& r, const DisplayState& d);
     void tab(std::string_view s);
 
     std::FILE* out_;

@@ -1,11 +1,15 @@
 #include "core/decode/FrameAssembler.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace voltaro {
 
 namespace {
 
 constexpr char kHex[] = "0123456789ABCDEF";
 constexpr std::uint8_t kCarriageReturn = 0x0D;
+constexpr std::uint8_t kLineFeed = 0x0A;
 
 void appendByteHex(std::string& s, std::uint8_t b) {
     s += kHex[b >> 4];
@@ -15,23 +19,31 @@ void appendByteHex(std::string& s, std::uint8_t b) {
 } // namespace
 
 void FrameAssembler::DX22KDATA(const std::uint8_t* data, int size) {
-    for (int i = 0; i < size; ++i) {
-        const std::uint8_t b = data[i];
-        if (nibbleCount_ < kHeldDigits) {
-            lowNibbles_[nibbleCount_] = kHex[b & 0x0F];
-            highNibbles_[nibbleCount_] = kHex[b >> 4];
-        }
-        if (nibbleCount_ < INT32_MAX)
-            ++nibbleCount_;
-        if (b == kCarriageReturn)
+    const std::uint8_t* p = data;
+    const std::uint8_t* const end = data + (size > 0 ? size : 0);
+    while (p < end) {
+        // Everything up to and with the next carriage return, or the rest of the read.
+        const auto* cr = static_cast<const std::uint8_t*>(std::memchr(p, kCarriageReturn, end - p));
+        const std::uint8_t* const stop = cr ? cr + 1 : end;
+        holdSerialBytes(p, static_cast<std::size_t>(stop - p));
+        p = stop;
+        if (cr)
             serialFrameEnd();
     }
+}
+
+void FrameAssembler::holdSerialBytes(const std::uint8_t* data, std::size_t count) {
+    if (nibbleCount_ < kHeldDigits)
+        std::memcpy(heldBytes_ + nibbleCount_, data,
+                    std::min<std::size_t>(count, kHeldDigits - nibbleCount_));
+    const std::int64_t total = static_cast<std::int64_t>(nibbleCount_) + static_cast<std::int64_t>(count);
+    nibbleCount_ = total < INT32_MAX ? static_cast<int>(total) : INT32_MAX;
 }
 
 void FrameAssembler::serialFrameEnd() {
     const int n = heldLength() < kFrameLength ? heldLength() : kFrameLength;
     for (int i = 0; i < n; ++i)
-        frameText_[i] = lowNibbles_[i];
+        frameText_[i] = kHex[heldBytes_[i] & 0x0F];
     frameLength_ = n;
     const bool holds = n == kFrameLength && frameText_[0] == 'A' && frameText_[kFrameLength - 1] == 'D';
     // The strings are emptied before the sink runs: whatever the decoder makes
@@ -40,11 +52,25 @@ void FrameAssembler::serialFrameEnd() {
     sink_.frameEnded(FrameText(), holds);
 }
 
+std::string FrameAssembler::LowNibbles() const {
+    std::string s(static_cast<std::size_t>(heldLength()), '\0');
+    for (int i = 0; i < heldLength(); ++i)
+        s[i] = kHex[heldBytes_[i] & 0x0F];
+    return s;
+}
+
+std::string FrameAssembler::HighNibbles() const {
+    std::string s(static_cast<std::size_t>(heldLength()), '\0');
+    for (int i = 0; i < heldLength(); ++i)
+        s[i] = kHex[heldBytes_[i] >> 4];
+    return s;
+}
+
 void FrameAssembler::discardPartialFrame() {
     // A stream broken off right after a frame keeps the line feed that ended
     // it: it starts the next frame as it would have on the same stream, and
     // bytes from the middle of a frame cannot make up a whole one behind it.
-    const bool onlyLineFeed = nibbleCount_ == 1 && lowNibbles_[0] == 'A' && highNibbles_[0] == '0';
+    const bool onlyLineFeed = nibbleCount_ == 1 && heldBytes_[0] == kLineFeed;
     if (!onlyLineFeed)
         nibbleCount_ = 0;
     usbByteCount_ = 0;

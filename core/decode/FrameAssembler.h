@@ -48,22 +48,25 @@ public:
 
     // The frame string last handed to the sink (empty between USB frames).
     std::string_view FrameText() const { return {frameText_, static_cast<std::size_t>(frameLength_)}; }
-    std::string LowNibbles() const { return {lowNibbles_, static_cast<std::size_t>(heldLength())}; }
-    std::string HighNibbles() const { return {highNibbles_, static_cast<std::size_t>(heldLength())}; }
+    // The low and the high hexadecimal digits of the held bytes of the frame in progress.
+    std::string LowNibbles() const;
+    std::string HighNibbles() const;
     std::string UsbHexBuffer() const;
     bool UsbBurstPending() const { return usbBurstPending_; }
 
 private:
     int heldLength() const { return nibbleCount_ < kHeldDigits ? nibbleCount_ : kHeldDigits; }
+    void holdSerialBytes(const std::uint8_t* data, std::size_t count);
     void serialFrameEnd();
     void usbFrameEnd();
 
     FrameSink& sink_;
     AssemblyTrace* trace_ = nullptr;
 
-    char lowNibbles_[kHeldDigits] = {};
-    char highNibbles_[kHeldDigits] = {};
-    int nibbleCount_ = 0; // digits received since the last frame end (may exceed what is held)
+    // The bytes themselves are held; their digits are written out only for a
+    // frame end and the diagnostic strings.
+    std::uint8_t heldBytes_[kHeldDigits] = {};
+    int nibbleCount_ = 0; // bytes received since the last frame end (may exceed what is held)
 
     char frameText_[kFrameLength] = {};
     int frameLength_ = 0;

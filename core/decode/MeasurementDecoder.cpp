@@ -1,18 +1,26 @@
 #include "core/decode/MeasurementDecoder.h"
 
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <memory>
+
 namespace voltaro {
 
 namespace {
 
 using E = LcdElement;
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
+// The value of each upper-case hexadecimal digit; -1 for any other character.
+constexpr std::array<std::int8_t, 256> kHexValue = [] {
+    std::array<std::int8_t, 256> t{};
+    t.fill(-1);
+    for (int c = '0'; c <= '9'; ++c)
+        t[c] = static_cast<std::int8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c)
+        t[c] = static_cast<std::int8_t>(c - 'A' + 10);
+    return t;
+}();
 
 bool isDigit(char c) {
     return c >= '0' && c <= '9';
@@ -144,7 +152,9 @@ struct Work {
         }
     }
 
-    void function(int code, int rangeCode, bool dutyFlag, bool dutyOverloadFlag) {
+    // function() and coupling() stay calls of their own: inlined into decode,
+    // the compiler works out every case's element masks up front on each frame.
+    [[gnu::noinline]] void function(int code, int rangeCode, bool dutyFlag, bool dutyOverloadFlag) {
         switch (code) {
         case 0:
             on(E::LCDA);
@@ -215,7 +225,7 @@ struct Work {
         }
     }
 
-    void coupling(int option3, int rangeCode) {
+    [[gnu::noinline]] void coupling(int option3, int rangeCode) {
         switch (option3) {
         case 2: on(E::LcdAuto); break;
         case 4: func = "AC"; break;
@@ -381,22 +391,36 @@ int scale(const Work& w, int fullScaleCount, DecodedFrame& out) {
 
 // The value as the panel shows it, with the separator at every lit point.
 void writeValueText(const Work& w, bool minus, std::string_view decimalSep, std::string& vt) {
-    std::string_view sep[4];
-    for (int k = 0; k < 4; ++k)
-        sep[k] = w.lit_(kPoints[k]) ? decimalSep : std::string_view();
-    vt.clear();
-    if (minus)
-        vt += '-';
+    // Written into room for a sign, five digits and four separators, then
+    // copied into `vt` in one piece: the text keeps its storage.
+    const std::size_t room = 6 + 4 * decimalSep.size();
+    char local[64];
+    std::unique_ptr<char[]> spill(room <= sizeof local ? nullptr : new char[room]);
+    char* const begin = spill ? spill.get() : local;
+    char* p = begin;
+    auto sep = [&](int k) {
+        if (!w.lit_(kPoints[k]))
+            return;
+        if (decimalSep.size() == 1) {
+            *p++ = decimalSep[0];
+        } else {
+            std::memcpy(p, decimalSep.data(), decimalSep.size());
+            p += decimalSep.size();
+        }
+    };
     auto digit = [&](int i) {
         if (w.d[i])
-            vt += w.d[i];
+            *p++ = w.d[i];
     };
+    if (minus)
+        *p++ = '-';
+    digit(0), sep(0), digit(1), sep(1);
     if (w.d[2] == '@') {
-        digit(0), vt += sep[0], digit(1), vt += sep[1], vt += 'L', vt += sep[3], digit(4);
+        *p++ = 'L', sep(3), digit(4);
     } else {
-        digit(0), vt += sep[0], digit(1), vt += sep[1], digit(2), vt += sep[2], digit(3), vt += sep[3];
-        digit(4);
+        digit(2), sep(2), digit(3), sep(3), digit(4);
     }
+    vt.assign(begin, static_cast<std::size_t>(p - begin));
 }
 
 } // namespace
@@ -406,11 +430,13 @@ bool MeasurementDecoder::decode(std::string_view ft, const Context& ctx, Decoded
         return false;
     // v[1..14]: the nibble of each frame character (1-based like the frame's positions).
     int v[15] = {};
+    int bad = 0;
     for (int pos = 2; pos <= 13; ++pos) {
-        v[pos] = hexValue(ft[pos - 1]);
-        if (v[pos] < 0)
-            return false;
+        v[pos] = kHexValue[static_cast<unsigned char>(ft[pos - 1])];
+        bad |= v[pos];
     }
+    if (bad < 0)
+        return false;
     const Flags flags = readFlags(v);
 
     Work w;

@@ -15,6 +15,12 @@ void MeterPipeline::frameEnded(std::string_view frameText, bool framingHolds) {
 void MeterPipeline::setLimitTexts(std::string hi, std::string lo) {
     settings_.hiText = std::move(hi);
     settings_.loText = std::move(lo);
+    limitTextsChanged();
+}
+
+void MeterPipeline::setDecimalSep(std::string sep) {
+    decimalSep_ = std::move(sep);
+    limitTextsChanged();
 }
 
 void MeterPipeline::setAlarmSides(bool high, bool low) {
@@ -32,9 +38,25 @@ void MeterPipeline::continueAfter(std::string function, std::string unit) {
     evaluator_.LastUnitText = std::move(unit);
 }
 
+// Each decoded frame rewrites the limit texts to the current separator, one
+// foreign separator per text and frame, until neither text has one left.
+void MeterPipeline::relocaliseLimits() {
+    const bool hiChanged = ReadingEvaluator::relocaliseLimit(settings_.hiText, decimalSep_);
+    const bool loChanged = ReadingEvaluator::relocaliseLimit(settings_.loText, decimalSep_);
+    if (hiChanged || loChanged) {
+        limitsRead_ = false;
+        hooks_->limitTextsRelocalised(settings_);
+    } else {
+        limitsRelocalised_ = true;
+    }
+}
+
 bool MeterPipeline::LcdDisplayDX22K(std::string_view frameText) {
-    if (decimalSepSource_)
-        decimalSep_ = decimalSepSource_();
+    if (decimalSepSource_) {
+        std::string sep = decimalSepSource_();
+        if (sep != decimalSep_)
+            setDecimalSep(std::move(sep));
+    }
     const MeasurementDecoder::Context ctx{decimalSep_, fullScaleCount_, barOverloadPos_};
     // Decode before anything is shown, so a frame that cannot be decoded is
     // dropped whole and leaves every display and counter as it was.
@@ -45,10 +67,8 @@ bool MeterPipeline::LcdDisplayDX22K(std::string_view frameText) {
     }
     ++stats_.decoded;
 
-    const bool hiChanged = ReadingEvaluator::relocaliseLimit(settings_.hiText, decimalSep_);
-    const bool loChanged = ReadingEvaluator::relocaliseLimit(settings_.loText, decimalSep_);
-    if (hiChanged || loChanged)
-        hooks_->limitTextsRelocalised(settings_);
+    if (!limitsRelocalised_)
+        relocaliseLimits();
     hooks_->linkActivity();
 
     reading_.ValueText = decoded_.ValueText;
@@ -72,10 +92,9 @@ bool MeterPipeline::LcdDisplayDX22K(std::string_view frameText) {
     hooks_->showDisplay(display_, evaluator_, reading_);
 
     // The limits are read again only when their texts or the separator change.
-    if (limitsFor_.hi != settings_.hiText || limitsFor_.lo != settings_.loText ||
-        limitsFor_.sep != decimalSep_ || !limitsFor_.read) {
+    if (!limitsRead_) {
         limits_ = ReadingEvaluator::judgeLimits(settings_, decimalSep_);
-        limitsFor_ = {settings_.hiText, settings_.loText, decimalSep_, true};
+        limitsRead_ = true;
     }
     const Verdict verdict =
         ReadingEvaluator::judge(reading_, frameText, decoded_.overloadFlag, limits_, decimalSep_);

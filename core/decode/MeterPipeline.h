@@ -82,7 +82,7 @@ public:
 
     // The separator values are written with; see also setDecimalSepSource.
     const std::string& decimalSep() const { return decimalSep_; }
-    void setDecimalSep(std::string sep) { decimalSep_ = std::move(sep); }
+    void setDecimalSep(std::string sep);
     // The meter's full scale in counts and the bar's position for an overload.
     void setScale(int fullScaleCount, int barOverloadPos);
     int fullScaleCount() const { return fullScaleCount_; }
@@ -98,6 +98,8 @@ public:
 
 private:
     void frameEnded(std::string_view frameText, bool framingHolds) override;
+    void limitTextsChanged() { limitsRead_ = limitsRelocalised_ = false; }
+    void relocaliseLimits();
 
     PipelineHooks noHooks_;
     PipelineHooks* hooks_;
@@ -109,14 +111,13 @@ private:
     int fullScaleCount_ = 22000;
     int barOverloadPos_ = 22;
     EvaluationSettings settings_;
-    // The judgement limits as numbers, and the texts and separator they were read from.
+    // The judgement limits as numbers. Both flags drop whenever a limit text
+    // or the separator changes: until then the texts need no new
+    // relocalisation once one found nothing to do, and the numbers read stay
+    // those of the texts.
     ReadingEvaluator::JudgeLimits limits_;
-    struct {
-        std::string hi;
-        std::string lo;
-        std::string sep;
-        bool read = false;
-    } limitsFor_;
+    bool limitsRead_ = false;
+    bool limitsRelocalised_ = false;
     ReadingEvaluator evaluator_;
     Reading reading_;
     DisplayState display_;

@@ -29,6 +29,8 @@ std::optional<ParsedNumber> parseNumberDigits(std::string_view text, std::string
 std::string formatGeneral(double value, std::string_view decimalSep);
 // The same text, written from the digits when the number was a plain decimal.
 std::string formatGeneral(const ParsedNumber& number, std::string_view decimalSep);
+// The same written into `out`, which keeps its storage when it has room.
+void formatGeneral(const ParsedNumber& number, std::string_view decimalSep, std::string& out);
 
 // The shortest fixed-point text with "." that reads back to the same double.
 std::string formatShortest(double value);

@@ -20,11 +20,27 @@ bool ReadingEvaluator::alarm(double count, const EvaluationSettings& s) {
     return (count > s.alarmHigh && s.setMaxB) || (count < s.alarmLow && s.setMinB);
 }
 
+namespace {
+
+// The function and unit texts are a few characters long: compared in place
+// rather than through a library call per frame.
+bool sameText(std::string_view a, std::string_view b) {
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (a[i] != b[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
 ReadingEvaluator::Change ReadingEvaluator::updateMinMax(const Reading& r, const EvaluationSettings& s,
                                                         int fullScaleCount) {
     Change c;
-    const bool funcChanged = r.FuncText != LastFuncText;
-    c.changed = r.UnitText != LastUnitText || r.PointIndex != LastPointIndex || funcChanged;
+    const bool funcChanged = !sameText(r.FuncText, LastFuncText);
+    c.changed = !sameText(r.UnitText, LastUnitText) || r.PointIndex != LastPointIndex || funcChanged;
     if (c.changed) {
         c.seriesIndex = s.btFill ? 0 : 1;
         // With "Continue Record" ticked only a new function restarts the chart,
@@ -96,7 +112,7 @@ Verdict ReadingEvaluator::judge(Reading& r, std::string_view frameText, bool ove
         r.JudgeText = kFail;
 
     if (!overloadFlag)
-        r.ValueText = formatGeneral(*number, decimalSep);
+        formatGeneral(*number, decimalSep, r.ValueText);
     return verdict;
 }
 

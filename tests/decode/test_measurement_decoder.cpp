@@ -311,6 +311,19 @@ TEST(MeasurementDecoder, ContextSetsSeparatorFullScaleAndOverloadBar) {
     EXPECT_EQ(noPoint.PointIndex, 3);
 }
 
+// The value text is built in a fixed buffer; a separator too long for it
+// takes another road that must write the same text, over whatever the
+// decoded frame held before.
+TEST(MeasurementDecoder, LongSeparatorAndReusedFrameWriteTheWholeText) {
+    const std::string sep(40, ';');
+    DecodedFrame out;
+    out.ValueText = std::string(100, 'x');
+    ASSERT_TRUE(MeasurementDecoder::decode("A101234B400A0D", {sep}, out));
+    EXPECT_EQ(out.ValueText, "-01" + sep + "234");
+    ASSERT_TRUE(MeasurementDecoder::decode("A101234B000A0D", {"."}, out));
+    EXPECT_EQ(out.ValueText, "01.234");
+}
+
 TEST(MeasurementDecoder, LeadingZeroBlankingStopsBeforeThePointDigit) {
     struct Case {
         int function, range, status;

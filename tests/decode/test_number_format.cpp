@@ -39,6 +39,21 @@ TEST(NumberFormat, GeneralFormatDropsZerosAndUsesTheSeparator) {
     EXPECT_EQ(formatGeneral(*parseNumber("00.000", "."), "."), "0");
 }
 
+// The general format writes into a string that may hold a longer text, and
+// a separator too long for its stack buffer goes another road.
+TEST(NumberFormat, GeneralFormatReplacesTheTargetWithAnySeparator) {
+    for (const std::string& sep : {std::string("."), std::string(40, ';')}) {
+        for (const std::string& number :
+             {"-012" + sep + "3400", "0" + sep + "00012", "0" + sep + "00000012"}) {
+            const auto n = parseNumberDigits(number, sep);
+            ASSERT_TRUE(n) << number;
+            std::string out(100, 'x');
+            formatGeneral(*n, sep, out);
+            EXPECT_EQ(out, formatGeneral(n->value, sep)) << number;
+        }
+    }
+}
+
 TEST(NumberFormat, ShortestRoundTripsInFixedNotation) {
     EXPECT_EQ(formatShortest(1234 / 1000.0), "1.234");
     EXPECT_EQ(formatShortest(22000.0), "22000");

@@ -30,6 +30,14 @@ row() { table+=("| $1 | $2 | $3 |"); }
 has() { [ -x "$b/$1" ] || { echo "  ($1 not built: its rows are left out)" >&2; false; }; }
 # The number after WORD in the first line of TEXT that has one: after TEXT WORD
 after() { sed -n "s/.*$2 \([0-9][0-9.]*\).*/\1/p" <<<"$1" | head -n 1; }
+# A field of the first benchmark whose name starts with NAME in a JSON
+# report, formatted: json_field FILE NAME FIELD FORMAT
+json_field() {
+    python3 -c 'import json, sys
+for b in json.load(open(sys.argv[1]))["benchmarks"]:
+    if b["name"].startswith(sys.argv[2]):
+        print(sys.argv[4] % b[sys.argv[3]]); break' "$@"
+}
 # The median of the numbers given.
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
 # CPU share of a link_load mode, the median of three runs of SECONDS each.
@@ -45,7 +53,8 @@ echo "Decoding ..." >&2
 "$t/meter-sim" --count 1000000 --rate 0 --scenario tour --out "$work/capture.bin" 2>/dev/null
 runs=()
 for _ in 1 2 3 4 5; do
-    runs+=("$({ /usr/bin/time -f "%e" "$t/frame-replay" --quiet "$work/capture.bin" >/dev/null 2>/dev/null; } 2>&1)")
+    /usr/bin/time -f "%e" -o "$work/time" "$t/frame-replay" --quiet "$work/capture.bin" >/dev/null 2>&1
+    runs+=("$(cat "$work/time")")
 done
 s=$(median "${runs[@]}")
 row "decoding, \`frame-replay --quiet\`, 1 M frames (median of 5)" \
@@ -53,12 +62,13 @@ row "decoding, \`frame-replay --quiet\`, 1 M frames (median of 5)" \
 
 echo "Data files ..." >&2
 if has bench_data_files; then
-csv=$("$b/bench_data_files" --benchmark_filter='BM_(Save|Load)/' --benchmark_format=csv 2>/dev/null | grep '^"BM_')
-seconds() { grep "^\"$1" <<<"$csv" | cut -d, -f3 | head -n 1 | awk '{ printf "%.3f", $1 }'; }
-row "save 1 M rows, text table" "$(seconds 'BM_Save/text') s" "at most 0.4 s"
-row "save 1 M rows, XML data packet" "$(seconds 'BM_Save/xml') s" "under 0.8 s"
-row "load 1 M rows, text table" "$(seconds 'BM_Load/text') s" "under 0.4 s"
-row "load 1 M rows, XML data packet" "$(seconds 'BM_Load/xml') s" "under 1.0 s"
+    "$b/bench_data_files" --benchmark_filter='BM_(Save|Load)/' --benchmark_format=json \
+        --benchmark_out="$work/files.json" >/dev/null 2>&1
+    seconds() { json_field "$work/files.json" "$1" real_time '%.3f'; }
+    row "save 1 M rows, text table" "$(seconds 'BM_Save/text') s" "at most 0.4 s"
+    row "save 1 M rows, XML data packet" "$(seconds 'BM_Save/xml') s" "under 0.8 s"
+    row "load 1 M rows, text table" "$(seconds 'BM_Load/text') s" "under 0.4 s"
+    row "load 1 M rows, XML data packet" "$(seconds 'BM_Load/xml') s" "under 1.0 s"
 fi
 
 echo "The window with $rows rows ..." >&2
@@ -87,9 +97,13 @@ has log_load && for kind in text xml; do
 done
 
 echo "The pipeline, the HID stack, the journal, the start ..." >&2
-has bench_pipeline && csv=$("$b/bench_pipeline" --benchmark_min_time=0.3 --benchmark_format=csv 2>/dev/null | grep '^"BM_')
-has bench_pipeline && row "pipeline alone, serial \`tour\`" \
-    "$(grep '^"BM_SerialPipeline/tour' <<<"$csv" | awk -F, '{ printf "%.2f M frames/s", $NF / 1e6 }')" ""
+if has bench_pipeline; then
+    "$b/bench_pipeline" --benchmark_min_time=0.3 --benchmark_format=json \
+        --benchmark_out="$work/pipeline.json" >/dev/null 2>&1
+    row "pipeline alone, serial \`tour\`" \
+        "$(json_field "$work/pipeline.json" BM_SerialPipeline/tour items_per_second '%.0f' |
+            awk '{ printf "%.2f M frames/s", $1 / 1e6 }')" ""
+fi
 if has hid_load; then
     out=$("$b/hid_load" 5 2>/dev/null)
     row "HID stack at 1,000 reports a second, CPU" "$(after "$(grep '^CPU at' <<<"$out")" '):') % of a core" ""

@@ -1,5 +1,7 @@
 #include "widgets/recording/CellPictures.h"
 
+#include "widgets/ui/PaintMemo.h"
+
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QPaintEngine>
@@ -10,18 +12,6 @@ namespace voltaro {
 namespace {
 
 constexpr int kLargestCell = 256 * 64;
-
-// The image a painter draws into, when it is one and nothing scales it.
-const QImage* plainSurface(QPainter* painter) {
-    QPaintEngine* engine = painter->paintEngine();
-    if (!engine || engine->type() != QPaintEngine::Raster)
-        return nullptr;
-    const QTransform t = painter->deviceTransform();
-    if (t.type() > QTransform::TxTranslate || t.dx() != qRound(t.dx()) || t.dy() != qRound(t.dy()))
-        return nullptr;
-    const auto* image = dynamic_cast<const QImage*>(engine->paintDevice());
-    return image && image->devicePixelRatio() == 1.0 ? image : nullptr;
-}
 
 } // namespace
 

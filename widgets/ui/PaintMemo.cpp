@@ -7,11 +7,7 @@
 
 namespace voltaro {
 
-namespace {
-
-// The image a painter draws into, where `rect` lies in it and which part of
-// that is painted now, when nothing scales the painter.
-const QImage* surfaceOf(QPainter* painter, const QRect& rect, QRect* onSurface, QRegion* now) {
+const QImage* plainSurface(QPainter* painter) {
     QPaintEngine* engine = painter->paintEngine();
     if (!engine || engine->type() != QPaintEngine::Raster)
         return nullptr;
@@ -19,14 +15,24 @@ const QImage* surfaceOf(QPainter* painter, const QRect& rect, QRect* onSurface, 
     if (t.type() > QTransform::TxTranslate || t.dx() != qRound(t.dx()) || t.dy() != qRound(t.dy()))
         return nullptr;
     const auto* image = dynamic_cast<const QImage*>(engine->paintDevice());
-    if (!image || image->devicePixelRatio() != 1.0 || image->depth() != 32)
+    return image && image->devicePixelRatio() == 1.0 ? image : nullptr;
+}
+
+namespace {
+
+// The image a painter draws into, where `rect` lies in it and which part of
+// that is painted now, when nothing scales the painter.
+const QImage* surfaceOf(QPainter* painter, const QRect& rect, QRect* onSurface, QRegion* now) {
+    const QImage* image = plainSurface(painter);
+    if (!image || image->depth() != 32)
         return nullptr;
+    const QTransform t = painter->deviceTransform();
     const QPoint offset(qRound(t.dx()), qRound(t.dy()));
     *onSurface = rect.translated(offset);
     if (!image->rect().contains(*onSurface))
         return nullptr;
     *now = QRegion(*onSurface);
-    if (const QRegion system = engine->systemClip(); !system.isEmpty())
+    if (const QRegion system = painter->paintEngine()->systemClip(); !system.isEmpty())
         *now &= system;
     if (painter->hasClipping())
         *now &= painter->clipRegion().translated(offset);

@@ -9,6 +9,10 @@ class QPainter;
 
 namespace voltaro {
 
+// The image a painter draws into, when it is one and nothing scales or
+// shifts it by part of a pixel: what it paints is then that image's pixels.
+const QImage* plainSurface(QPainter* painter);
+
 // Remembers one painted picture with the pixels it was painted over, and
 // paints it again by copying when the same thing is to be painted over the
 // same pixels. What is shown is then exactly what painting would show:

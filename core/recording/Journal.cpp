@@ -71,12 +71,16 @@ Journal::~Journal() {
 }
 
 void Journal::append(const QByteArray& lines, qsizetype rows) {
+    bool early = false;
     {
         std::lock_guard lock(mutex_);
         queued_.lines.append(lines);
         ++queued_.lineCount;
+        early = queued_.lines.size() >= kWriteEarlyBytes;
     }
     unsaved_ += rows;
+    if (early)
+        changed_.notify_all();
 }
 
 void Journal::empty() {
@@ -150,10 +154,14 @@ bool Journal::due() const {
 
 void Journal::run() {
     // The thread looks once a period: appending a row wakes no one, which
-    // keeps recording a reading cheap.
+    // keeps recording a reading cheap; only a queue grown past
+    // kWriteEarlyBytes does, unless writing is failing or held.
     std::unique_lock lock(mutex_);
     for (;;) {
-        changed_.wait_until(lock, nextWrite_, [this] { return stop_; });
+        changed_.wait_until(lock, nextWrite_, [this] {
+            return stop_ || (queued_.lines.size() >= kWriteEarlyBytes && holds_ == 0 &&
+                             health_.load() != Health::Failing);
+        });
         if (discarded_)
             return;
         if (!due()) {

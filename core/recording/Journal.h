@@ -43,6 +43,11 @@ public:
     // Makes the data written so far durable; 0 or -1 with errno, as fdatasync.
     using SyncFunction = std::function<int(int fd)>;
 
+    // Lines queued beyond this are written without waiting for the period,
+    // so a burst of rows (far faster than any meter sends them) never keeps
+    // more than this in memory; while writing fails they wait for the period.
+    static constexpr qsizetype kWriteEarlyBytes = 4 * 1024 * 1024;
+
     explicit Journal(QString folder, SyncFunction sync = {},
                      std::chrono::milliseconds period = std::chrono::seconds(1));
     // Writes what is queued. The file stays while it holds rows, for the next

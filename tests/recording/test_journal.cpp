@@ -8,6 +8,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
@@ -187,6 +188,18 @@ TEST_F(JournalTest, AFileTakenOverGoesOnlyOnceItsRowsAreWrittenHere) {
     ASSERT_TRUE(waitUntil([&] { return j.health() == Journal::Health::Protected; }));
     EXPECT_FALSE(QFile::exists(old));
     EXPECT_EQ(contents(j.path()), jf::header() + line(1)) << "the retry wrote the row once";
+}
+
+TEST_F(JournalTest, ABurstOfRowsIsWrittenBeforeThePeriodEnds) {
+    Journal j(folder(), {}, std::chrono::hours(1));
+    QByteArray lines;
+    for (int n = 1; lines.size() < Journal::kWriteEarlyBytes; ++n)
+        lines += line(n);
+    j.append(line(0));
+    EXPECT_EQ(j.writes(), 0u);
+    j.append(lines, 1000);
+    ASSERT_TRUE(waitUntil([&] { return j.writes() == 1; }));
+    EXPECT_EQ(QFileInfo(j.path()).size(), jf::header().size() + line(0).size() + lines.size());
 }
 
 TEST_F(JournalTest, RowsQueuedUnderAHoldGoInOneWriteWithTheFileTheyCameFrom) {

@@ -163,6 +163,10 @@ private:
                     return Taken::Failed;
                 o_.port = v_;
             }
+            // The cable's name is optional: an option follows instead when there is none.
+            if (o_.mode == LogOptions::Mode::Usb && i_ + 1 < args_.size() && !args_[i_ + 1].empty() &&
+                args_[i_ + 1][0] != '-')
+                o_.cable = args_[++i_];
         } else {
             return Taken::No;
         }
@@ -300,21 +304,26 @@ std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std
 const char* logUsage() {
     return R"(Usage: voltaro-log --list
   or:  voltaro-log --port PORT [OPTION]...
-  or:  voltaro-log --usb [OPTION]...
+  or:  voltaro-log --usb [CABLE] [OPTION]...
 Read the multimeter through a serial port or its USB cable, print its decoded
 frames, and record its readings into a data file as the program's window does.
 Needs no display.
 
 Where the meter is:
       --list           show the four port choices with the device files they
-                       open, then every HID device with its node, ids, access
+                       open, then every HID device with its node, the USB port
+                       path of its socket ("-" when not on USB), ids, access
                        and text ("<- the USB cable" after the one --usb uses)
       --port PORT      read a serial port: COM1..COM4, the window's port choices
                        (VOLTARO_COM1..VOLTARO_COM4 name other devices for them),
                        or a device file such as /dev/ttyUSB0
-      --usb            read the meter's USB cable, the last HID device listed
-                       as exactly "USB to Serial"; it is sent its configuration
-                       report first
+      --usb [CABLE]    read the meter's USB cable: the one CABLE names, else
+                       the last HID device listed as exactly "USB to Serial";
+                       it is sent its configuration report first. CABLE is
+                       its node (/dev/hidraw3), the port path of its socket
+                       as --list shows it (1-1.2) or its serial number. A
+                       cable named is waited for in its socket only: plugged
+                       into another one it is another meter
 
 Recording:
       --out FILE       record the readings into FILE. A name ending in ".xml"
@@ -372,13 +381,16 @@ Examples:
   voltaro-log --usb --out batch.xml --interval 10 --hi 5.1 --lo 4.9
       record one reading every 10 seconds through the USB cable, judged
       against 4.9 to 5.1, until Ctrl-C
+  voltaro-log --usb 1-1.2 --out volts.txt
+      record the meter whose cable is in the USB socket 1-1.2
 
 Exit status:
   0   done: interrupted, or the duration or count reached
   2   bad command line
   3   no USB cable listed (no HID devices, none "USB to Serial", no HID support)
   4   the cable is listed but this user may not open its node
-  5   the port exists but will not open (in use, or not a serial port)
+  5   the port exists but will not open (in use, or not a serial port), or
+      another window or voltaro-log reads the port or cable (it is named)
   6   the port's device file does not exist
   7   this user may not open the port (add it to the dialout group)
   8   the cable did not take its configuration report

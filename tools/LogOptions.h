@@ -12,6 +12,9 @@ namespace voltaro {
 struct LogOptions {
     enum class Mode { None, List, Usb, Port } mode = Mode::None;
     std::string port;
+    // --usb's CABLE: a node, a USB port path or a serial number; empty for
+    // the last cable listed as exactly "USB to Serial".
+    std::string cable;
 
     // Recording into a file, with the window's recording rules.
     std::string out;

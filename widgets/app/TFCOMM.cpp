@@ -61,7 +61,12 @@ void TFCOMM::FormCreate() {
     linkBar_->refreshPortHints();
     applyProfile(MeterProfile::forCode(code));
     setChartYRange(profile_.FullScaleCount, -profile_.FullScaleCount);
-    setWindowTitle(QString::fromStdString(windowCaption(switches_, is64BitSystem())));
+    // The title names the link read, so two windows on two meters are told apart.
+    const QString caption = QString::fromStdString(windowCaption(switches_, is64BitSystem()));
+    setWindowTitle(caption);
+    connect(linkBar_, &LinkBar::linkNameChanged, this, [this, caption](const QString& name) {
+        setWindowTitle(name.isEmpty() ? caption : caption + QStringLiteral(" - ") + name);
+    });
 }
 
 void TFCOMM::applyProfile(const MeterProfile& p) {

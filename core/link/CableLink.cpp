@@ -197,6 +197,9 @@ bool CableLink::checkTick() {
     idleReports_ = 0;
     if (active_)
         active_->setOnData({});
+    // Nothing reads the cable now: another instance may take it. A start
+    // claims it again.
+    claim_.reset();
     enter(State::Stopped);
     emit checkStopped();
     return true;

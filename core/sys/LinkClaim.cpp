@@ -1,7 +1,9 @@
 #include "core/sys/LinkClaim.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <cerrno>
 #include <cstring>
@@ -42,7 +44,10 @@ LinkClaim::Holder readHolder(int fd) {
 }
 
 QString programName() {
-    // The name the kernel keeps for this process (at most 15 characters).
+    // The program's file name; the kernel's name of the process keeps only
+    // 15 characters ("voltaro-interfa").
+    if (QCoreApplication::instance())
+        return QFileInfo(QCoreApplication::applicationFilePath()).fileName();
     QFile comm(QStringLiteral("/proc/self/comm"));
     if (comm.open(QIODevice::ReadOnly))
         return QString::fromLocal8Bit(comm.readAll()).trimmed();

@@ -53,12 +53,6 @@ int CableLink::chosenIndex() const {
     return -1;
 }
 
-QString CableLink::followedText() const {
-    if (!followedPort_.isEmpty())
-        return QStringLiteral("the USB cable at ") + followedPort_;
-    return node_.isEmpty() ? QStringLiteral("the USB cable") : QStringLiteral("the USB cable ") + node_;
-}
-
 bool CableLink::claim(THidDevice& device) {
     const QString key = LinkClaim::cableKey(device.PnPInfo().PortPath, device.PnPInfo().DevicePath);
     if (claim_ && claim_->key() == key)

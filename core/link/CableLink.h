@@ -76,9 +76,6 @@ public:
     // The USB socket a running cable chosen by name is followed by (empty
     // when the cable is followed by its product and serial strings).
     const QString& followedPort() const { return followedPort_; }
-    // What the link reads or waits for, for messages: "the USB cable at
-    // 1-1.2", or "the USB cable" and its node.
-    QString followedText() const;
     // Who reads the cable when start() gave Held, or the claim's trouble.
     const LinkClaim::Holder& holder() const { return holder_; }
     const QString& claimError() const { return claimError_; }

@@ -536,6 +536,15 @@ TEST_F(HidUmockdev, ACableReadByOneVoltaroLogIsRefusedToASecond) {
     const LogRun absent = runLog({"--usb", "1-9"}, false);
     EXPECT_EQ(absent.status, 3);
     EXPECT_TRUE(absent.err.contains("no USB cable at 1-9 is listed")) << absent.err.toStdString();
+    // Named by its serial number, another cable is free to read.
+    UmockdevHid::Setup numbered = cable();
+    numbered.port = "1-1.7";
+    numbered.serial = "XY12";
+    const int n = bed->add(numbered);
+    const LogRun bySerial = runLog({"--usb", "XY12", "--duration", "1"}, false);
+    EXPECT_EQ(bySerial.status, 0) << bySerial.err.toStdString();
+    EXPECT_EQ(bed->features(n).size(), 1u);
+    EXPECT_EQ(bed->features(c).size(), 1u);
 }
 
 } // namespace

@@ -106,8 +106,10 @@ public:
     QString errors() { return QString::fromLocal8Bit(child_.process.readAllStandardError()); }
 
 private:
-    Child child_;
+    // Before the child: a window still running when this goes is killed,
+    // and what it wrote last is still taken into the rows.
     std::vector<Reported> rows_;
+    Child child_;
 };
 
 // Runs the event loop while the window records, until it has reported rows

@@ -69,7 +69,15 @@ QString LinkClaim::claimFolder() {
     const QString folder = !runtime.isEmpty()
                                ? QFile::decodeName(runtime) + QStringLiteral("/voltaro-interface")
                                : QDir::tempPath() + QStringLiteral("/voltaro-interface-%1").arg(::getuid());
-    ::mkdir(QFile::encodeName(folder).constData(), 0700);
+    const QByteArray native = QFile::encodeName(folder);
+    ::mkdir(native.constData(), 0700);
+    // In a folder others may write to (the temporary one), a folder of that
+    // name made by someone else is not used: its claims would be theirs to
+    // fake or remove.
+    struct stat st {};
+    if (::lstat(native.constData(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != ::getuid() ||
+        (st.st_mode & (S_IWGRP | S_IWOTH)) != 0)
+        return QString();
     return folder;
 }
 
@@ -85,7 +93,12 @@ QString LinkClaim::cableKey(const QString& portPath, const QString& node) {
 }
 
 std::unique_ptr<LinkClaim> LinkClaim::take(const QString& key, Holder* holder, QString* error) {
-    const QString path = claimFolder() + QLatin1Char('/') + fileName(key);
+    const QString folder = claimFolder();
+    if (folder.isEmpty()) {
+        *error = QStringLiteral("no folder of this user's own for the claims");
+        return nullptr;
+    }
+    const QString path = folder + QLatin1Char('/') + fileName(key);
     UniqueFd fd(::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600));
     if (!fd) {
         *error =

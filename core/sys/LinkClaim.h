@@ -31,7 +31,8 @@ public:
     };
 
     // $XDG_RUNTIME_DIR/voltaro-interface, else a folder of this user's in
-    // the temporary folder; made (mode 0700) when missing.
+    // the temporary folder; made (mode 0700) when missing. Empty when the
+    // folder there is not this user's alone.
     static QString claimFolder();
 
     // The key of a serial port's device file: its device numbers, so that

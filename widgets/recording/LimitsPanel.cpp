@@ -132,12 +132,21 @@ void LimitsPanel::showLimitTexts(const EvaluationSettings& s) {
 }
 
 void LimitsPanel::showMinMax(const ReadingEvaluator& e, const Reading& r) {
-    MaxText->setText(QString::fromStdString(e.MaxValueText));
-    MinText->setText(QString::fromStdString(e.MinValueText));
-    const QString unit =
-        unitSymbols(QString::fromLatin1(r.UnitText.data(), static_cast<qsizetype>(r.UnitText.size())));
-    MaxTextU->setText(unit);
-    MinTextU->setText(unit);
+    if (e.MaxValueText != shownMax_) {
+        shownMax_ = e.MaxValueText;
+        MaxText->setText(QString::fromStdString(shownMax_));
+    }
+    if (e.MinValueText != shownMin_) {
+        shownMin_ = e.MinValueText;
+        MinText->setText(QString::fromStdString(shownMin_));
+    }
+    if (r.UnitText != shownUnit_) {
+        shownUnit_ = r.UnitText;
+        const QString unit =
+            unitSymbols(QString::fromLatin1(shownUnit_.data(), static_cast<qsizetype>(shownUnit_.size())));
+        MaxTextU->setText(unit);
+        MinTextU->setText(unit);
+    }
 }
 
 void LimitsPanel::showJudgement(Verdict v, const Reading& r) {

@@ -5,6 +5,7 @@
 #include <QFrame>
 
 #include <optional>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -73,6 +74,8 @@ private:
     QLabel* MinTextU;
 
     std::optional<QString> latestValue_;
+    // What the min/max labels show, to leave them alone while it holds.
+    std::string shownMax_, shownMin_, shownUnit_;
     bool linkSwapPending_ = false;
     bool showLatestPosted_ = false;
 };

@@ -27,6 +27,14 @@ double prefixScale(std::string_view unit) {
     }
 }
 
+} // namespace
+
+std::int64_t TimeBaseTable::ageTenths(const Meter& m, std::int64_t nowMs) {
+    return (nowMs - m.atMs + 50) / 100;
+}
+
+namespace {
+
 void append(QByteArray& line, std::string_view text) {
     line.append(text.data(), static_cast<qsizetype>(text.size()));
 }
@@ -90,7 +98,9 @@ QByteArray TimeBaseTable::row(std::string_view time, std::int64_t nowMs) {
     append(line, time);
     for (std::size_t i = 0; i < meters_.size(); ++i) {
         const Meter& m = meters_[i];
-        const bool fresh = m.have && !m.waiting && nowMs - m.atMs <= staleAfterMs_;
+        // Judged by the age as the row shows it, in tenths of a second: a
+        // reading shown 2.0 s old at a 1 s interval is fresh, 2.1 s stale.
+        const bool fresh = m.have && !m.waiting && ageTenths(m, nowMs) * 100 <= staleAfterMs_;
         appendMeter(line, m, fresh, nowMs);
         values_[i] = fresh ? m.si : std::nullopt;
     }
@@ -126,7 +136,7 @@ void TimeBaseTable::appendMeter(QByteArray& line, const Meter& m, bool fresh, st
         line += "\t\t\tstale";
     }
     line += '\t';
-    appendNumber(line, static_cast<double>(nowMs - m.atMs) / 1000.0, "%.1f");
+    appendNumber(line, static_cast<double>(ageTenths(m, nowMs)) / 10.0, "%.1f");
 }
 
 void TimeBaseTable::appendNumber(QByteArray& line, double value, const char* format) const {

@@ -71,6 +71,7 @@ private:
         std::optional<double> si;
     };
 
+    static std::int64_t ageTenths(const Meter& m, std::int64_t nowMs);
     void appendMeter(QByteArray& line, const Meter& m, bool fresh, std::int64_t nowMs) const;
     void appendNumber(QByteArray& line, double value, const char* format) const;
 

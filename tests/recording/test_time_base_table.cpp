@@ -129,7 +129,7 @@ TEST(TimeBaseTable, ARowHoldsFreshReadingsAndLeavesTheRestEmpty) {
     EXPECT_EQ(cells(table.row("t2", 2000)).mid(6), QString("0.L|mA|DC|Pass|0,5|").split('|'));
 
     // Two intervals without a reading are allowed; beyond them V is stale.
-    table.reading(1, reading("250,0", 250.0, "mA"), 2900);
+    table.reading(1, reading("250,0", 250.0, "mA"), 2000);
     EXPECT_EQ(cells(table.row("t3", 2100)).last(), "3,125");
     EXPECT_EQ(cells(table.row("t4", 3000)).mid(1, 5), QString("|||stale|2,9").split('|'));
     EXPECT_EQ(cells(table.row("t4", 3000)).last(), "");

@@ -5,6 +5,7 @@
 // records on.
 #include "support/LinkTestSupport.h"
 #include "support/LogProcess.h"
+#include "support/MeterRows.h"
 #include "tools/MeterSimulator.h"
 
 #include <QFile>
@@ -15,57 +16,19 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <map>
 #include <optional>
 
 namespace voltaro {
 namespace {
 
+using testing::expectPower;
 using testing::LogProcess;
 using testing::Pty;
+using testing::Row;
+using testing::rowOf;
 using testing::SimPty;
+using testing::siOf;
 using testing::waitUntil;
-
-using Row = std::map<QString, QString>;
-
-Row rowOf(const QStringList& header, const QString& line) {
-    const QStringList cells = line.split('\t');
-    EXPECT_EQ(cells.size(), header.size()) << line.toStdString();
-    Row row;
-    for (qsizetype i = 0; i < header.size() && i < cells.size(); ++i)
-        row[header[i]] = cells[i];
-    return row;
-}
-
-// A meter's value in SI units as the row shows it: the value with the
-// prefix of its unit; none when the row holds no usable value.
-std::optional<double> siOf(const Row& row, const QString& meter) {
-    const QString value = row.at(meter + ".value");
-    const QString unit = row.at(meter + ".unit");
-    if (value.isEmpty() || value.contains('L'))
-        return std::nullopt;
-    bool ok = false;
-    const double v = value.toDouble(&ok);
-    EXPECT_TRUE(ok) << value.toStdString();
-    const std::map<QChar, double> prefixes{
-        {u'n', 1e-9}, {QChar(0xB5), 1e-6}, {u'm', 1e-3}, {u'k', 1e3}, {u'M', 1e6}};
-    const auto prefix = prefixes.find(unit.size() > 1 ? unit.front() : QChar());
-    return v * (prefix == prefixes.end() ? 1.0 : prefix->second);
-}
-
-// The derived column holds the product exactly where both readings are
-// usable (to the 15 digits it is written with), and nothing elsewhere.
-void expectPower(const Row& row, const QString& column = QStringLiteral("P[W]")) {
-    const auto v = siOf(row, "V");
-    const auto i = siOf(row, "I");
-    const QString p = row.at(column);
-    if (!v || !i) {
-        EXPECT_TRUE(p.isEmpty()) << "a power without both readings: " << p.toStdString();
-        return;
-    }
-    ASSERT_FALSE(p.isEmpty()) << "no power of " << *v << " and " << *i;
-    EXPECT_NEAR(p.toDouble(), *v * *i, std::abs(*v * *i) * 1e-14 + 1e-300) << p.toStdString();
-}
 
 class VoltaroLogMeters : public ::testing::Test {
 protected:
@@ -154,41 +117,29 @@ TEST_F(VoltaroLogMeters, AMissingOverloadedStaleOrPulledMeterLeavesThePowerEmpty
     LogProcess log(
         {"--port", "V=" + volts.path, "--port", "I=" + link, "--calc", "P[W]=V*I", "--decimal-sep", "."},
         stateHome());
-    ASSERT_TRUE(log.waitForLines(2)) << log.err.toStdString();
-    const QStringList header = log.lines[0].split('\t');
-    // The next row from `seen` on that `holds`.
-    qsizetype seen = 1;
-    const auto next = [&](const std::function<bool(const Row&)>& holds) -> std::optional<Row> {
-        for (;; ++seen) {
-            if (!log.waitForLines(seen + 1, 8000))
-                return std::nullopt;
-            if (Row row = rowOf(header, log.lines[seen]); holds(row)) {
-                ++seen;
-                return row;
-            }
-        }
-    };
+    testing::RowReader rows(log);
+    ASSERT_TRUE(rows.readHeader() && log.waitForLines(2)) << log.err.toStdString();
 
     // Nothing from the current meter yet: its columns are empty, the voltage is recorded.
-    const Row first = rowOf(header, log.lines[1]);
+    const Row first = rows.at(1);
     EXPECT_FALSE(first.at("V.value").isEmpty());
     EXPECT_TRUE(first.at("I.value").isEmpty() && first.at("I.judgement").isEmpty() &&
                 first.at("P[W]").isEmpty());
 
     amps.feed(pty.get());
-    ASSERT_TRUE(next([](const Row& r) { return !r.at("P[W]").isEmpty(); })) << log.err.toStdString();
+    ASSERT_TRUE(rows.next([](const Row& r) { return !r.at("P[W]").isEmpty(); })) << log.err.toStdString();
 
     amps.overload = true;
-    const auto overloaded = next([](const Row& r) { return r.at("I.value").contains('L'); });
+    const auto overloaded = rows.next([](const Row& r) { return r.at("I.value").contains('L'); });
     ASSERT_TRUE(overloaded);
     EXPECT_TRUE(overloaded->at("P[W]").isEmpty());
     amps.overload = false;
-    ASSERT_TRUE(next([](const Row& r) { return !r.at("P[W]").isEmpty(); }));
+    ASSERT_TRUE(rows.next([](const Row& r) { return !r.at("P[W]").isEmpty(); }));
 
     // Silent for more than two intervals: stale.
     amps.feed(nullptr);
     const int sentBefore = amps.sent;
-    const auto stale = next([](const Row& r) { return r.at("I.judgement") == "stale"; });
+    const auto stale = rows.next([](const Row& r) { return r.at("I.judgement") == "stale"; });
     ASSERT_TRUE(stale);
     EXPECT_EQ(amps.sent, sentBefore);
     EXPECT_GT(stale->at("I.age").toDouble(), 2.0);
@@ -198,12 +149,12 @@ TEST_F(VoltaroLogMeters, AMissingOverloadedStaleOrPulledMeterLeavesThePowerEmpty
     ASSERT_TRUE(QFile::remove(link));
     pty->close();
     ASSERT_TRUE(log.waitForError("I: the port")) << log.err.toStdString();
-    const auto pulled = next([](const Row& r) { return r.at("I.judgement") == "waiting"; });
+    const auto pulled = rows.next([](const Row& r) { return r.at("I.judgement") == "waiting"; });
     ASSERT_TRUE(pulled);
-    const qsizetype pulledAt = seen - 1;
+    const qsizetype pulledAt = rows.position() - 1;
     ASSERT_TRUE(log.waitForLines(pulledAt + 3));
     for (qsizetype n = pulledAt; n < pulledAt + 3; ++n) {
-        const Row row = rowOf(header, log.lines[n]);
+        const Row row = rows.at(n);
         EXPECT_EQ(row.at("I.judgement"), "waiting");
         EXPECT_TRUE(row.at("I.value").isEmpty() && row.at("I.age").isEmpty() && row.at("P[W]").isEmpty());
         EXPECT_FALSE(row.at("V.value").isEmpty());
@@ -216,12 +167,12 @@ TEST_F(VoltaroLogMeters, AMissingOverloadedStaleOrPulledMeterLeavesThePowerEmpty
     ASSERT_TRUE(QFile::link(pty->path(), link));
     ASSERT_TRUE(log.waitForError("I: the port is back")) << log.err.toStdString();
     amps.feed(pty.get());
-    ASSERT_TRUE(next([](const Row& r) { return !r.at("P[W]").isEmpty(); }));
+    ASSERT_TRUE(rows.next([](const Row& r) { return !r.at("P[W]").isEmpty(); }));
 
     log.signal(SIGTERM);
     ASSERT_EQ(log.finish(), 0) << log.err.toStdString();
-    for (qsizetype n = 1; n < log.lines.size(); ++n)
-        expectPower(rowOf(header, log.lines[n]));
+    for (qsizetype n = 1; n <= rows.rows(); ++n)
+        expectPower(rows.at(n));
 }
 
 } // namespace

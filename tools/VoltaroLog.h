@@ -39,6 +39,7 @@ private:
     int list();
     int usb(const LogOptions& o);
     int port(const LogOptions& o);
+    int meters(const LogOptions& o);
     int fail(int status, const std::string& message);
 
     int stopFd_;

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPaintEvent>
 
 namespace voltaro {
 
@@ -184,6 +185,13 @@ void LimitsPanel::showLatestLater() {
         return;
     showLatestPosted_ = true;
     QCoreApplication::postEvent(this, new QEvent(kShowLatestEvent));
+}
+
+void LimitsPanel::paintEvent(QPaintEvent* event) {
+    // The value box, the lamp and the link's lamp are repainted on every pass;
+    // the frame lies outside the contents, so their repaints leave it alone.
+    if (event->region().intersects(QRegion(frameRect()).subtracted(QRegion(contentsRect()))))
+        QFrame::paintEvent(event);
 }
 
 void LimitsPanel::customEvent(QEvent* event) {

@@ -43,6 +43,7 @@ public slots:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void customEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     // The value and the link pictures change with every frame, but only their

@@ -7,6 +7,8 @@
 // the CPU share over the whole run, the peak resident memory, how far the
 // resident memory moved from the first sample to the last, and the rows the
 // file holds.
+#include "bench/ProcessFigures.h"
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -23,33 +25,8 @@
 #include <unistd.h>
 #include <vector>
 
-namespace {
-
-// utime + stime of a process, in seconds.
-double cpuSeconds(qint64 pid) {
-    QFile f(QStringLiteral("/proc/%1/stat").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    const QByteArray stat = f.readAll();
-    // The fields after the command name, which is in parentheses.
-    const QList<QByteArray> fields = stat.mid(stat.lastIndexOf(')') + 2).split(' ');
-    if (fields.size() < 13)
-        return -1;
-    return (fields[11].toDouble() + fields[12].toDouble()) / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-// A "Vm..." line of /proc/PID/status, in KiB.
-long statusKiB(qint64 pid, const char* key) {
-    QFile f(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!f.open(QIODevice::ReadOnly))
-        return -1;
-    for (const QByteArray& line : f.readAll().split('\n'))
-        if (line.startsWith(key))
-            return line.mid(static_cast<qsizetype>(std::strlen(key))).trimmed().split(' ').first().toLong();
-    return -1;
-}
-
-} // namespace
+using voltaro::bench::cpuSeconds;
+using voltaro::bench::statusKiB;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

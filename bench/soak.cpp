@@ -521,6 +521,8 @@ private:
     void saveXmlAndLoadBack();
     void preview();
     void checkJournal();
+    void fastPhase();
+    void reportEnd(double lineShare1, double lineShare2);
     void click(const char* name);
 
     TFCOMM& w_;
@@ -795,29 +797,9 @@ void Soak::checkJournal() {
             }
 }
 
-int Soak::run() {
-    clock_.start();
-    answer_.start();
+// As fast as the window takes them, with an action at each checkpoint.
+void Soak::fastPhase() {
     const std::uint64_t frames = o_.frames;
-
-    // Warm-up: every action once on a small table, so that what is made once
-    // (fonts, dialogs, the print system) is in the baseline.
-    sender_.sendUpTo(4000, false);
-    runUntil([&] { return sender_.idle(); }, 120000, 50);
-    caughtUp();
-    pageChart();
-    preview();
-    saveText();
-    saveXmlAndLoadBack();
-    progress("warm-up done");
-    base_ = memoryNow();
-    baseRows_ = rows();
-
-    double lineShare1 = 0;
-    linePhase("line rate, small table", &lineShare1);
-    progress("line rate done");
-
-    // As fast as the window takes them, with an action at each checkpoint.
     const std::uint64_t fastFirst = sender_.sent();
     const std::uint64_t fastTarget = fastFirst + frames;
     QElapsedTimer fast;
@@ -863,18 +845,9 @@ int Soak::run() {
     std::printf("fast phase: %llu frames in %.1f s = %.0f frames/s (actions included)\n",
                 static_cast<unsigned long long>(fastSent), fastSeconds, fastSent / fastSeconds);
     progress("fast phase done");
+}
 
-    double lineShare2 = 0;
-    linePhase("line rate, full table", &lineShare2);
-    saveAtLineRate();
-    // The last actions, on the full table.
-    pageChart();
-    preview();
-    pauseSender();
-    caughtUp();
-    w_.recording().model().flush();
-    runFor(200);
-
+void Soak::reportEnd(double lineShare1, double lineShare2) {
     const Memory end = memoryNow();
     progress("end");
     const std::uint64_t sent = sender_.sent();
@@ -920,6 +893,43 @@ int Soak::run() {
     std::printf("wall %.1f s; %s\n", clock_.nsecsElapsed() / 1e9,
                 failures_.isEmpty() ? "PASS"
                                     : qPrintable(QStringLiteral("FAILED (%1)").arg(failures_.size())));
+}
+
+int Soak::run() {
+    clock_.start();
+    answer_.start();
+
+    // Warm-up: every action once on a small table, so that what is made once
+    // (fonts, dialogs, the print system) is in the baseline.
+    sender_.sendUpTo(4000, false);
+    runUntil([&] { return sender_.idle(); }, 120000, 50);
+    caughtUp();
+    pageChart();
+    preview();
+    saveText();
+    saveXmlAndLoadBack();
+    progress("warm-up done");
+    base_ = memoryNow();
+    baseRows_ = rows();
+
+    double lineShare1 = 0;
+    linePhase("line rate, small table", &lineShare1);
+    progress("line rate done");
+
+    fastPhase();
+
+    double lineShare2 = 0;
+    linePhase("line rate, full table", &lineShare2);
+    saveAtLineRate();
+    // The last actions, on the full table.
+    pageChart();
+    preview();
+    pauseSender();
+    caughtUp();
+    w_.recording().model().flush();
+    runFor(200);
+
+    reportEnd(lineShare1, lineShare2);
     return failures_.isEmpty() ? 0 : 1;
 }
 

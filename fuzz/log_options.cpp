@@ -1,6 +1,7 @@
 // voltaro-log's command line on any arguments (the input split at NUL bytes):
 // it is read or refused with one line that says why, which goes to a
 // terminal as it is.
+#include "core/recording/DerivedColumn.h"
 #include "fuzz/FuzzInput.h"
 #include "tools/LogOptions.h"
 
@@ -40,6 +41,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         voltaro::fuzz::fault("a command line taken with nothing to do");
     if (o->mode == voltaro::LogOptions::Mode::Port && o->port.empty())
         voltaro::fuzz::fault("--port taken without a port");
+    if (o->mode == voltaro::LogOptions::Mode::Meters) {
+        for (const auto& m : o->meters)
+            if (!voltaro::DerivedColumn::validMeterName(m.name))
+                voltaro::fuzz::fault("a meter taken without a name an expression can use");
+        if (o->interval < 1)
+            voltaro::fuzz::fault("named meters taken without a sampling interval");
+    }
     if (o->limit && (*o->limit < 1 || *o->limit == INT_MAX))
         voltaro::fuzz::fault("a record limit the record numbers cannot reach");
     if (o->interval < 0)

@@ -96,6 +96,12 @@ has log_load && for kind in text xml; do
         "$(after "$out" '=') % of a core, peak $(after "$out" 'peak RSS') KiB" ""
 done
 
+if has meters_load; then
+    out=$("$b/meters_load" 20 2>/dev/null)
+    row "voltaro-log with two meters at the line's rate and \`--calc\`, CPU over one named meter's (20 s runs)" \
+        "x $(after "$out" 'CPU x')" "at most x 2"
+fi
+
 echo "The pipeline, the HID stack, the journal, the start ..." >&2
 if has bench_pipeline; then
     "$b/bench_pipeline" --benchmark_min_time=0.3 --benchmark_format=json \

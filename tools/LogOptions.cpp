@@ -3,9 +3,13 @@
 #include "core/decode/MeterProfile.h"
 #include "core/decode/NumberFormat.h"
 #include "core/decode/ReadingEvaluator.h"
+#include "core/recording/DataFiles.h"
+#include "core/recording/DerivedColumn.h"
 
 #include <QString>
 
+#include <algorithm>
+#include <cctype>
 #include <climits>
 #include <cstdlib>
 
@@ -150,26 +154,59 @@ private:
             o_.help = true;
         } else if (a == "--version" || a == "-V") {
             o_.version = true;
-        } else if (a == "--list" || a == "--usb" || a == "--port") {
-            if (o_.mode != LogOptions::Mode::None) {
+        } else if (a == "--list") {
+            if (o_.mode != LogOptions::Mode::None || !o_.meters.empty()) {
                 error_ = "choose one of --list, --usb and --port";
                 return Taken::Failed;
             }
-            o_.mode = a == "--list"  ? LogOptions::Mode::List
-                      : a == "--usb" ? LogOptions::Mode::Usb
-                                     : LogOptions::Mode::Port;
-            if (o_.mode == LogOptions::Mode::Port) {
-                if (!value(a, "COM1..COM4 or a device file"))
-                    return Taken::Failed;
-                o_.port = v_;
-            }
-            // The cable's name is optional: an option follows instead when there is none.
-            if (o_.mode == LogOptions::Mode::Usb && i_ + 1 < args_.size() && !args_[i_ + 1].empty() &&
-                args_[i_ + 1][0] != '-')
-                o_.cable = args_[++i_];
+            o_.mode = LogOptions::Mode::List;
+        } else if (a == "--usb" || a == "--port") {
+            return takeMeter(a);
+        } else if (a == "--calc") {
+            if (!value(a, "NAME=EXPRESSION"))
+                return Taken::Failed;
+            o_.calc.push_back(v_);
         } else {
             return Taken::No;
         }
+        return Taken::Yes;
+    }
+
+    // --port DEVICE, --port NAME=DEVICE, --usb [CABLE], --usb NAME=[CABLE].
+    Taken takeMeter(const std::string& a) {
+        if (o_.mode == LogOptions::Mode::List) {
+            error_ = "choose one of --list, --usb and --port";
+            return Taken::Failed;
+        }
+        LogOptions::Meter m;
+        m.usb = a == "--usb";
+        if (!m.usb) {
+            if (!value(a, "COM1..COM4, a device file or NAME=DEVICE"))
+                return Taken::Failed;
+            m.device = v_;
+        } else if (i_ + 1 < args_.size() && !args_[i_ + 1].empty() && args_[i_ + 1].front() != '-') {
+            // The cable's name is optional: an option follows instead when there is none.
+            m.device = args_[++i_];
+        }
+        const std::size_t eq = m.device.find('=');
+        const std::string name = m.device.substr(0, eq);
+        // A device file begins with "/", a port choice has no "=": what comes
+        // before an "=" is a name when it looks like one.
+        if (eq != std::string::npos && !name.empty() && std::isalpha(static_cast<unsigned char>(name[0])) &&
+            name.find('/') == std::string::npos) {
+            if (!DerivedColumn::validMeterName(name)) {
+                error_ = a + " " + m.device + ": a meter's name is a letter, then letters, digits or \"_\" " +
+                         "(at most 32), and not a function's name";
+                return Taken::Failed;
+            }
+            m.name = name;
+            m.device = m.device.substr(eq + 1);
+        }
+        if (!m.usb && m.device.empty()) {
+            error_ = a + " " + m.name + "= needs a device after the name";
+            return Taken::Failed;
+        }
+        o_.meters.push_back(m);
         return Taken::Yes;
     }
 
@@ -255,15 +292,29 @@ private:
 
     // What the options ask, taken together, can be done.
     bool consistent() {
-        if (o_.mode == LogOptions::Mode::None) {
+        if (o_.mode == LogOptions::Mode::None && o_.meters.empty()) {
             error_ = "nothing to do: give --list, --usb or --port";
+            return false;
+        }
+        if (o_.meters.size() == 1 && o_.meters.front().name.empty()) {
+            const LogOptions::Meter& m = o_.meters.front();
+            o_.mode = m.usb ? LogOptions::Mode::Usb : LogOptions::Mode::Port;
+            o_.port = m.usb ? std::string() : m.device;
+            o_.cable = m.usb ? m.device : std::string();
+        } else if (!o_.meters.empty()) {
+            o_.mode = LogOptions::Mode::Meters;
+            if (!meters())
+                return false;
+        }
+        if (!o_.calc.empty() && o_.mode != LogOptions::Mode::Meters) {
+            error_ = "--calc works on named meters: --port NAME=DEVICE, --usb NAME=CABLE";
             return false;
         }
         if (o_.mode == LogOptions::Mode::List && (otherThanList_ || recordingRule_)) {
             error_ = "--list takes no other option";
             return false;
         }
-        if (recordingRule_ && !o_.recording()) {
+        if (recordingRule_ && !o_.recording() && o_.mode != LogOptions::Mode::Meters) {
             error_ = firstRule_ + " applies to recording: give --out FILE";
             return false;
         }
@@ -278,6 +329,59 @@ private:
         if (*hi < *lo) {
             error_ = "--hi " + o_.hi + " is below --lo " + o_.lo + ": every reading would fail";
             return false;
+        }
+        return true;
+    }
+
+    // Named meters: each has a name of its own, the rules of one meter's
+    // recording do not apply, and every derived column can be worked out.
+    bool meters() {
+        std::vector<std::string> names;
+        int cables = 0;
+        for (const LogOptions::Meter& m : o_.meters) {
+            if (m.name.empty()) {
+                error_ = "several meters need a name each: --port NAME=DEVICE, --usb NAME=CABLE";
+                return false;
+            }
+            if (std::find(names.begin(), names.end(), m.name) != names.end()) {
+                error_ = "two meters are named " + m.name;
+                return false;
+            }
+            names.push_back(m.name);
+            cables += m.usb ? 1 : 0;
+        }
+        if (cables > 1) {
+            error_ = "one USB cable can be read at a time: read the other meters through --port";
+            return false;
+        }
+        if (!o_.repeat || o_.limit) {
+            error_ = std::string(o_.limit ? "--limit" : "--no-repeat") +
+                     " applies to one meter's recording, not to named meters";
+            return false;
+        }
+        if (o_.recording() && datafiles::isXmlFileName(QString::fromLocal8Bit(o_.out.c_str()))) {
+            error_ = "named meters are recorded into a text table: give --out a name not ending in \".xml\"";
+            return false;
+        }
+        if (o_.interval == 0)
+            o_.interval = 1;
+        return derivedColumns(names);
+    }
+
+    bool derivedColumns(const std::vector<std::string>& names) {
+        std::vector<std::string> columns{"Time"};
+        for (const std::string& n : names)
+            for (const char* c : {".value", ".unit", ".function", ".judgement", ".age"})
+                columns.push_back(n + c);
+        for (const std::string& spec : o_.calc) {
+            const auto column = DerivedColumn::make(spec, names, &error_);
+            if (!column)
+                return false;
+            if (std::find(columns.begin(), columns.end(), column->name()) != columns.end()) {
+                error_ = "--calc " + spec + ": there is a column " + column->name() + " already";
+                return false;
+            }
+            columns.push_back(column->name());
         }
         return true;
     }
@@ -305,6 +409,7 @@ const char* logUsage() {
     return R"(Usage: voltaro-log --list
   or:  voltaro-log --port PORT [OPTION]...
   or:  voltaro-log --usb [CABLE] [OPTION]...
+  or:  voltaro-log --port NAME=PORT|--usb NAME=[CABLE] ... [--calc COLUMN=EXPR]...
 Read the multimeter through a serial port or its USB cable, print its decoded
 frames, and record its readings into a data file as the program's window does.
 Needs no display.
@@ -324,6 +429,27 @@ Where the meter is:
                        as --list shows it (1-1.2) or its serial number. A
                        cable named is waited for in its socket only: plugged
                        into another one it is another meter
+
+Several meters (each --port or --usb with a NAME: a letter, then letters,
+digits or "_"), recorded together into one table:
+      --port NAME=PORT the meter NAME on a serial port (PORT as above)
+      --usb NAME=[CABLE]
+                       the meter NAME on the USB cable CABLE names (as for
+                       --usb above; one cable at a time)
+      --calc COLUMN=EXPR
+                       a derived column: EXPR over the meters' names, each
+                       the meter's value in SI units (V, A, ohm, Hz, F; degrees
+                       and % as shown), with + - * / ^, parentheses and
+                       functions such as sqrt, abs, min, max; repeatable.
+                       Empty where a meter it uses has no reading, a stale one
+                       or an overload, or where the result is no number
+  One row every --interval seconds (default 1): the time, then for each meter
+  NAME.value, NAME.unit, NAME.function, NAME.judgement and NAME.age (seconds
+  since its reading), then each derived column. A reading older than two
+  intervals is stale: its judgement reads "stale"; a meter whose port or cable
+  is gone reads "waiting" while the others record on. The rows go to --out
+  FILE (a tab-separated UTF-8 table) or, without it, to standard output;
+  --count counts rows. --no-repeat, --limit and ".xml" apply to one meter only.
 
 Recording:
       --out FILE       record the readings into FILE. A name ending in ".xml"
@@ -383,6 +509,8 @@ Examples:
       against 4.9 to 5.1, until Ctrl-C
   voltaro-log --usb 1-1.2 --out volts.txt
       record the meter whose cable is in the USB socket 1-1.2
+  voltaro-log --port V=/dev/ttyUSB0 --usb I= --calc 'P[W]=V*I' --out power.txt
+      record a voltage and a current meter once a second, with their power
 
 Exit status:
   0   done: interrupted, or the duration or count reached

@@ -10,16 +10,26 @@ namespace voltaro {
 
 // voltaro-log's command line.
 struct LogOptions {
-    enum class Mode { None, List, Usb, Port } mode = Mode::None;
+    // Meters: one without a name is read as ever (Usb, Port); named ones
+    // (--port NAME=DEVICE, --usb NAME=CABLE) go into one table on a shared
+    // time base (Meters).
+    enum class Mode { None, List, Usb, Port, Meters } mode = Mode::None;
     std::string port;
     // --usb's CABLE: a node, a USB port path or a serial number; empty for
     // the last cable listed as exactly "USB to Serial".
     std::string cable;
+    struct Meter {
+        std::string name; // empty for the one meter without a name
+        bool usb = false;
+        std::string device; // the port, or the cable (empty: the one --list marks)
+    };
+    std::vector<Meter> meters;     // in the order given
+    std::vector<std::string> calc; // derived columns, NAME=EXPRESSION, in the order given
 
     // Recording into a file, with the window's recording rules.
     std::string out;
     bool overwrite = false;
-    int interval = 0; // the sampling interval in seconds; 0: not sampling
+    int interval = 0; // the sampling interval in seconds; 0: not sampling (named meters: 1)
     bool repeat = true;
     std::optional<int> limit; // the record limit; none: no limit
     std::string hi = "22000";

@@ -5,6 +5,7 @@
 #include "core/link/hid/LinuxHidPlatform.h"
 #include "core/link/serial/PortMap.h"
 #include "tools/LogSession.h"
+#include "tools/MeterGroupLog.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -60,6 +61,7 @@ int VoltaroLog::run(const std::vector<std::string>& args) {
     case LogOptions::Mode::List: return list();
     case LogOptions::Mode::Usb: return usb(*o);
     case LogOptions::Mode::Port: return port(*o);
+    case LogOptions::Mode::Meters: return meters(*o);
     case LogOptions::Mode::None: break;
     }
     return fail(kUsage, "nothing to do (see voltaro-log --help)");
@@ -218,6 +220,21 @@ int VoltaroLog::port(const LogOptions& o) {
         session.say("the port " + path + " failed: " + lostReason);
     const int status = session.finish();
     return status != kOk ? status : !lostReason.empty() ? kLinkLost : kOk;
+}
+
+int VoltaroLog::meters(const LogOptions& o) {
+    QEventLoop loop;
+    MeterGroupLog group(o, out_, err_, [&loop] { loop.quit(); });
+    std::string error;
+    if (const int status = group.openLinks(&error); status != kOk)
+        return fail(status, error);
+    // Made once every link is up, so a link that fails leaves any file of that name alone.
+    if (!group.openOutput(&error))
+        return fail(kOutputFailed, error);
+    StopSignal stop(stopFd_, loop);
+    group.start();
+    loop.exec();
+    return group.finish();
 }
 
 } // namespace voltaro

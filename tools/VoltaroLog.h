@@ -44,6 +44,7 @@ private:
     int port(const LogOptions& o);
     // Starts the cable chosen; kOk, or the status it failed with, said.
     int startCable(CableLink& cable);
+    int meters(const LogOptions& o);
     int fail(int status, const std::string& message);
 
     int stopFd_;

@@ -44,7 +44,7 @@ int giveName(const QByteArray& made, const QByteArray& path, bool replace) {
 
 } // namespace
 
-bool TextTableFile::open(const QString& path, bool replace, QString* error) {
+bool TextTableFile::open(const QString& path, bool replace, QString* error, const QByteArray& firstLine) {
     const QByteArray native = QFile::encodeName(path);
     const QFileInfo info(path);
     // Made under a hidden name and named only once its header is on disk: a
@@ -62,7 +62,7 @@ bool TextTableFile::open(const QString& path, bool replace, QString* error) {
     UniqueFd fd(::open(made.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0666));
     if (!fd)
         return fail(errno);
-    const QByteArray header = datafiles::textHeader();
+    const QByteArray header = firstLine.isEmpty() ? datafiles::textHeader() : firstLine;
     int e = 0;
     if (!writeAllAt(fd.get(), header.constData(), header.size(), 0, &e) || sync_(fd.get()) != 0)
         e = e ? e : errno;

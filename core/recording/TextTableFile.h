@@ -42,8 +42,9 @@ public:
 
     // Makes `path` with the header line on disk and starts writing. An
     // existing file is replaced only with `replace`. False, with `error`
-    // set, when the file cannot be made.
-    bool open(const QString& path, bool replace, QString* error);
+    // set, when the file cannot be made. `header` is the first line, with
+    // its line end; the text table's when empty.
+    bool open(const QString& path, bool replace, QString* error, const QByteArray& header = {});
 
     // One row's text line with its CR LF.
     void append(const QByteArray& line);

@@ -145,12 +145,16 @@ TEST(PaintMemo, APartOfTheLampRepaintedUnderTheLinkLampIsCopiedExactly) {
     struct Panel {
         QWidget back;
         voltaro::JudgeLamp* lamp = new voltaro::JudgeLamp(&back);
+        QLabel* caption = new QLabel(QStringLiteral("PASS"), &back);
         QLabel* link = new QLabel(&back);
         Panel() {
             back.setAutoFillBackground(true);
             back.resize(140, 140);
             lamp->setGeometry(5, 8, 113, 121);
             lamp->setBrushColor(QColor(0, 128, 0));
+            // An opaque caption over the circle: the lamp never paints that part.
+            caption->setAutoFillBackground(true);
+            caption->setGeometry(35, 52, 75, 36);
             link->setGeometry(95, 5, 25, 24); // over the circle's edge, as the link's lamp is
         }
         QImage render() {

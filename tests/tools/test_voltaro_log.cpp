@@ -8,6 +8,7 @@
 #include "core/recording/DataFiles.h"
 #include "core/recording/JournalRecovery.h"
 #include "support/LinkTestSupport.h"
+#include "support/LogProcess.h"
 #include "tools/MeterSimulator.h"
 
 #include <QDir>
@@ -30,7 +31,9 @@
 namespace voltaro {
 namespace {
 
+using testing::LogProcess;
 using testing::Pty;
+using testing::SimPty;
 using testing::waitUntil;
 
 struct LogRun {
@@ -95,95 +98,6 @@ TEST(VoltaroLogPort, AMissingOrBusyPortHasItsOwnStatus) {
 }
 
 // --- Recording ------------------------------------------------------------------
-
-// voltaro-log running in a child process: its standard output read line by
-// line as it comes, with the time each line arrived here.
-class LogProcess {
-public:
-    // `errorTo`: a file (a terminal) for standard error instead of a pipe.
-    explicit LogProcess(const QStringList& args, const QString& stateHome,
-                        const std::function<void()>& inChild = {}, const QString& errorTo = {}) {
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_STATE_HOME", stateHome);
-        p_.setProcessEnvironment(env);
-        if (inChild)
-            p_.setChildProcessModifier(inChild);
-        QObject::connect(&p_, &QProcess::readyReadStandardOutput, [this] { readLines(); });
-        QObject::connect(&p_, &QProcess::readyReadStandardError,
-                         [this] { err += QString::fromUtf8(p_.readAllStandardError()); });
-        if (!errorTo.isEmpty())
-            p_.setStandardErrorFile(errorTo);
-        clock_.start();
-        p_.start(QStringLiteral(VOLTARO_LOG_PATH), args);
-        p_.waitForStarted(5000);
-    }
-    ~LogProcess() {
-        if (p_.state() != QProcess::NotRunning) {
-            p_.kill();
-            p_.waitForFinished(5000);
-        }
-    }
-
-    bool waitForLines(qsizetype n, int timeoutMs = 10000) {
-        return waitUntil([&] { return lines.size() >= n || p_.state() == QProcess::NotRunning; },
-                         timeoutMs) &&
-               lines.size() >= n;
-    }
-    bool waitForError(const QString& text, int timeoutMs = 10000) {
-        return waitUntil([&] { return err.contains(text) || p_.state() == QProcess::NotRunning; },
-                         timeoutMs) &&
-               err.contains(text);
-    }
-    bool running() const { return p_.state() != QProcess::NotRunning; }
-    void signal(int sig) { ::kill(static_cast<pid_t>(p_.processId()), sig); }
-    qint64 now() const { return clock_.elapsed(); }
-    // The exit status once it has ended; -1 for a program killed or still running.
-    int finish(int timeoutMs = 10000) {
-        waitUntil([&] { return p_.state() == QProcess::NotRunning; }, timeoutMs);
-        if (p_.state() != QProcess::NotRunning)
-            return -1;
-        readLines();
-        err += QString::fromUtf8(p_.readAllStandardError());
-        return p_.exitStatus() == QProcess::NormalExit ? p_.exitCode() : -1;
-    }
-
-    QStringList lines;
-    std::vector<qint64> arrived; // ms since the start, one per line
-    QString err;
-
-private:
-    void readLines() {
-        pending_ += p_.readAllStandardOutput();
-        qsizetype end;
-        while ((end = pending_.indexOf('\n')) >= 0) {
-            lines << QString::fromUtf8(pending_.left(end));
-            arrived.push_back(clock_.elapsed());
-            pending_.remove(0, end + 1);
-        }
-    }
-
-    QProcess p_;
-    QElapsedTimer clock_;
-    QByteArray pending_;
-};
-
-// meter-sim serving a pseudo-terminal.
-class SimPty {
-public:
-    explicit SimPty(const QStringList& args) {
-        sim_.start(QStringLiteral(METER_SIM_PATH), QStringList{"--pty"} + args);
-        if (sim_.waitForStarted(5000) && sim_.waitForReadyRead(5000))
-            path = QString::fromUtf8(sim_.readLine()).trimmed();
-    }
-    ~SimPty() {
-        sim_.kill();
-        sim_.waitForFinished(5000);
-    }
-    QString path;
-
-private:
-    QProcess sim_;
-};
 
 ReadingTable loadRows(const QString& file, bool* ok = nullptr) {
     ReadingTable t;
@@ -671,6 +585,17 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
         // An argument's line break or terminal escape is shown, not acted on.
         {"--usb", "--count", "5\nvoltaro-log: 0 rows"},
         {"--usb", "--hi", "\x1b[2J9"},
+        // Named meters, and what is worked out from them.
+        {"--port", "V=/dev/null", "--port", "COM1"},
+        {"--port", "V=/dev/null", "--port", "V=/dev/zero"},
+        {"--usb", "A=", "--usb", "B="},
+        {"--port", "sqrt=/dev/null"},
+        {"--port", "V=/dev/null", "--no-repeat"},
+        {"--port", "V=/dev/null", "--out", "x.xml"},
+        {"--port", "COM1", "--calc", "P=1"},
+        {"--port", "V=/dev/null", "--calc", "P=V*"},
+        {"--port", "V=/dev/null", "--calc", "P=V*I"},
+        {"--port", "V=/dev/null", "--calc", "P=(V"},
     };
     for (const QStringList& args : mistakes) {
         const LogRun run = runLog(args);
@@ -683,9 +608,9 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
     const LogRun help = runLog({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* option :
-         {"--list", "--port", "--usb", "--out", "--overwrite", "--interval", "--no-repeat", "--limit", "--hi",
-          "--lo", "--decimal-sep", "--duration", "--count", "--quiet", "--no-wait", "--help", "--version",
-          "Examples:", "Exit status:"})
+         {"--list",    "--port", "--usb",    "--out",         "--overwrite", "--interval", "--no-repeat",
+          "--limit",   "--hi",   "--lo",     "--decimal-sep", "--duration",  "--count",    "--quiet",
+          "--no-wait", "--calc", "NAME.age", "--help",        "--version",   "Examples:",  "Exit status:"})
         EXPECT_TRUE(help.out.contains(QLatin1String(option))) << option;
     const LogRun version = runLog({"--version"});
     EXPECT_EQ(version.status, 0);

@@ -46,8 +46,10 @@ TFCOMM::~TFCOMM() {
 
 void TFCOMM::FormCreate() {
     chart_->createControl(kDefaultPageWidth);
-    session_.pipeline().setDecimalSepSource(&readDecimalSep);
-    session_.pipeline().setDecimalSep(readDecimalSep());
+    // Asked for at every decode; the locale is asked only when it changes.
+    decimalSep_ = readDecimalSep();
+    session_.pipeline().setDecimalSepSource([this] { return decimalSep_; });
+    session_.pipeline().setDecimalSep(decimalSep_);
     // No reading yet: the first one starts the chart as a change of unit.
     session_.pipeline().continueAfter(std::string(), std::string(kNoUnitYet));
     recording_->openEmptyTable(kDefaultRecordLimit);
@@ -195,6 +197,12 @@ void TFCOMM::BtExit1Click() {
 void TFCOMM::endBySignal() {
     endingBySignal_ = true;
     QApplication::quit();
+}
+
+void TFCOMM::changeEvent(QEvent* event) {
+    if (event->type() == QEvent::LocaleChange)
+        decimalSep_ = readDecimalSep();
+    QMainWindow::changeEvent(event);
 }
 
 void TFCOMM::closeEvent(QCloseEvent* event) {

@@ -76,6 +76,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
 
 private:
     // Puts the rows and the chart of a journal left behind into this window.
@@ -145,6 +146,8 @@ private:
     QLabel* USBtxt = nullptr;
     std::string frameText_; // the last frame's text, for USBtxt
     bool frameTextPosted_ = false;
+    // The system's decimal separator, read again when the locale changes.
+    std::string decimalSep_;
     QPlainTextEdit* Memo1 = nullptr;
     QPlainTextEdit* Memo2 = nullptr;
 

@@ -14,6 +14,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPaintEvent>
 
 namespace voltaro {
 
@@ -132,12 +133,21 @@ void LimitsPanel::showLimitTexts(const EvaluationSettings& s) {
 }
 
 void LimitsPanel::showMinMax(const ReadingEvaluator& e, const Reading& r) {
-    MaxText->setText(QString::fromStdString(e.MaxValueText));
-    MinText->setText(QString::fromStdString(e.MinValueText));
-    const QString unit =
-        unitSymbols(QString::fromLatin1(r.UnitText.data(), static_cast<qsizetype>(r.UnitText.size())));
-    MaxTextU->setText(unit);
-    MinTextU->setText(unit);
+    if (e.MaxValueText != shownMax_) {
+        shownMax_ = e.MaxValueText;
+        MaxText->setText(QString::fromStdString(shownMax_));
+    }
+    if (e.MinValueText != shownMin_) {
+        shownMin_ = e.MinValueText;
+        MinText->setText(QString::fromStdString(shownMin_));
+    }
+    if (r.UnitText != shownUnit_) {
+        shownUnit_ = r.UnitText;
+        const QString unit =
+            unitSymbols(QString::fromLatin1(shownUnit_.data(), static_cast<qsizetype>(shownUnit_.size())));
+        MaxTextU->setText(unit);
+        MinTextU->setText(unit);
+    }
 }
 
 void LimitsPanel::showJudgement(Verdict v, const Reading& r) {
@@ -175,6 +185,13 @@ void LimitsPanel::showLatestLater() {
         return;
     showLatestPosted_ = true;
     QCoreApplication::postEvent(this, new QEvent(kShowLatestEvent));
+}
+
+void LimitsPanel::paintEvent(QPaintEvent* event) {
+    // The value box, the lamp and the link's lamp are repainted on every pass;
+    // the frame lies outside the contents, so their repaints leave it alone.
+    if (event->region().intersects(QRegion(frameRect()).subtracted(QRegion(contentsRect()))))
+        QFrame::paintEvent(event);
 }
 
 void LimitsPanel::customEvent(QEvent* event) {

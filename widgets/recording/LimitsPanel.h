@@ -5,6 +5,7 @@
 #include <QFrame>
 
 #include <optional>
+#include <string>
 
 class QCheckBox;
 class QLabel;
@@ -42,6 +43,7 @@ public slots:
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void customEvent(QEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     // The value and the link pictures change with every frame, but only their
@@ -73,6 +75,8 @@ private:
     QLabel* MinTextU;
 
     std::optional<QString> latestValue_;
+    // What the min/max labels show, to leave them alone while it holds.
+    std::string shownMax_, shownMin_, shownUnit_;
     bool linkSwapPending_ = false;
     bool showLatestPosted_ = false;
 };

@@ -62,9 +62,12 @@ bool PaintMemo::replay(QPainter* painter, const QRect& rect, const Key& key) {
         return false;
     }
     // Painting puts each pixel over the one under it alone, so the part
-    // painted now may be copied when the pixels under that part are the same.
+    // painted now may be copied when the pixels under that part are the same
+    // and the picture holds that part.
+    const QRegion nowInRect = now.translated(-onSurface.topLeft());
     if (key == key_ && rect.size() == rect_.size() && !under_.isNull() &&
-        under_.format() == surface->format() && samePixels(*surface, under_, now, onSurface.topLeft())) {
+        under_.format() == surface->format() && (nowInRect - kept_).isEmpty() &&
+        samePixels(*surface, under_, now, onSurface.topLeft())) {
         painter->save();
         painter->setCompositionMode(QPainter::CompositionMode_Source);
         const QPoint toPainter = rect.topLeft() - onSurface.topLeft();
@@ -75,10 +78,10 @@ bool PaintMemo::replay(QPainter* painter, const QRect& rect, const Key& key) {
         return true;
     }
     ++painted_;
-    // Only a picture of the whole is kept.
-    if (now != QRegion(onSurface))
-        return false;
+    // A picture holds only what is painted now: a sibling above may cover
+    // part of the rectangle for good, as the judgement's caption covers the lamp.
     pending_ = surface->copy(onSurface);
+    pendingPart_ = nowInRect;
     key_ = key;
     rect_ = rect;
     onSurface_ = onSurface;
@@ -96,6 +99,7 @@ void PaintMemo::keep(QPainter* painter) {
         return;
     }
     under_ = std::move(pending_);
+    kept_ = pendingPart_;
     picture_ = surface->copy(onSurface);
 }
 

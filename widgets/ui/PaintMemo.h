@@ -2,6 +2,7 @@
 
 #include <QImage>
 #include <QRect>
+#include <QRegion>
 
 #include <array>
 
@@ -22,8 +23,8 @@ const QImage* plainSurface(QPainter* painter);
 //         memo.keep(painter);
 //     }
 //
-// Painters that scale, or that paint only part of `rect` now (outside a
-// repaint's region the image still holds an earlier paint), always paint.
+// A picture is copied only where it was painted: a repaint of a part it does
+// not hold paints. Painters that scale always paint.
 class PaintMemo {
 public:
     // Everything but the size and the pixels under it that the picture depends on.
@@ -43,7 +44,9 @@ private:
     QRect onSurface_; // in its image's
     QImage under_;    // the pixels it was painted over
     QImage picture_;  // and with it painted
+    QRegion kept_;    // the part of the picture painted, in `rect`'s coordinates
     QImage pending_;  // the pixels under a paint going on now
+    QRegion pendingPart_;
     bool canKeep_ = false;
     qint64 copied_ = 0;
     qint64 painted_ = 0;

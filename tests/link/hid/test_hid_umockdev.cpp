@@ -7,12 +7,15 @@
 #include "support/CableFeed.h"
 #include "support/HidDescriptors.h"
 #include "support/HidTestSupport.h"
+#include "support/LinkTestSupport.h"
+#include "support/MeterRows.h"
 #include "support/UmockdevHid.h"
 #include "tools/FrameLinePrinter.h"
 #include "tools/MeterSimulator.h"
 
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -545,6 +548,58 @@ TEST_F(HidUmockdev, ACableReadByOneVoltaroLogIsRefusedToASecond) {
     EXPECT_EQ(bySerial.status, 0) << bySerial.err.toStdString();
     EXPECT_EQ(bed->features(n).size(), 1u);
     EXPECT_EQ(bed->features(c).size(), 1u);
+}
+
+// Two named meters, one on the cable and one on a serial port: the cable
+// pulled leaves its meter waiting while the port's records on, and the power
+// is the product of the row's readings wherever it is given.
+TEST_F(HidUmockdev, VoltaroLogRecordsACableAndAPortTogether) {
+    int c = bed->add(cable());
+    testing::Pty volts;
+    ASSERT_TRUE(volts.ok()) << volts.error().toStdString();
+    QTemporaryDir dir;
+    testing::LogProcess log(
+        {"--port", "V=" + volts.path(), "--usb", "I=", "--calc", "P[W]=V*I", "--decimal-sep", "."},
+        dir.filePath("state"));
+    sim::MeterSimulator voltMeter("dcv", 31);
+    sim::MeterSimulator ampMeter("current", 32);
+    bool plugged = true;
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        const auto v = voltMeter.nextFrame().wireBytes();
+        volts.send(std::string(v.begin(), v.end()));
+        if (plugged)
+            for (const auto& r : cableFeed(ampMeter, 1).reports)
+                bed->push(c, r);
+    });
+    feed.start(100);
+    testing::RowReader rows(log);
+    ASSERT_TRUE(rows.readHeader()) << log.err.toStdString();
+    ASSERT_TRUE(log.err.contains("I (the USB cable /dev/hidraw0)")) << log.err.toStdString();
+    const auto powered = [](const testing::Row& r) { return !r.at("P[W]").isEmpty(); };
+    ASSERT_TRUE(rows.next(powered)) << log.err.toStdString();
+
+    plugged = false;
+    bed->unplug(c);
+    ASSERT_TRUE(log.waitForError("I: the USB cable /dev/hidraw0 is gone")) << log.err.toStdString();
+    ASSERT_TRUE(rows.next([](const testing::Row& r) { return r.at("I.judgement") == "waiting"; }));
+    const qsizetype pulledAt = rows.position() - 1;
+    ASSERT_TRUE(log.waitForLines(pulledAt + 3));
+    for (qsizetype n = pulledAt; n < pulledAt + 3; ++n) {
+        const testing::Row row = rows.at(n);
+        EXPECT_EQ(row.at("I.judgement"), "waiting");
+        EXPECT_FALSE(row.at("V.value").isEmpty());
+        EXPECT_LE(row.at("V.age").toDouble(), 1.0);
+    }
+
+    c = bed->add(cable());
+    plugged = true;
+    ASSERT_TRUE(log.waitForError("I: the USB cable is back")) << log.err.toStdString();
+    ASSERT_TRUE(rows.next(powered)) << log.err.toStdString();
+    log.signal(SIGTERM);
+    ASSERT_EQ(log.finish(), 0) << log.err.toStdString();
+    for (qsizetype n = 1; n <= rows.rows(); ++n)
+        testing::expectPower(rows.at(n));
 }
 
 } // namespace

@@ -172,7 +172,7 @@ private:
         return Taken::Yes;
     }
 
-    // --port DEVICE, --port NAME=DEVICE, --usb, --usb NAME=CABLE.
+    // --port DEVICE, --port NAME=DEVICE, --usb [CABLE], --usb NAME=[CABLE].
     Taken takeMeter(const std::string& a) {
         if (o_.mode == LogOptions::Mode::List) {
             error_ = "choose one of --list, --usb and --port";
@@ -184,8 +184,8 @@ private:
             if (!value(a, "COM1..COM4, a device file or NAME=DEVICE"))
                 return Taken::Failed;
             m.device = v_;
-        } else if (i_ + 1 < args_.size() && args_[i_ + 1].find('=') != std::string::npos &&
-                   args_[i_ + 1].front() != '-') {
+        } else if (i_ + 1 < args_.size() && !args_[i_ + 1].empty() && args_[i_ + 1].front() != '-') {
+            // The cable's name is optional: an option follows instead when there is none.
             m.device = args_[++i_];
         }
         const std::size_t eq = m.device.find('=');
@@ -300,6 +300,7 @@ private:
             const LogOptions::Meter& m = o_.meters.front();
             o_.mode = m.usb ? LogOptions::Mode::Usb : LogOptions::Mode::Port;
             o_.port = m.usb ? std::string() : m.device;
+            o_.cable = m.usb ? m.device : std::string();
         } else if (!o_.meters.empty()) {
             o_.mode = LogOptions::Mode::Meters;
             if (!meters())
@@ -347,12 +348,6 @@ private:
                 return false;
             }
             names.push_back(m.name);
-            if (m.usb && !m.device.empty()) {
-                error_ = "--usb " + m.name + "=" + m.device +
-                         ": this version cannot choose among cables; --usb " + m.name +
-                         "= reads the cable --list marks";
-                return false;
-            }
             cables += m.usb ? 1 : 0;
         }
         if (cables > 1) {
@@ -413,27 +408,34 @@ std::optional<LogOptions> parseLogArgs(const std::vector<std::string>& args, std
 const char* logUsage() {
     return R"(Usage: voltaro-log --list
   or:  voltaro-log --port PORT [OPTION]...
-  or:  voltaro-log --usb [OPTION]...
-  or:  voltaro-log --port NAME=PORT|--usb NAME= ... [--calc COLUMN=EXPR]...
+  or:  voltaro-log --usb [CABLE] [OPTION]...
+  or:  voltaro-log --port NAME=PORT|--usb NAME=[CABLE] ... [--calc COLUMN=EXPR]...
 Read the multimeter through a serial port or its USB cable, print its decoded
 frames, and record its readings into a data file as the program's window does.
 Needs no display.
 
 Where the meter is:
       --list           show the four port choices with the device files they
-                       open, then every HID device with its node, ids, access
+                       open, then every HID device with its node, the USB port
+                       path of its socket ("-" when not on USB), ids, access
                        and text ("<- the USB cable" after the one --usb uses)
       --port PORT      read a serial port: COM1..COM4, the window's port choices
                        (VOLTARO_COM1..VOLTARO_COM4 name other devices for them),
                        or a device file such as /dev/ttyUSB0
-      --usb            read the meter's USB cable, the last HID device listed
-                       as exactly "USB to Serial"; it is sent its configuration
-                       report first
+      --usb [CABLE]    read the meter's USB cable: the one CABLE names, else
+                       the last HID device listed as exactly "USB to Serial";
+                       it is sent its configuration report first. CABLE is
+                       its node (/dev/hidraw3), the port path of its socket
+                       as --list shows it (1-1.2) or its serial number. A
+                       cable named is waited for in its socket only: plugged
+                       into another one it is another meter
 
 Several meters (each --port or --usb with a NAME: a letter, then letters,
 digits or "_"), recorded together into one table:
       --port NAME=PORT the meter NAME on a serial port (PORT as above)
-      --usb NAME=      the meter NAME on the USB cable (one cable at a time)
+      --usb NAME=[CABLE]
+                       the meter NAME on the USB cable CABLE names (as for
+                       --usb above; one cable at a time)
       --calc COLUMN=EXPR
                        a derived column: EXPR over the meters' names, each
                        the meter's value in SI units (V, A, ohm, Hz, F; degrees
@@ -505,6 +507,8 @@ Examples:
   voltaro-log --usb --out batch.xml --interval 10 --hi 5.1 --lo 4.9
       record one reading every 10 seconds through the USB cable, judged
       against 4.9 to 5.1, until Ctrl-C
+  voltaro-log --usb 1-1.2 --out volts.txt
+      record the meter whose cable is in the USB socket 1-1.2
   voltaro-log --port V=/dev/ttyUSB0 --usb I= --calc 'P[W]=V*I' --out power.txt
       record a voltage and a current meter once a second, with their power
 
@@ -513,7 +517,8 @@ Exit status:
   2   bad command line
   3   no USB cable listed (no HID devices, none "USB to Serial", no HID support)
   4   the cable is listed but this user may not open its node
-  5   the port exists but will not open (in use, or not a serial port)
+  5   the port exists but will not open (in use, or not a serial port), or
+      another window or voltaro-log reads the port or cable (it is named)
   6   the port's device file does not exist
   7   this user may not open the port (add it to the dialout group)
   8   the cable did not take its configuration report

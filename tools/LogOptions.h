@@ -15,6 +15,9 @@ struct LogOptions {
     // time base (Meters).
     enum class Mode { None, List, Usb, Port, Meters } mode = Mode::None;
     std::string port;
+    // --usb's CABLE: a node, a USB port path or a serial number; empty for
+    // the last cable listed as exactly "USB to Serial".
+    std::string cable;
     struct Meter {
         std::string name; // empty for the one meter without a name
         bool usb = false;

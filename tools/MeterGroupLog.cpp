@@ -121,12 +121,21 @@ int MeterGroupLog::openCable(Meter& m, std::string* error) {
                  " could not be loaded)";
         return VoltaroLog::kNoCable;
     }
+    const CableChoice choice =
+        CableChoice::parse(QString::fromLocal8Bit(options_.meters[m.index].device.c_str()));
+    cable.setChoice(choice);
     switch (cable.start()) {
     case CableLink::Start::Started: break;
     case CableLink::Start::NotListed:
-        *error = "no USB cable (\"USB to Serial\") is listed among the " +
-                 std::to_string(cable.deviceCount()) + " HID devices; see voltaro-log --list";
+        *error = "no USB cable" +
+                 (choice.isDefault() ? std::string(" (\"USB to Serial\")") : local(choice.where())) +
+                 " is listed among the " + std::to_string(cable.deviceCount()) +
+                 " HID devices; see voltaro-log --list";
         return VoltaroLog::kNoCable;
+    case CableLink::Start::Held:
+        *error = "the USB cable " + local(cable.selectedDevice()->PnPInfo().DevicePath) + " is read by " +
+                 local(cable.holder().describe()) + ": it is not shared";
+        return VoltaroLog::kPortBusy;
     case CableLink::Start::NoAccess:
         *error = local(cable.permissionAdvice());
         return VoltaroLog::kCablePermission;

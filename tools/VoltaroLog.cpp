@@ -83,11 +83,12 @@ int VoltaroLog::list() {
     std::fprintf(out_, "HID devices: %d\n", cable.deviceCount());
     for (int i = 0; i < cable.deviceCount(); ++i) {
         THidDevice& d = cable.deviceAt(i);
-        std::fprintf(out_, "HID\t%s\t%s:%s\t%s\t%s%s\n", d.PnPInfo().DevicePath.toLocal8Bit().constData(),
-                     hex4(d.Attributes().VendorID).c_str(), hex4(d.Attributes().ProductID).c_str(),
-                     d.HasReadWriteAccess() ? "read-write" : "query only",
-                     cable.deviceTexts()[i].toUtf8().constData(),
-                     i == cable.selected() ? "\t<- the USB cable" : "");
+        const QString port = d.PnPInfo().PortPath.isEmpty() ? QStringLiteral("-") : d.PnPInfo().PortPath;
+        std::fprintf(
+            out_, "HID\t%s\t%s\t%s:%s\t%s\t%s%s\n", d.PnPInfo().DevicePath.toLocal8Bit().constData(),
+            port.toLocal8Bit().constData(), hex4(d.Attributes().VendorID).c_str(),
+            hex4(d.Attributes().ProductID).c_str(), d.HasReadWriteAccess() ? "read-write" : "query only",
+            cable.deviceTexts()[i].toUtf8().constData(), i == cable.selected() ? "\t<- the USB cable" : "");
     }
     return kOk;
 }
@@ -99,26 +100,17 @@ int VoltaroLog::usb(const LogOptions& o) {
     if (!cable.hidAvailable())
         return fail(kNoCable, std::string("no USB cable: HID support is not available (") +
                                   LinuxHidPlatform::kLibrary + " could not be loaded)");
-    switch (cable.start()) {
-    case CableLink::Start::Started: break;
-    case CableLink::Start::NotListed:
-        return fail(kNoCable, cable.deviceCount() == 0
-                                  ? std::string("no USB cable: no HID devices are listed")
-                                  : "no USB cable (\"USB to Serial\") is listed among the " +
-                                        std::to_string(cable.deviceCount()) +
-                                        " HID devices; see voltaro-log --list");
-    case CableLink::Start::NoAccess: return fail(kCablePermission, local(cable.permissionAdvice()));
-    case CableLink::Start::NotConfigured:
-        return fail(kCableRefused, "the USB cable " + local(cable.selectedDevice()->PnPInfo().DevicePath) +
-                                       " did not take its configuration report");
-    }
+    cable.setChoice(CableChoice::parse(QString::fromLocal8Bit(o.cable.c_str())));
+    if (const int status = startCable(cable); status != kOk)
+        return status;
     // Made once the link is up, so a link that fails leaves any file of that name alone.
     std::string error;
     if (!session.openOutput(&error))
         return fail(kOutputFailed, error);
 
-    // A cable that goes away is waited for, as the window waits: the same
-    // product and serial number, whatever node it has when it is back.
+    // A cable that goes away is waited for, as the window waits: a cable
+    // named by the user in the same socket, else the same product and serial
+    // number in any, whatever node it has when it is back.
     bool lost = false;
     QObject::connect(&cable, &CableLink::lost, &loop, [&] {
         if (!o.wait) {
@@ -126,9 +118,14 @@ int VoltaroLog::usb(const LogOptions& o) {
             loop.quit();
             return;
         }
-        session.setWaiting("the USB cable");
-        session.say("the USB cable " + local(cable.node()) +
-                    " is gone: waiting for it to be plugged in again (the same product and serial number)");
+        const QString socket = cable.followedPort();
+        session.setWaiting(socket.isEmpty() ? "the USB cable" : "the USB cable at " + local(socket));
+        session.say(
+            "the USB cable " + local(cable.node()) +
+            (socket.isEmpty()
+                 ? std::string(" is gone: waiting for it to be plugged in again (the same "
+                               "product and serial number)")
+                 : " is gone: waiting for a cable to be plugged into the same USB socket, " + local(socket)));
     });
     QObject::connect(&cable, &CableLink::back, &loop, [&] {
         session.setWaiting({});
@@ -147,6 +144,30 @@ int VoltaroLog::usb(const LogOptions& o) {
         session.say("the USB cable " + local(cable.node()) + " was removed");
     const int status = session.finish();
     return status != kOk ? status : lost ? kLinkLost : kOk;
+}
+
+int VoltaroLog::startCable(CableLink& cable) {
+    const CableChoice& choice = cable.choice();
+    switch (cable.start()) {
+    case CableLink::Start::Started: return kOk;
+    case CableLink::Start::NotListed:
+        if (cable.deviceCount() == 0)
+            return fail(kNoCable, "no USB cable: no HID devices are listed");
+        return fail(kNoCable,
+                    "no USB cable" +
+                        (choice.isDefault() ? std::string(" (\"USB to Serial\")") : local(choice.where())) +
+                        " is listed among the " + std::to_string(cable.deviceCount()) +
+                        " HID devices; see voltaro-log --list");
+    case CableLink::Start::NoAccess: return fail(kCablePermission, local(cable.permissionAdvice()));
+    case CableLink::Start::NotConfigured:
+        return fail(kCableRefused, "the USB cable " + local(cable.selectedDevice()->PnPInfo().DevicePath) +
+                                       " did not take its configuration report");
+    case CableLink::Start::Held: break;
+    }
+    const THidPnPInfo& info = cable.selectedDevice()->PnPInfo();
+    return fail(kPortBusy, "the USB cable " + local(info.DevicePath) +
+                               (info.PortPath.isEmpty() ? std::string() : " at " + local(info.PortPath)) +
+                               " is read by " + local(cable.holder().describe()) + ": it is not shared");
 }
 
 int VoltaroLog::port(const LogOptions& o) {

@@ -8,6 +8,8 @@
 
 namespace voltaro {
 
+class CableLink;
+
 // voltaro-log: lists the ports and HID devices the program would use, prints
 // the meter's decoded frames from the USB cable or a serial port, and records
 // its readings into a data file as the window does, waiting for a port or
@@ -20,7 +22,8 @@ public:
         kUsage = 2,
         kNoCable = 3,         // no "USB to Serial" listed (or no HID support at all)
         kCablePermission = 4, // the cable is listed but its node may not be opened
-        kPortBusy = 5,        // the port exists but will not open (in use, not a serial port)
+        kPortBusy = 5,        // the port exists but will not open (in use, not a serial port), or
+                              // another instance reads the port or cable
         kPortMissing = 6,     // no such device file
         kPortPermission = 7,  // the port's device file may not be opened
         kCableRefused = 8,    // the cable did not take its configuration report
@@ -39,6 +42,8 @@ private:
     int list();
     int usb(const LogOptions& o);
     int port(const LogOptions& o);
+    // Starts the cable chosen; kOk, or the status it failed with, said.
+    int startCable(CableLink& cable);
     int meters(const LogOptions& o);
     int fail(int status, const std::string& message);
 

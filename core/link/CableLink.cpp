@@ -38,6 +38,36 @@ void CableLink::select(int index) {
     selected_ = index >= 0 && index < deviceCount() ? index : -1;
 }
 
+void CableLink::setChoice(const CableChoice& choice) {
+    choice_ = choice;
+    selected_ = chosenIndex();
+    emit listChanged();
+}
+
+int CableLink::chosenIndex() const {
+    if (choice_.isDefault())
+        return usbcable::preselect(texts_);
+    for (int i = deviceCount() - 1; i >= 0; --i)
+        if (choice_.matches(deviceAt(i)))
+            return i;
+    return -1;
+}
+
+bool CableLink::claim(THidDevice& device) {
+    const QString key = LinkClaim::cableKey(device.PnPInfo().PortPath, device.PnPInfo().DevicePath);
+    if (claim_ && claim_->key() == key)
+        return true;
+    holder_ = {};
+    claimError_.clear();
+    auto taken = LinkClaim::take(key, &holder_, &claimError_);
+    // A claim that cannot be made (no folder for it) does not keep the meter
+    // from being read; only a holder does.
+    if (!taken && claimError_.isEmpty())
+        return false;
+    claim_ = std::move(taken);
+    return true;
+}
+
 THidDevice* CableLink::selectedDevice() const {
     return selected_ >= 0 ? devices_[static_cast<std::size_t>(selected_)].get() : nullptr;
 }
@@ -63,9 +93,16 @@ CableLink::Start CableLink::start() {
     // Listed and described, but its node is closed to this user.
     if (!cable->HasReadWriteAccess())
         return Start::NoAccess;
-    if (!configure(*cable))
+    // Another instance reading the cable is told nothing: not even the configuration.
+    claim_.reset();
+    if (!claim(*cable))
+        return Start::Held;
+    if (!configure(*cable)) {
+        claim_.reset();
         return Start::NotConfigured;
+    }
     idleReports_ = 0;
+    followedPort_ = choice_.isDefault() ? QString() : cable->PnPInfo().PortPath;
     product_ = cable->ProductName();
     serial_ = cable->SerialNumber();
     instance_ = cable->PnPInfo().DeviceInstance;
@@ -81,6 +118,8 @@ void CableLink::stop() {
         chosen->setOnData({});
     idleReports_ = 0;
     active_ = selectedDevice();
+    claim_.reset();
+    followedPort_.clear();
     enter(State::Idle);
 }
 
@@ -152,6 +191,9 @@ bool CableLink::checkTick() {
     idleReports_ = 0;
     if (active_)
         active_->setOnData({});
+    // Nothing reads the cable now: another instance may take it. A start
+    // claims it again.
+    claim_.reset();
     enter(State::Stopped);
     emit checkStopped();
     return true;
@@ -192,7 +234,7 @@ void CableLink::deviceChange() {
         staying_.reset();
         stayed = nullptr;
     }
-    selected_ = usbcable::preselect(texts_);
+    selected_ = chosenIndex();
     // Any device coming or going rebuilds the list; the link goes on with its
     // cable's fresh device, or waits for the cable to come back.
     const bool found = following && takeUp(stayed);
@@ -210,17 +252,34 @@ void CableLink::deviceChange() {
     }
 }
 
+bool CableLink::follows(THidDevice& d) const {
+    // A cable chosen by name is the meter in its socket; any other is known
+    // by its strings wherever it is plugged in.
+    if (!followedPort_.isEmpty())
+        return d.PnPInfo().PortPath == followedPort_ && d.ProductName() == product_;
+    return d.ProductName() == product_ && d.SerialNumber() == serial_;
+}
+
 bool CableLink::takeUp(THidDevice* stayed) {
-    // The cable that stayed plugged in, else the last one like it, as the list preselects.
+    // The cable that stayed plugged in, else the last one like it, as the
+    // list preselects, that no other instance reads.
     const bool waiting = state_ == State::Waiting;
-    int found = -1;
-    for (int i = 0; i < deviceCount(); ++i) {
+    std::vector<int> candidates;
+    for (int i = deviceCount() - 1; i >= 0; --i) {
         THidDevice& d = deviceAt(i);
-        if (!d.HasReadWriteAccess() || d.ProductName() != product_ || d.SerialNumber() != serial_)
+        if (!d.HasReadWriteAccess() || !follows(d))
             continue;
-        found = i;
         if (!waiting && d.PnPInfo().DeviceInstance == instance_)
+            candidates.insert(candidates.begin(), i);
+        else
+            candidates.push_back(i);
+    }
+    int found = -1;
+    for (const int i : candidates) {
+        if (&deviceAt(i) == stayed || claim(deviceAt(i))) {
+            found = i;
             break;
+        }
     }
     if (found < 0)
         return false;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "core/link/CableChoice.h"
 #include "core/link/hid/THidDevice.h"
 #include "core/link/hid/THidDeviceController.h"
+#include "core/sys/LinkClaim.h"
 
 #include <QObject>
 #include <QString>
@@ -19,9 +21,12 @@ class HidPlatform;
 // The link to the meter through its USB cable, for the window and
 // voltaro-log alike: the HID devices listed (the cable preselected), the
 // cable's configuration report, its reading, and the rule that follows it.
-// A running cable that goes away is waited for and taken up again when the
-// same cable (product and serial strings) comes back; any other device
-// coming or going leaves the running cable's reading as it is. It also keeps
+// A running cable that goes away is waited for and taken up again when it
+// comes back: a cable chosen by name (CableChoice) when a cable is plugged
+// into the same USB socket, else when the same cable (product and serial
+// strings) comes back anywhere; any other device coming or going leaves the
+// running cable's reading as it is. A cable that another running instance
+// of the program reads (LinkClaim) is not read. It also keeps
 // the cable check's counts, which stop a cable that sends only empty reports.
 // Runs on the thread of its event loop; reports arrive there too.
 class CableLink : public QObject {
@@ -38,6 +43,7 @@ public:
         NotListed,     // no device is selected: no cable is listed, or none chosen
         NoAccess,      // the selected device's node may not be opened by this user
         NotConfigured, // the cable did not take its configuration report
+        Held,          // another process reads it: holder() says which
     };
     using ReportHandler =
         std::function<void(std::uint8_t reportId, const std::uint8_t* data, std::uint16_t size)>;
@@ -61,6 +67,18 @@ public:
     int selected() const { return selected_; }
     void select(int index);
     THidDevice* selectedDevice() const;
+
+    // The cable to read from now on: the list selects it (none while it is
+    // not plugged in) whenever it is rebuilt. A running link goes on with
+    // the cable it reads until it is started again.
+    void setChoice(const CableChoice& choice);
+    const CableChoice& choice() const { return choice_; }
+    // The USB socket a running cable chosen by name is followed by (empty
+    // when the cable is followed by its product and serial strings).
+    const QString& followedPort() const { return followedPort_; }
+    // Who reads the cable when start() gave Held, or the claim's trouble.
+    const LinkClaim::Holder& holder() const { return holder_; }
+    const QString& claimError() const { return claimError_; }
 
     // What a running cable's reports go to; empty, they are dropped (a
     // program being taken down needs that), and no device is read.
@@ -114,6 +132,9 @@ private:
     void deviceChange();
     bool listed(THidDevice* device, std::int32_t index);
     bool takeUp(THidDevice* stayed);
+    bool follows(THidDevice& device) const;
+    int chosenIndex() const;
+    bool claim(THidDevice& device);
     bool configure(THidDevice& device);
     void attach(THidDevice* device);
     void enter(State s);
@@ -130,6 +151,12 @@ private:
     QString serial_;
     std::uint32_t instance_ = 0;
     QString node_;
+    CableChoice choice_;
+    QString followedPort_;
+    // Held from start to stop, so no other instance reads the cable meanwhile.
+    std::unique_ptr<LinkClaim> claim_;
+    LinkClaim::Holder holder_;
+    QString claimError_;
 
     int idleTicks_ = 0;
     int idleReports_ = 0;

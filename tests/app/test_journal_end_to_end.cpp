@@ -12,6 +12,8 @@
 #include <QDir>
 #include <QFile>
 #include <QProcess>
+#include <QPushButton>
+#include <QSet>
 
 #include <gtest/gtest.h>
 
@@ -104,8 +106,10 @@ public:
     QString errors() { return QString::fromLocal8Bit(child_.process.readAllStandardError()); }
 
 private:
-    Child child_;
+    // Before the child: a window still running when this goes is killed,
+    // and what it wrote last is still taken into the rows.
     std::vector<Reported> rows_;
+    Child child_;
 };
 
 // Runs the event loop while the window records, until it has reported rows
@@ -299,4 +303,74 @@ TEST(JournalEndToEnd, TerminatedWindowEndsAtOnceAndKeepsEveryRow) {
     for (qsizetype r = 0; r < table.rowCount(); ++r)
         ASSERT_EQ(shown(fieldsOf(table, r)), shown(reported.rows[static_cast<std::size_t>(r)]))
             << "row " << r;
+}
+
+// Two windows in two processes, each on a meter of its own on a terminal of
+// its own: neither holds a row of the other's meter, in its table or in its
+// journal. A window of this process that asks for one of their ports is told
+// which process reads it. Once one window is killed, a new window is offered
+// its journal alone: the other's window still runs.
+TEST(JournalEndToEnd, TwoWindowsKeepTheirMetersApartAndRecoveryOffersOnlyTheKilledOnesJournal) {
+    MeterSim volts(QStringLiteral("dcv"));
+    MeterSim ohms(QStringLiteral("ohm"));
+    ASSERT_TRUE(volts.device().startsWith("/dev/") && ohms.device().startsWith("/dev/"));
+    WindowProcess killed(volts.device());
+    WindowProcess kept(ohms.device());
+    ASSERT_TRUE(recordFor(killed, 1500ms)) << killed.errors().toStdString();
+    ASSERT_TRUE(recordFor(kept, 1500ms)) << kept.errors().toStdString();
+    const auto units = [](const std::vector<Fields>& rows) {
+        QSet<QString> out;
+        for (const Fields& f : rows)
+            out.insert(f[ReadingTable::Unit].value_or(QString()));
+        return out;
+    };
+    const QSet<QString> voltUnits = units(timeline(killed.rows()).rows);
+    const QSet<QString> ohmUnits = units(timeline(kept.rows()).rows);
+    ASSERT_FALSE(voltUnits.isEmpty());
+    ASSERT_FALSE(ohmUnits.isEmpty());
+    EXPECT_FALSE(voltUnits.intersects(ohmUnits)) << "a row of one meter in the other's table";
+
+    {
+        qputenv("VOLTARO_COM1", volts.device().toLocal8Bit());
+        TFCOMM second;
+        MessageBoxAnswer refused(QMessageBox::Ok);
+        voltaro::testing::control<QPushButton>(second, "COMCon")->click();
+        EXPECT_EQ(refused.answered(), 1);
+        EXPECT_TRUE(refused.text().contains(
+            QStringLiteral("journal_window (pid %1) reads it").arg(killed.process().processId())))
+            << refused.text().toStdString();
+        EXPECT_FALSE(second.linkBar().driver().Connected());
+        qunsetenv("VOLTARO_COM1");
+    }
+
+    killed.process().kill();
+    ASSERT_TRUE(killed.waitForEnd(5000));
+    const Timeline before = timeline(killed.rows());
+    const QStringList files = journalFiles();
+    ASSERT_EQ(files.size(), 2) << files.join(' ').toStdString();
+    for (const QString& file : files) {
+        ReadingTable rows;
+        std::vector<journalformat::Entry> entries;
+        journalformat::read(contents(file), rows, entries);
+        ASSERT_GT(rows.rowCount(), 0) << file.toStdString();
+        QSet<QString> journalled;
+        for (qsizetype r = 0; r < rows.rowCount(); ++r)
+            journalled.insert(rows.text(r, ReadingTable::Unit));
+        EXPECT_TRUE(QSet<QString>(journalled).subtract(voltUnits).isEmpty() ||
+                    QSet<QString>(journalled).subtract(ohmUnits).isEmpty())
+            << "a journal holds rows of both meters: " << file.toStdString();
+    }
+
+    MessageBoxAnswer offered(QMessageBox::Yes);
+    TFCOMM w;
+    w.show();
+    // The questions are asked one after the other in one call: once the rows
+    // are in, every journal offered has been asked about.
+    ASSERT_TRUE(waitUntil([&] { return offered.answered() > 0 && w.recording().table().rowCount() > 0; }));
+    EXPECT_EQ(offered.answered(), 1);
+    const ReadingTable& table = w.recording().table();
+    ASSERT_LE(static_cast<std::size_t>(table.rowCount()), before.rows.size());
+    for (qsizetype r = 0; r < table.rowCount(); ++r)
+        ASSERT_EQ(shown(fieldsOf(table, r)), shown(before.rows[static_cast<std::size_t>(r)])) << "row " << r;
+    EXPECT_TRUE(kept.process().state() == QProcess::Running);
 }

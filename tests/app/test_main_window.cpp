@@ -178,10 +178,13 @@ TEST_F(MainWindow, MenuTreeAndStartStates) {
         titles << a->text();
     EXPECT_EQ(titles, (QStringList{"ComSetup", "Connect", "Graphic", "Record"}));
     using V = std::vector<std::pair<std::string, std::pair<bool, bool>>>;
+    // Below the ports, the USB cables (none plugged in here).
     EXPECT_EQ(items(0), (V{{"COM1", {true, true}},
                            {"COM2", {false, true}},
                            {"COM3", {false, true}},
-                           {"COM4", {false, true}}}));
+                           {"COM4", {false, true}},
+                           {"-", {false, true}},
+                           {"Any USB cable", {true, true}}}));
     EXPECT_EQ(items(1), (V{{"START", {false, true}}, {"STOP", {false, false}}}));
     EXPECT_EQ(items(2), (V{{"First", {false, true}},
                            {"Previous", {false, true}},

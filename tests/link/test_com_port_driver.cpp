@@ -3,6 +3,7 @@
 #include "support/TerminalProbe.h"
 #include "tools/MeterSimulator.h"
 
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -459,6 +460,24 @@ TEST_F(ComPortDriverTest, APortOpenInOneDriverIsBusyForAnother) {
     EXPECT_TRUE(second.Connect()) << second.lastError().toStdString();
     EXPECT_FALSE(driver.Connect());
     second.Disconnect();
+}
+
+// A claims folder that others may write to is not used; the port opens, and
+// its own exclusive lock still keeps a second reader out.
+TEST_F(ComPortDriverTest, AClaimsFolderOthersMayWriteToIsNotUsed) {
+    QTemporaryDir runtime;
+    const QString folder = runtime.filePath(QStringLiteral("voltaro-interface"));
+    ASSERT_EQ(::mkdir(QFile::encodeName(folder).constData(), 0700), 0);
+    ASSERT_EQ(::chmod(QFile::encodeName(folder).constData(), 0777), 0);
+    const QByteArray old = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", QFile::encodeName(runtime.path()));
+    TComPortDriver second;
+    second.setPortResolver([&](int) { return pty.path(); });
+    EXPECT_TRUE(driver.Connect()) << driver.lastError().toStdString();
+    EXPECT_FALSE(second.Connect());
+    EXPECT_TRUE(second.lastError().contains(QStringLiteral("in use"))) << second.lastError().toStdString();
+    EXPECT_TRUE(QDir(folder).isEmpty());
+    qputenv("XDG_RUNTIME_DIR", old);
 }
 
 TEST_F(ComPortDriverTest, APortThatGoesAwayIsClosedAndReportedOnce) {

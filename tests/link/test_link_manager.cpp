@@ -137,11 +137,14 @@ TEST_F(LinkManager, ConnectAndDisconnectThroughButtonAndMenu) {
     Pty pty;
     ASSERT_TRUE(pty.ok());
     PortOverride com1(1, pty.path());
+    const QString caption = w->windowTitle();
 
     COMCon->click();
     EXPECT_TRUE(COMM2->Connected());
     EXPECT_TRUE(COMCon->isChecked());
     EXPECT_TRUE(USBCon->isHidden());
+    // The title names the port read, and only while it is.
+    EXPECT_EQ(w->windowTitle(), caption + " - " + pty.path());
     EXPECT_FALSE(BtCOM1->isEnabled());
     EXPECT_FALSE(ComSetup1->menuAction()->isEnabled());
     EXPECT_FALSE(START1->isEnabled());
@@ -154,6 +157,7 @@ TEST_F(LinkManager, ConnectAndDisconnectThroughButtonAndMenu) {
 
     COMCon->click();
     EXPECT_TRUE(idle());
+    EXPECT_EQ(w->windowTitle(), caption);
 
     // START from the menu puts the button down but leaves USB Connect visible.
     START1->trigger();

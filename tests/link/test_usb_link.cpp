@@ -6,6 +6,7 @@
 #include "core/link/hid/THidDeviceReadThread.h"
 #include "core/recording/DataFiles.h"
 #include "core/recording/ReadingTableModel.h"
+#include "core/sys/LinkClaim.h"
 #include "support/CableFeed.h"
 #include "support/LinkTestSupport.h"
 #include "support/SimulatedHidPlatform.h"
@@ -218,9 +219,16 @@ TEST_F(UsbLink, TheCableCheckFiresOnlyAfter1900ReportsWithoutData) {
     EXPECT_EQ(USBCon->text(), "USB Connection");
     EXPECT_FALSE(COMCon->isHidden());
     EXPECT_EQ(w->linkBar().usb().cable().idleReports(), 0);
-    // A press starts it again.
+    // Stopped, the cable is no longer claimed: another instance may read it.
+    const QString key = LinkClaim::cableKey(cable->portPath, cable->path);
+    LinkClaim::Holder holder;
+    QString error;
+    EXPECT_NE(LinkClaim::take(key, &holder, &error), nullptr) << error.toStdString();
+    // A press starts it again, claiming it again.
     USBCon->click();
     EXPECT_EQ(state(), S::UsbRunning);
+    EXPECT_EQ(LinkClaim::take(key, &holder, &error), nullptr);
+    EXPECT_EQ(holder.pid, QCoreApplication::applicationPid());
 }
 
 TEST_F(UsbLink, TheHistoryShowsTheNewest300ReportLinesInOrder) {

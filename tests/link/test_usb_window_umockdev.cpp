@@ -11,6 +11,7 @@
 #include "tools/MeterSimulator.h"
 #include "widgets/app/TFCOMM.h"
 
+#include <QAction>
 #include <QListWidget>
 #include <QProcess>
 #include <QPushButton>
@@ -241,4 +242,106 @@ TEST_F(UsbWindowUmockdev, ACablePulledRightAfterFramesRecordsThem) {
     ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }, 5000));
     EXPECT_EQ(w->linkBar().state().state(), S::UsbWaiting);
     EXPECT_EQ(rowValues(*w), feed.values);
+}
+
+// A window and voltaro-log (only one window's HID stack runs in a process),
+// each on one of two cables of the same product without serial numbers,
+// with a mouse beside them: the window reads the cable its ComSetup menu
+// names, frame for frame, and names it in its title; voltaro-log reads the
+// other. Pulled, the window's cable is waited for at its socket, stays
+// chosen and is read again when it is back; voltaro-log's frames go on
+// untouched. The cable voltaro-log reads is refused to the window, which is
+// told who reads it, and sends it nothing.
+TEST_F(UsbWindowUmockdev, TheWindowReadsTheCableItsMenuNamesBesideVoltaroLog) {
+    UmockdevHid::Setup atA = cable();
+    atA.serial.clear();
+    atA.port = "1-1.2";
+    UmockdevHid::Setup atB = atA;
+    atB.port = "1-1.3";
+    UmockdevHid::Setup pointer = mouse();
+    pointer.port = "1-1.4";
+    int a = bed->add(atA);
+    const int b = bed->add(atB);
+    bed->add(pointer);
+
+    QProcess log;
+    QByteArray logLines;
+    QObject::connect(&log, &QProcess::readyReadStandardOutput,
+                     [&] { logLines += log.readAllStandardOutput(); });
+    log.start(QStringLiteral(VOLTARO_LOG_PATH), {"--usb", "1-1.3", "--decimal-sep", "."});
+    ASSERT_TRUE(waitUntil([&] { return bed->features(b).size() == 1; }, 10000))
+        << log.readAllStandardError().toStdString();
+
+    TFCOMM w;
+    const QString caption = w.windowTitle();
+    const auto choose = [&](const QString& text) {
+        QStringList shown;
+        QAction* chosen = nullptr;
+        for (QAction* item : w.linkBar().cableMenu().items()) {
+            shown << item->text();
+            if (item->text() == text)
+                chosen = item;
+        }
+        EXPECT_EQ(shown, QStringList({"Any USB cable", "USB cable at 1-1.2", "USB cable at 1-1.3"}));
+        ASSERT_NE(chosen, nullptr);
+        chosen->trigger();
+        control<QPushButton>(w, "USBCon")->click();
+    };
+    choose("USB cable at 1-1.2");
+    ASSERT_EQ(w.linkBar().state().state(), S::UsbRunning);
+    EXPECT_EQ(w.windowTitle(), caption + " - USB 1-1.2");
+
+    sim::MeterSimulator volts("dcv", 41);
+    sim::MeterSimulator ohms("ohm", 42);
+    const auto a1 = voltaro::testing::cableFeed(volts, 6);
+    const auto b1 = voltaro::testing::cableFeed(ohms, 6);
+    push(a, a1.reports);
+    push(b, b1.reports);
+    ASSERT_TRUE(waitUntil([&] { return rowValues(w).size() == 6 && logLines.count('\n') == 6; }));
+    {
+        MessageBoxAnswer told(QMessageBox::Ok);
+        bed->unplug(a);
+        ASSERT_TRUE(waitUntil([&] { return told.answered() > 0; }, 5000));
+    }
+    EXPECT_EQ(w.linkBar().state().state(), S::UsbWaiting);
+    EXPECT_EQ(control<QPushButton>(w, "USBCon")->text(), "Waiting at 1-1.2");
+    EXPECT_EQ(w.windowTitle(), caption + " - USB 1-1.2");
+    QStringList checked;
+    for (QAction* item : w.linkBar().cableMenu().items())
+        if (item->isChecked())
+            checked << item->text();
+    EXPECT_EQ(checked, QStringList({"USB cable at 1-1.2 (not plugged in)"}));
+    const auto b2 = voltaro::testing::cableFeed(ohms, 6);
+    push(b, b2.reports);
+    ASSERT_TRUE(waitUntil([&] { return logLines.count('\n') == 12; }));
+
+    a = bed->add(atA);
+    ASSERT_TRUE(waitUntil([&] { return w.linkBar().state().state() == S::UsbRunning; }, 5000));
+    const auto a2 = voltaro::testing::cableFeed(volts, 6);
+    push(a, a2.reports);
+    ASSERT_TRUE(waitUntil([&] { return rowValues(w).size() == 12; }));
+    auto wantA = a1.values;
+    wantA.insert(wantA.end(), a2.values.begin(), a2.values.end());
+    EXPECT_EQ(rowValues(w), wantA);
+    auto wantB = b1.values;
+    wantB.insert(wantB.end(), b2.values.begin(), b2.values.end());
+    std::vector<std::string> logged;
+    for (const QByteArray& line : logLines.split('\n'))
+        if (!line.isEmpty())
+            logged.push_back(line.split('\t').value(1).toStdString());
+    EXPECT_EQ(logged, wantB);
+
+    control<QPushButton>(w, "USBCon")->click();
+    ASSERT_EQ(w.linkBar().state().state(), S::Idle);
+    MessageBoxAnswer refused(QMessageBox::Ok);
+    choose("USB cable at 1-1.3");
+    EXPECT_EQ(refused.answered(), 1);
+    EXPECT_TRUE(refused.text().contains(
+        QStringLiteral("at 1-1.3 is read by voltaro-log (pid %1)").arg(log.processId())))
+        << refused.text().toStdString();
+    EXPECT_EQ(w.linkBar().state().state(), S::Idle);
+    EXPECT_EQ(w.windowTitle(), caption);
+    EXPECT_EQ(bed->features(b).size(), 1u);
+    log.kill();
+    log.waitForFinished(5000);
 }

@@ -113,6 +113,34 @@ TEST(JournalWindow, RecoveredRowsComeBackToTableAndChartAndRecordingGoesOnAfterT
         << contents(second.journal().path()).toStdString();
 }
 
+// Two journals left at once are of two windows, each on its meter: a new
+// window takes the rows of one, says that another is left, and leaves it
+// untouched and unlocked for the next window.
+TEST(JournalWindow, AWindowRecoversOneJournalAndLeavesTheOtherWindowsForTheNext) {
+    {
+        Window first;
+        (*first.feed)({volts("12345"), volts("12346")});
+        ASSERT_TRUE(first.written());
+    }
+    ASSERT_EQ(journals().size(), 1);
+    const QString folder = journalFolder() + QLatin1Char('/');
+    const QString other = folder + QStringLiteral("journal-other-window.txt");
+    ASSERT_TRUE(QFile::copy(folder + journals().constFirst(), other));
+    const QByteArray otherBytes = contents(other);
+
+    MessageBoxAnswer yes(QMessageBox::Yes);
+    MessageBoxAnswer told(QMessageBox::Ok);
+    Window second;
+    ASSERT_TRUE(waitUntil([&] { return told.answered() == 1; }));
+    EXPECT_EQ(yes.answered(), 1);
+    EXPECT_TRUE(told.text().contains(QStringLiteral("1 other program(s)"))) << told.text().toStdString();
+    EXPECT_EQ(second.table().rowCount(), 2);
+    // Whichever of the two was offered first, the other is as it was.
+    const auto orphans = findOrphanJournals(journalFolder());
+    ASSERT_EQ(orphans.size(), 1u);
+    EXPECT_EQ(contents(orphans[0].path), otherBytes);
+}
+
 TEST(JournalWindow, RowsNotRecoveredAreKeptInAFileTheMessageNames) {
     {
         Window first;

@@ -203,7 +203,7 @@ std::vector<THidPnPInfo> SimulatedHidPlatform::listInterfaces() {
     std::lock_guard lock(mutex_);
     std::vector<THidPnPInfo> list;
     for (const auto& d : present_)
-        list.push_back({d->instance, d->path, d->path});
+        list.push_back({d->instance, d->path, d->path, d->portPath});
     return list;
 }
 

@@ -74,6 +74,8 @@ public:
     // Set by the platform while plugged in.
     std::uint32_t instance = 0;
     QString path;
+    // The USB socket it is plugged into; the test sets it before plugging.
+    QString portPath;
     Script script;
 
 private:

@@ -122,15 +122,16 @@ int UmockdevHid::add(const Setup& setup) {
     const std::string n = std::to_string(index);
     std::string parent;
     if (setup.usb) {
+        const std::string port = setup.port.empty() ? "1-" + n : setup.port;
         gchar* usb = umockdev_testbed_add_device(
-            testbed_, "usb", ("1-" + n).c_str(), nullptr, "idVendor", hex(setup.vendor, 4).c_str(),
-            "idProduct", hex(setup.product, 4).c_str(), "bcdDevice", hex(setup.release, 4).c_str(), nullptr,
-            "DEVTYPE", "usb_device", nullptr);
+            testbed_, "usb", port.c_str(), nullptr, "idVendor", hex(setup.vendor, 4).c_str(), "idProduct",
+            hex(setup.product, 4).c_str(), "bcdDevice", hex(setup.release, 4).c_str(), nullptr, "DEVTYPE",
+            "usb_device", nullptr);
         if (!setup.productName.empty())
             umockdev_testbed_set_attribute(testbed_, usb, "product", setup.productName.c_str());
         if (!setup.serial.empty())
             umockdev_testbed_set_attribute(testbed_, usb, "serial", setup.serial.c_str());
-        gchar* iface = umockdev_testbed_add_device(testbed_, "usb", ("1-" + n + ":1.0").c_str(), usb, nullptr,
+        gchar* iface = umockdev_testbed_add_device(testbed_, "usb", (port + ":1.0").c_str(), usb, nullptr,
                                                    "DEVTYPE", "usb_interface", nullptr);
         d->paths = {usb, iface};
         parent = iface;

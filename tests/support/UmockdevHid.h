@@ -31,6 +31,7 @@ public:
         std::uint16_t product = 0xCAB1;
         std::uint16_t release = 0x0120; // bcdDevice
         bool usb = true;
+        std::string port;                          // the USB device's port path; "1-<index>" when empty
         std::string productName = "USB to Serial"; // empty: the device has none
         std::string serial;
         std::string hidName; // HID_NAME / HID_UNIQ of the hid device

@@ -30,6 +30,10 @@ int main(int argc, char** argv) {
     // so neither leaks into the other.
     QTemporaryDir settings;
     setenv("XDG_CONFIG_HOME", qPrintable(settings.path()), 1);
+    // The claims on ports and cables are this run's own: test programs
+    // running side by side use the same simulated device names.
+    QTemporaryDir runtime;
+    setenv("XDG_RUNTIME_DIR", qPrintable(runtime.path()), 1);
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     ::testing::UnitTest::GetInstance()->listeners().Append(new FreshStateFolder);

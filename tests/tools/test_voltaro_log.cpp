@@ -91,6 +91,10 @@ TEST(VoltaroLogPort, AMissingOrBusyPortHasItsOwnStatus) {
     const LogRun busy = runLog({"--port", pty.path()});
     EXPECT_EQ(busy.status, 5);
     EXPECT_TRUE(busy.err.contains("in use")) << busy.err.toStdString();
+    // The holder is named: the program and process reading the port.
+    EXPECT_TRUE(
+        busy.err.contains(QStringLiteral("(pid %1) reads it").arg(QCoreApplication::applicationPid())))
+        << busy.err.toStdString();
 }
 
 // --- Recording ------------------------------------------------------------------

@@ -19,6 +19,7 @@
 
 #include <optional>
 #include <utility>
+#include <vector>
 
 namespace voltaro {
 
@@ -63,7 +64,12 @@ void TFCOMM::FormCreate() {
     linkBar_->refreshPortHints();
     applyProfile(MeterProfile::forCode(code));
     setChartYRange(profile_.FullScaleCount, -profile_.FullScaleCount);
-    setWindowTitle(QString::fromStdString(windowCaption(switches_, is64BitSystem())));
+    // The title names the link read, so two windows on two meters are told apart.
+    const QString caption = QString::fromStdString(windowCaption(switches_, is64BitSystem()));
+    setWindowTitle(caption);
+    connect(linkBar_, &LinkBar::linkNameChanged, this, [this, caption](const QString& name) {
+        setWindowTitle(name.isEmpty() ? caption : caption + QStringLiteral(" - ") + name);
+    });
 }
 
 void TFCOMM::applyProfile(const MeterProfile& p) {
@@ -230,7 +236,18 @@ void TFCOMM::showEvent(QShowEvent* event) {
 
 void TFCOMM::offerRecovery() {
     const QString folder = journalFolder();
-    for (OrphanJournal& orphan : findOrphanJournals(folder)) {
+    std::vector<OrphanJournal> orphans = findOrphanJournals(folder);
+    // A window takes the rows of one journal at most: journals left at the
+    // same time are of windows (or voltaro-logs) that read other meters, and
+    // their rows are never mixed in one table. The others stay, unlocked,
+    // for the next window started.
+    qsizetype left = 0;
+    bool recovered = false;
+    for (OrphanJournal& orphan : orphans) {
+        if (recovered) {
+            ++left;
+            continue;
+        }
         const qsizetype n = orphan.rows.rowCount();
         const QString until = QLocale().toString(orphan.lastWritten, QLocale::LongFormat);
         const auto answer = QMessageBox::question(
@@ -245,6 +262,7 @@ void TFCOMM::offerRecovery() {
             const Journal::Hold together(recording_->journal());
             recover(orphan);
             recording_->journal().takeOver(orphan.path, std::move(orphan.lock));
+            recovered = true;
             continue;
         }
         bool textOnly = false;
@@ -269,6 +287,13 @@ void TFCOMM::offerRecovery() {
                                                     "\"Open old data files\" loads them.")
                                          .arg(kept));
     }
+    orphans.clear(); // their locks go before the user is told to start another window
+    if (left > 0)
+        QMessageBox::information(this, QStringLiteral("Unsaved readings"),
+                                 QStringLiteral("%1 other program(s) ended before their readings were saved. "
+                                                "They are not mixed into this window's table: start another "
+                                                "window to recover them.")
+                                     .arg(left));
 }
 
 void TFCOMM::recover(const OrphanJournal& orphan) {

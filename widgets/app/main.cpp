@@ -26,7 +26,9 @@ constexpr const char* kUsage =
     "                                pseudo-terminal of meter-sim --pty; a choice not named takes\n"
     "                                the next USB-serial adapter, then the next built-in port\n"
     "  XDG_STATE_HOME                the journal of unsaved readings is kept in its folder\n"
-    "                                voltaro-interface (default ~/.local/state/voltaro-interface)\n";
+    "                                voltaro-interface (default ~/.local/state/voltaro-interface)\n"
+    "  XDG_RUNTIME_DIR               the claims on the ports and cables being read are kept in its\n"
+    "                                folder voltaro-interface, so two instances never share one\n";
 
 } // namespace
 

@@ -57,6 +57,7 @@ LinkBar::LinkBar(QWidget* parent, QWidget* outside, const MenuItems& menu, Meter
 
     CableLink& cable = session.cable();
     usb_ = new UsbCableLink(this, outside, cable, history);
+    cableMenu_ = new CableMenu(menu_.ComSetup1, cable);
     connect(&cable, &CableLink::lost, this, [this] {
         link_.cableLost();
         // Told once the device list is rebuilt, not from inside the rebuild.
@@ -202,6 +203,19 @@ void LinkBar::onSerialLost(const QString& reason) {
     QTimer::singleShot(0, this, [this] { reportFailure(); });
 }
 
+QString LinkBar::linkName() const {
+    if (link_.serialActive())
+        return serial_.device();
+    if (!link_.usbActive())
+        return QString();
+    const CableLink& cable = usb_->cable();
+    if (!cable.followedPort().isEmpty())
+        return QStringLiteral("USB ") + cable.followedPort();
+    const THidDevice* d = cable.activeDevice();
+    const QString port = d ? d->PnPInfo().PortPath : QString();
+    return QStringLiteral("USB ") + (port.isEmpty() ? cable.node() : port);
+}
+
 void LinkBar::render() {
     using S = LinkState::State;
     const S s = link_.state();
@@ -211,6 +225,7 @@ void LinkBar::render() {
     const bool usb = link_.usbActive();
 
     menu_.ComSetup1->menuAction()->setEnabled(!serial);
+    cableMenu_->setChoosable(!usb);
     menu_.START1->setChecked(serial);
     menu_.START1->setEnabled(!serial);
     menu_.STOP1->setEnabled(serial);
@@ -249,9 +264,17 @@ void LinkBar::render() {
     USBCon->setChecked(usb);
     USBCon->setVisible(!(serial && !link_.serialFromMenu()));
     if (s == S::UsbWaiting) {
-        USBCon->setText(QStringLiteral("Waiting for cable"));
-        USBCon->setToolTip(QStringLiteral("The USB cable is unplugged: reading goes on when it is back. "
-                                          "Release to stop waiting."));
+        // A cable chosen by its socket is waited for there only.
+        const QString socket = usb_->cable().followedPort();
+        USBCon->setText(socket.isEmpty() ? QStringLiteral("Waiting for cable")
+                                         : QStringLiteral("Waiting at ") + socket);
+        USBCon->setToolTip(
+            socket.isEmpty()
+                ? QStringLiteral("The USB cable is unplugged: reading goes on when it is back. "
+                                 "Release to stop waiting.")
+                : QStringLiteral("The USB cable is unplugged: reading goes on when a cable is "
+                                 "plugged into the same USB socket, %1. Release to stop waiting.")
+                      .arg(socket));
     } else {
         USBCon->setText(usb        ? QStringLiteral("USB Disconnect")
                         : usbUsed_ ? QStringLiteral("USB Connection")
@@ -266,6 +289,10 @@ void LinkBar::render() {
     if (reading != shownReading_) {
         shownReading_ = reading;
         emit usbReading(reading);
+    }
+    if (const QString name = linkName(); name != renderedName_) {
+        renderedName_ = name;
+        emit linkNameChanged(name);
     }
 }
 

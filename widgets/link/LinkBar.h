@@ -2,6 +2,7 @@
 
 #include "core/link/LinkState.h"
 #include "core/link/SerialLink.h"
+#include "widgets/link/CableMenu.h"
 #include "widgets/link/UsbCableLink.h"
 
 #include <QFrame>
@@ -46,6 +47,7 @@ public:
     // What waits for the port's device when it went away while open.
     const SerialPortWait& portWait() const { return serial_.portWait(); }
     UsbCableLink& usb() { return *usb_; }
+    CableMenu& cableMenu() { return *cableMenu_; }
     const LinkState& state() const { return link_; }
 
     // The cable check's ticks without a decoded frame.
@@ -56,6 +58,9 @@ public:
     void placeHiddenPanels(int outerWidth);
     // Names in each port panel's hint the device file its port opens.
     void refreshPortHints();
+    // The link open or waited for, as the window's title names it ("USB
+    // 1-1.2", "/dev/ttyUSB0"); empty while none is.
+    QString linkName() const;
 
 public slots:
     void COM11Click();
@@ -75,6 +80,8 @@ signals:
     // come from another device or node: the bytes that come next belong to
     // another stream than any frame in progress.
     void streamBroken();
+    // linkName() changed.
+    void linkNameChanged(const QString& name);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -100,6 +107,7 @@ private:
     bool usbUsed_ = false;
     bool shownReading_ = false;
     LinkState::State renderedState_ = LinkState::State::Idle;
+    QString renderedName_;
 
     ClickPanel* BtCOM1;
     ClickPanel* BtCOM2;
@@ -110,6 +118,7 @@ private:
     ClickPanel* BTCon;
     ClickPanel* BtDiscon;
     UsbCableLink* usb_;
+    CableMenu* cableMenu_;
 };
 
 } // namespace voltaro

@@ -75,7 +75,32 @@ void UsbCableLink::showList() {
 bool UsbCableLink::start() {
     switch (cable_.start()) {
     case CableLink::Start::Started: return true;
-    case CableLink::Start::NotListed: tellLater(tellNotConnected); return false;
+    case CableLink::Start::NotListed:
+        if (cable_.choice().isDefault()) {
+            tellLater(tellNotConnected);
+            return false;
+        }
+        tellLater([where = cable_.choice().where()](QWidget* parent) {
+            QMessageBox::information(parent, QStringLiteral("USB cable"),
+                                     QStringLiteral("No USB cable%1 is plugged in. Plug it in, or choose "
+                                                    "another cable in the ComSetup menu, and re-try.")
+                                         .arg(where),
+                                     QMessageBox::Ok);
+        });
+        return false;
+    case CableLink::Start::Held:
+        tellLater(
+            [info = cable_.selectedDevice()->PnPInfo(), who = cable_.holder().describe()](QWidget* parent) {
+                const QString cable =
+                    info.PortPath.isEmpty() ? info.DevicePath : QStringLiteral("at ") + info.PortPath;
+                QMessageBox::warning(parent, QStringLiteral("USB cable"),
+                                     QStringLiteral("The USB cable %1 is read by %2. A cable is read by one "
+                                                    "program at a time: choose another cable in the ComSetup "
+                                                    "menu, or end the other program, and re-try.")
+                                         .arg(cable, who),
+                                     QMessageBox::Ok);
+            });
+        return false;
     case CableLink::Start::NoAccess: {
         // Listed and described, but its node is closed to this user: say
         // which node and how to open it, rather than doing nothing.

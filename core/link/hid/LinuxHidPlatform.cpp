@@ -71,6 +71,16 @@ QString trimmed(const char* text) {
 
 } // namespace
 
+QString LinuxHidPlatform::portPath(const DeviceRef& dev) const {
+    // The USB device's name in sysfs is its port path (".../usb1/1-1/1-1.2").
+    struct udev_device* usb = dev.parent("usb", "usb_device");
+    const char* path = usb ? udev_.api().udev_device_get_syspath(usb) : nullptr;
+    if (!path)
+        return {};
+    const QString syspath = QString::fromUtf8(path);
+    return syspath.mid(syspath.lastIndexOf(QLatin1Char('/')) + 1);
+}
+
 LinuxHidPlatform::~LinuxHidPlatform() {
     unbind();
 }
@@ -113,6 +123,7 @@ std::vector<THidPnPInfo> LinuxHidPlatform::listInterfaces() {
             info.DeviceInstance = it->second;
             info.DevicePath = QString::fromUtf8(node);
             info.SystemPath = QString::fromUtf8(syspath);
+            info.PortPath = portPath(dev);
             list.push_back(info);
         }
     }

@@ -43,6 +43,8 @@ private:
     // for a HID device that is not on USB, the hid device's property
     // `hidProperty` (HID_NAME, HID_UNIQ).
     QString deviceString(const THidPnPInfo& info, const char* usbAttribute, const char* hidProperty);
+    // The port path of the USB device `dev` is on; empty when it is not on USB.
+    QString portPath(const DeviceRef& dev) const;
 
     std::string library_;
     UdevBinding udev_;

@@ -80,6 +80,16 @@ bool TComPortDriver::ConnectTo(const QString& path) {
         lastError_ = QStringLiteral("No device file is assigned to this port.");
         return false;
     }
+    LinkClaim::Holder holder;
+    QString claimError;
+    auto claim = LinkClaim::take(LinkClaim::serialKey(path), &holder, &claimError);
+    // Only a holder refuses the port; without a folder for claims the port's
+    // own lock still keeps it to one reader.
+    if (!claim && claimError.isEmpty()) {
+        lastError_ =
+            QStringLiteral("The port is in use by another program: %1 reads it.").arg(holder.describe());
+        return false;
+    }
     const QByteArray native = path.toLocal8Bit();
     UniqueFd port(::open(native.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     const int fd = port.get();
@@ -103,6 +113,7 @@ bool TComPortDriver::ConnectTo(const QString& path) {
     }
     ::ioctl(fd, TIOCEXCL);
     device_ = std::move(port);
+    claim_ = std::move(claim);
     openPath_ = path;
     lastError_.clear();
     applyCount_ = 0;
@@ -117,6 +128,7 @@ void TComPortDriver::Disconnect() {
     timer_->stop();
     ::ioctl(device_.get(), TIOCNXCL);
     device_.reset();
+    claim_.reset();
 }
 
 void TComPortDriver::FlushBuffers(bool input, bool output) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/sys/LinkClaim.h"
 #include "core/sys/UniqueFd.h"
 
 #include <QObject>
@@ -7,6 +8,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <vector>
 
 class QTimer;
@@ -138,6 +140,9 @@ private:
     TComPortReceiveDataEvent onReceiveData_;
 
     UniqueFd device_;
+    // Held while the port is open: another instance of the program is told
+    // who reads it (the port's own exclusive lock names no one).
+    std::unique_ptr<LinkClaim> claim_;
     QString openPath_;
     QString lastError_;
     bool permissionDenied_ = false;

@@ -200,9 +200,10 @@ TEST_F(HidUmockdev, VoltaroLogListsTheCableWithItsAccess) {
     const LogRun run = runLog({"--list"}, true);
     ASSERT_EQ(run.status, 0) << run.err.toStdString();
     EXPECT_TRUE(run.out.contains("COM1\t/dev/")) << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("HID\t/dev/hidraw0\t5A5A:CAB1\tread-write\tUSB to Serial\t<- the USB cable"))
+    EXPECT_TRUE(
+        run.out.contains("HID\t/dev/hidraw0\t1-0\t5A5A:CAB1\tread-write\tUSB to Serial\t<- the USB cable"))
         << run.out.toStdString();
-    EXPECT_TRUE(run.out.contains("HID\t/dev/hidraw1\t5A5B:1E05\tquery only\tUSB Optical Mouse\n"))
+    EXPECT_TRUE(run.out.contains("HID\t/dev/hidraw1\t1-1\t5A5B:1E05\tquery only\tUSB Optical Mouse\n"))
         << run.out.toStdString();
 
     bed->setNodeMode(c, 0);
@@ -269,12 +270,24 @@ TEST_F(HidUmockdev, VoltaroLogUsbWithoutACableSaysSo) {
 // lines it prints, one a recorded row, and what it tells.
 class RecordingLog {
 public:
-    RecordingLog() {
+    // `link`: how it is told which cable to read. umockdev names a udev
+    // monitor's socket after its descriptor's number, so of two programs
+    // whose monitors have the same number only one hears of devices coming
+    // and going; `apart` starts this one with four more descriptors open.
+    explicit RecordingLog(const QStringList& link = {"--usb"}, bool apart = false) {
         QObject::connect(&p_, &QProcess::readyReadStandardError,
                          [this] { err += p_.readAllStandardError(); });
         QObject::connect(&p_, &QProcess::readyReadStandardOutput,
                          [this] { lines += p_.readAllStandardOutput(); });
-        p_.start(VOLTARO_LOG_PATH, {"--usb", "--out", file_, "--decimal-sep", "."});
+        const QStringList args = link + QStringList{"--out", file_, "--decimal-sep", "."};
+        if (apart)
+            p_.start("/bin/sh",
+                     QStringList{"-c",
+                                 "exec 3</dev/null 4</dev/null 5</dev/null 6</dev/null; exec \"$0\" \"$@\"",
+                                 VOLTARO_LOG_PATH} +
+                         args);
+        else
+            p_.start(VOLTARO_LOG_PATH, args);
     }
     ~RecordingLog() {
         if (p_.state() != QProcess::NotRunning) {
@@ -293,6 +306,7 @@ public:
     // The program is held (as a busy or suspended one is) and let go.
     void hold(bool held) { ::kill(static_cast<pid_t>(p_.processId()), held ? SIGSTOP : SIGCONT); }
     const QString& file() const { return file_; }
+    qint64 pid() const { return p_.processId(); }
     // Interrupts it and gives the values of the rows in its file.
     std::vector<std::string> finish() {
         ::kill(static_cast<pid_t>(p_.processId()), SIGINT);
@@ -436,6 +450,104 @@ TEST_F(HidUmockdev, VoltaroLogRecordsTheFramesQueuedWhenTheCableIsPulled) {
     ASSERT_TRUE(log.told("is gone: waiting")) << log.err.toStdString();
     log.rowsReach(feed.values.size());
     EXPECT_EQ(log.finish(), feed.values);
+}
+
+// Two cables of the same product without serial numbers, told apart only by
+// their sockets, and a mouse: two voltaro-logs each read the cable they name,
+// frame for frame. The one whose cable is pulled waits for its socket: a
+// cable plugged in elsewhere is another meter, one plugged into its socket
+// is read again; the other records on untouched.
+TEST_F(HidUmockdev, TwoVoltaroLogsEachReadTheCableInTheSocketTheyName) {
+    UmockdevHid::Setup atA = cable();
+    atA.port = "1-1.2";
+    UmockdevHid::Setup atB = cable();
+    atB.port = "1-1.3";
+    int a = bed->add(atA);
+    const int b = bed->add(atB);
+    UmockdevHid::Setup mouse;
+    mouse.port = "1-1.4";
+    mouse.productName = "USB Optical Mouse";
+    mouse.descriptor = testing::kMouseDescriptor;
+    bed->add(mouse);
+    const LogRun list = runLog({"--list"}, false);
+    EXPECT_TRUE(list.out.contains("HID\t/dev/hidraw0\t1-1.2\t")) << list.out.toStdString();
+    EXPECT_TRUE(list.out.contains("HID\t/dev/hidraw1\t1-1.3\t")) << list.out.toStdString();
+
+    RecordingLog logA({"--usb", "1-1.2"});
+    RecordingLog logB({"--usb", "/dev/hidraw1"}, true);
+    ASSERT_TRUE(logA.told("recording the USB cable /dev/hidraw0")) << logA.err.toStdString();
+    ASSERT_TRUE(logB.told("recording the USB cable /dev/hidraw1")) << logB.err.toStdString();
+    const auto push = [&](int index, const CableFeed& feed) {
+        for (const auto& r : feed.reports)
+            ASSERT_TRUE(bed->push(index, r));
+    };
+    sim::MeterSimulator volts("dcv", 31);
+    sim::MeterSimulator ohms("ohm", 32);
+    const CableFeed a1 = cableFeed(volts, 8);
+    const CableFeed b1 = cableFeed(ohms, 8);
+    push(a, a1);
+    push(b, b1);
+    ASSERT_TRUE(logA.rowsReach(8) && logB.rowsReach(8)) << logA.err.toStdString() << logB.err.toStdString();
+
+    bed->unplug(a);
+    ASSERT_TRUE(logA.told("waiting for a cable to be plugged into the same USB socket, 1-1.2"))
+        << logA.err.toStdString();
+    const CableFeed b2 = cableFeed(ohms, 8);
+    push(b, b2);
+    ASSERT_TRUE(logB.rowsReach(16)) << logB.err.toStdString();
+    // The same product in another socket is another meter: never configured, never read.
+    UmockdevHid::Setup elsewhere = cable();
+    elsewhere.port = "1-1.5";
+    const int e = bed->add(elsewhere);
+    const CableFeed stranger = cableFeed(volts, 4);
+    push(e, stranger);
+
+    // Told after the arrival in the other socket, which came first.
+    a = bed->add(atA);
+    ASSERT_TRUE(logA.told("is back")) << logA.err.toStdString();
+    EXPECT_EQ(bed->opens(e), 0);
+    EXPECT_TRUE(bed->features(e).empty());
+    ASSERT_EQ(bed->features(a).size(), 1u) << "configured again";
+    const CableFeed a2 = cableFeed(volts, 8);
+    push(a, a2);
+    ASSERT_TRUE(logA.rowsReach(16)) << logA.err.toStdString();
+
+    std::vector<std::string> wantA = a1.values;
+    wantA.insert(wantA.end(), a2.values.begin(), a2.values.end());
+    std::vector<std::string> wantB = b1.values;
+    wantB.insert(wantB.end(), b2.values.begin(), b2.values.end());
+    EXPECT_EQ(logA.finish(), wantA);
+    EXPECT_EQ(logB.finish(), wantB);
+    EXPECT_EQ(bed->features(b).size(), 1u);
+    EXPECT_EQ(bed->queued(e), static_cast<int>(stranger.reports.size() * stranger.reports[0].size()));
+}
+
+// A cable that one voltaro-log reads is refused to a second, which names the
+// first and sends the cable nothing.
+TEST_F(HidUmockdev, ACableReadByOneVoltaroLogIsRefusedToASecond) {
+    UmockdevHid::Setup at = cable();
+    at.port = "1-1.2";
+    const int c = bed->add(at);
+    RecordingLog first({"--usb", "1-1.2"});
+    ASSERT_TRUE(first.told("recording the USB cable")) << first.err.toStdString();
+    const LogRun second = runLog({"--usb"}, false);
+    EXPECT_EQ(second.status, 5);
+    EXPECT_TRUE(
+        second.err.contains(QStringLiteral("at 1-1.2 is read by voltaro-log (pid %1)").arg(first.pid())))
+        << second.err.toStdString();
+    EXPECT_EQ(bed->features(c).size(), 1u);
+    const LogRun absent = runLog({"--usb", "1-9"}, false);
+    EXPECT_EQ(absent.status, 3);
+    EXPECT_TRUE(absent.err.contains("no USB cable at 1-9 is listed")) << absent.err.toStdString();
+    // Named by its serial number, another cable is free to read.
+    UmockdevHid::Setup numbered = cable();
+    numbered.port = "1-1.7";
+    numbered.serial = "XY12";
+    const int n = bed->add(numbered);
+    const LogRun bySerial = runLog({"--usb", "XY12", "--duration", "1"}, false);
+    EXPECT_EQ(bySerial.status, 0) << bySerial.err.toStdString();
+    EXPECT_EQ(bed->features(n).size(), 1u);
+    EXPECT_EQ(bed->features(c).size(), 1u);
 }
 
 // Two named meters, one on the cable and one on a serial port: the cable

@@ -92,7 +92,12 @@ void CableHub::deviceChange() {
         for (CableLink* link : links)
             if (present(link))
                 link->handBack();
-        for (CableLink* link : links) {
+        // The links that name their cable list first, so one left to the
+        // default rule never takes a cable another link names.
+        std::vector<CableLink*> order = links;
+        std::stable_partition(order.begin(), order.end(),
+                              [](CableLink* link) { return !link->choice().isDefault(); });
+        for (CableLink* link : order) {
             if (!present(link))
                 continue;
             listing_ = link;

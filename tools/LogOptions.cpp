@@ -337,7 +337,8 @@ private:
     // recording do not apply, and every derived column can be worked out.
     bool meters() {
         std::vector<std::string> names;
-        int cables = 0;
+        std::vector<std::string> cables;
+        int cableMeters = 0;
         for (const LogOptions::Meter& m : o_.meters) {
             if (m.name.empty()) {
                 error_ = "several meters need a name each: --port NAME=DEVICE, --usb NAME=CABLE";
@@ -348,11 +349,24 @@ private:
                 return false;
             }
             names.push_back(m.name);
-            cables += m.usb ? 1 : 0;
+            cableMeters += m.usb ? 1 : 0;
         }
-        if (cables > 1) {
-            error_ = "one USB cable can be read at a time: read the other meters through --port";
-            return false;
+        // Several cables are told apart only by what names them.
+        for (const LogOptions::Meter& m : o_.meters) {
+            if (!m.usb || cableMeters < 2)
+                continue;
+            const std::string cable =
+                QString::fromLocal8Bit(m.device.c_str()).trimmed().toLocal8Bit().toStdString();
+            if (cable.empty()) {
+                error_ = "several USB meters need a cable each: --usb " + m.name +
+                         "=CABLE, its port path (1-1.2), node or serial number";
+                return false;
+            }
+            if (std::find(cables.begin(), cables.end(), cable) != cables.end()) {
+                error_ = "two meters are on the USB cable " + cable;
+                return false;
+            }
+            cables.push_back(cable);
         }
         if (!o_.repeat || o_.limit) {
             error_ = std::string(o_.limit ? "--limit" : "--no-repeat") +
@@ -435,7 +449,8 @@ digits or "_"), recorded together into one table:
       --port NAME=PORT the meter NAME on a serial port (PORT as above)
       --usb NAME=[CABLE]
                        the meter NAME on the USB cable CABLE names (as for
-                       --usb above; one cable at a time)
+                       --usb above); with several USB meters each names
+                       its own cable
       --calc COLUMN=EXPR
                        a derived column: EXPR over the meters' names, each
                        the meter's value in SI units (V, A, ohm, Hz, F; degrees

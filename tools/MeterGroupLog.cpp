@@ -37,11 +37,18 @@ MeterGroupLog::MeterGroupLog(const LogOptions& options, std::FILE* out, std::FIL
       showStatus_(!options.quiet && options.recording() && ::isatty(::fileno(err)) == 1) {
     const std::string sep = options.decimalSep ? *options.decimalSep : readDecimalSep();
     std::vector<std::string> names;
+    // The USB meters' links share the process's one HID controller.
+    std::shared_ptr<CableHub> hub;
     for (const LogOptions::Meter& choice : options.meters) {
         auto m = std::make_unique<Meter>();
         m->log = this;
         m->index = static_cast<int>(meters_.size());
         m->session = std::make_unique<MeterSession>(m.get());
+        if (choice.usb) {
+            if (!hub)
+                hub = std::make_shared<CableHub>();
+            m->session->setCableHub(hub);
+        }
         m->session->pipeline().setDecimalSep(sep);
         m->session->pipeline().setLimitTexts(options.hi, options.lo);
         names.push_back(choice.name);
@@ -129,7 +136,7 @@ int MeterGroupLog::openCable(Meter& m, std::string* error) {
     case CableLink::Start::NotListed:
         *error = "no USB cable" +
                  (choice.isDefault() ? std::string(" (\"USB to Serial\")") : local(choice.where())) +
-                 " is listed among the " + std::to_string(cable.deviceCount()) +
+                 " is listed among the " + std::to_string(cable.hub().pluggedIn()) +
                  " HID devices; see voltaro-log --list";
         return VoltaroLog::kNoCable;
     case CableLink::Start::Held:

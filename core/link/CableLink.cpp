@@ -5,33 +5,29 @@
 
 #include <QCoreApplication>
 
-#include <cstring>
 #include <utility>
 
 namespace voltaro {
 
-CableLink::CableLink(std::shared_ptr<HidPlatform> platform, QObject* parent) : QObject(parent) {
+CableLink::CableLink(std::shared_ptr<HidPlatform> platform, QObject* parent)
+    : CableLink(std::make_shared<CableHub>(std::move(platform)), true, parent) {}
+
+CableLink::CableLink(std::shared_ptr<CableHub> hub, QObject* parent)
+    : CableLink(std::move(hub), false, parent) {}
+
+CableLink::CableLink(std::shared_ptr<CableHub> hub, bool alone, QObject* parent)
+    : QObject(parent), hub_(std::move(hub)), alone_(alone) {
     setObjectName(QStringLiteral("CableLink"));
-    controller_ = std::make_unique<THidDeviceController>(nullptr, std::move(platform));
-    controller_->setObjectName(QStringLiteral("HidCtl"));
-    controller_->setOnEnumerate([this](THidDevice* d, std::int32_t i) { return listed(d, i); });
-    controller_->setOnArrival(
-        [this](THidDevice* d) { emit note(QStringLiteral("Arrival of ") + usbcable::DescribeDevice(*d)); });
-    controller_->setOnRemoval(
-        [this](THidDevice* d) { emit note(QStringLiteral("Removal of ") + usbcable::DescribeDevice(*d)); });
-    controller_->setOnDeviceDataError([this](THidDevice*, std::uint32_t error) {
-        emit note(QStringLiteral("READ ERROR: %1 (%2)")
-                      .arg(QString::fromLocal8Bit(std::strerror(static_cast<int>(error))),
-                           QString::number(error, 16).toUpper()));
-    });
-    // Assigned last: it lists the devices at once.
-    controller_->setOnDeviceChange([this](QObject*) { deviceChange(); });
+    hub_->join(this);
 }
 
 CableLink::~CableLink() {
     handler_ = {};
     active_ = nullptr;
-    devices_.clear(); // handed back while the controller still lives
+    // Handed back while the controller still lives.
+    devices_.clear();
+    staying_.reset();
+    hub_->leave(this);
 }
 
 void CableLink::select(int index) {
@@ -40,6 +36,11 @@ void CableLink::select(int index) {
 
 void CableLink::setChoice(const CableChoice& choice) {
     choice_ = choice;
+    if (!alone_) {
+        // Which devices the link keeps depends on the choice.
+        hub_->relist();
+        return;
+    }
     selected_ = chosenIndex();
     emit listChanged();
 }
@@ -201,11 +202,32 @@ bool CableLink::checkTick() {
 
 // --- The device list and the follow rule --------------------------------------
 
+bool CableLink::keeps(THidDevice& device) const {
+    if (alone_)
+        return true;
+    // Beside other links, only the cables this one may read: the one chosen
+    // (any of the cable's product by default) and the one it follows.
+    if (choice_.isDefault() ? device.ProductName() == usbcable::kProductName : choice_.matches(device))
+        return true;
+    return (state_ == State::Open || state_ == State::Waiting) && follows(device);
+}
+
+bool CableLink::holds(const THidDevice* device) const {
+    if (staying_.get() == device)
+        return true;
+    for (const auto& d : devices_)
+        if (d.get() == device)
+            return true;
+    return false;
+}
+
 bool CableLink::listed(THidDevice* device, std::int32_t index) {
     std::unique_ptr<THidDevice> lent;
     // The cable that stays is lent to this link already: it takes its place again.
-    if (!controller_->CheckOutByIndex(lent, index) && staying_.get() == device)
+    if (staying_.get() == device)
         lent = std::move(staying_);
+    else if (keeps(*device))
+        hub_->controller().CheckOutByIndex(lent, index);
     if (lent) {
         texts_ << usbcable::DescribeDevice(*lent);
         devices_.push_back(std::move(lent));
@@ -213,8 +235,7 @@ bool CableLink::listed(THidDevice* device, std::int32_t index) {
     return true;
 }
 
-void CableLink::deviceChange() {
-    const bool following = state_ == State::Open || state_ == State::Waiting;
+void CableLink::handBack() {
     // A change that is not the cable's leaves the running cable as it is:
     // its device, its node and its read thread, so no report is lost or
     // reordered. Every other device is handed back and lent out afresh.
@@ -223,18 +244,25 @@ void CableLink::deviceChange() {
             if (d.get() == active_)
                 staying_ = std::move(d);
     }
-    THidDevice* stayed = staying_.get();
+    stayed_ = staying_.get();
     // Destroying a device hands it back to the controller.
     active_ = nullptr;
     devices_.clear();
     texts_.clear();
-    controller_->Enumerate();
+}
+
+void CableLink::listDone() {
     if (staying_) {
         // Not offered again, so gone after all: it goes back like the others.
         staying_.reset();
-        stayed = nullptr;
+        stayed_ = nullptr;
     }
     selected_ = chosenIndex();
+}
+
+void CableLink::follow() {
+    const bool following = state_ == State::Open || state_ == State::Waiting;
+    THidDevice* stayed = std::exchange(stayed_, nullptr);
     // Any device coming or going rebuilds the list; the link goes on with its
     // cable's fresh device, or waits for the cable to come back.
     const bool found = following && takeUp(stayed);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/link/CableChoice.h"
+#include "core/link/CableHub.h"
 #include "core/link/hid/THidDevice.h"
 #include "core/link/hid/THidDeviceController.h"
 #include "core/sys/LinkClaim.h"
@@ -28,6 +29,9 @@ class HidPlatform;
 // running cable's reading as it is. A cable that another running instance
 // of the program reads (LinkClaim) is not read. It also keeps
 // the cable check's counts, which stop a cable that sends only empty reports.
+// Several links read several cables through one CableHub: each lists only
+// the cables its choice names (or, with the default choice, the cables of
+// the cable's product), and the cable it follows.
 // Runs on the thread of its event loop; reports arrive there too.
 class CableLink : public QObject {
     Q_OBJECT
@@ -52,13 +56,18 @@ public:
     // at least this many reports without meter bytes since the last with some.
     static constexpr int kIdleReportsToStop = 1900;
 
-    // `platform`: the system's HID stack when empty. The devices are listed at once.
+    // `platform`: the system's HID stack when empty. The link has a hub of
+    // its own and lists every device. The devices are listed at once.
     explicit CableLink(std::shared_ptr<HidPlatform> platform = nullptr, QObject* parent = nullptr);
+    // A link that shares `hub` with other links: it lists only the devices
+    // it may read (see above). The devices are listed at once.
+    explicit CableLink(std::shared_ptr<CableHub> hub, QObject* parent = nullptr);
     ~CableLink() override;
 
     // False without the system's HID services: nothing is ever listed.
-    bool hidAvailable() const { return controller_->HidServicesBound(); }
-    THidDeviceController& controller() { return *controller_; }
+    bool hidAvailable() const { return hub_->hidAvailable(); }
+    THidDeviceController& controller() { return hub_->controller(); }
+    CableHub& hub() { return *hub_; }
 
     // The listed devices as the list shows them, and the one chosen (-1 for none).
     const QStringList& deviceTexts() const { return texts_; }
@@ -129,8 +138,16 @@ signals:
     void note(const QString& line);
 
 private:
-    void deviceChange();
+    friend class CableHub;
+    CableLink(std::shared_ptr<CableHub> hub, bool alone, QObject* parent);
+    // A device change, in the hub's three rounds: the devices go back (but
+    // the running cable), the devices this link keeps are listed, the cable is followed.
+    void handBack();
     bool listed(THidDevice* device, std::int32_t index);
+    void listDone();
+    void follow();
+    bool keeps(THidDevice& device) const;
+    bool holds(const THidDevice* device) const;
     bool takeUp(THidDevice* stayed);
     bool follows(THidDevice& device) const;
     int chosenIndex() const;
@@ -162,14 +179,17 @@ private:
     int idleReports_ = 0;
     THidDevice* active_ = nullptr;
 
-    // Declared before the devices: they go back to it when destroyed.
-    std::unique_ptr<THidDeviceController> controller_;
+    // Declared before the devices: they go back to its controller when destroyed.
+    std::shared_ptr<CableHub> hub_;
+    // Alone on its hub, the link lists every device.
+    bool alone_ = true;
     // The checked-out device of each item, in list order.
     std::vector<std::unique_ptr<THidDevice>> devices_;
     QStringList texts_;
     int selected_ = -1;
     // The running cable, held while the list is rebuilt around it.
     std::unique_ptr<THidDevice> staying_;
+    THidDevice* stayed_ = nullptr;
 };
 
 } // namespace voltaro

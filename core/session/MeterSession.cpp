@@ -30,7 +30,7 @@ SerialLink& MeterSession::serial() {
 CableLink& MeterSession::cable() {
     if (cable_)
         return *cable_;
-    cable_ = std::make_unique<CableLink>(hid_);
+    cable_ = hub_ ? std::make_unique<CableLink>(hub_) : std::make_unique<CableLink>(hid_);
     setReadsLinks(readsLinks_);
     connect(cable_.get(), &CableLink::newStream, this,
             [this] { pipeline_.assembler().discardPartialFrame(); });

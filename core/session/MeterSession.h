@@ -43,6 +43,9 @@ public:
     SerialLink& serial();
     CableLink& cable();
     bool hasCable() const { return cable_ != nullptr; }
+    // The hub the cable link shares with other meters' links, given before
+    // cable() is first asked for; without one the link has a hub of its own.
+    void setCableHub(std::shared_ptr<CableHub> hub) { hub_ = std::move(hub); }
 
     // Whether what the links hand over reaches the pipeline (a meter the
     // program has no decoder for is not read); it does unless told otherwise.
@@ -71,6 +74,7 @@ private:
     MeterPipeline pipeline_;
     Recording recording_;
     std::shared_ptr<HidPlatform> hid_;
+    std::shared_ptr<CableHub> hub_;
     std::unique_ptr<SerialLink> serial_;
     std::unique_ptr<CableLink> cable_;
     bool readsLinks_ = true;

@@ -589,6 +589,8 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
         {"--port", "V=/dev/null", "--port", "COM1"},
         {"--port", "V=/dev/null", "--port", "V=/dev/zero"},
         {"--usb", "A=", "--usb", "B="},
+        {"--usb", "A=1-1.2", "--usb", "B="},
+        {"--usb", "A=1-1.2", "--usb", "B=1-1.2"},
         {"--port", "sqrt=/dev/null"},
         {"--port", "V=/dev/null", "--no-repeat"},
         {"--port", "V=/dev/null", "--out", "x.xml"},

@@ -1,3 +1,4 @@
+#include "core/link/CableLink.h"
 #include "core/link/hid/EControllerError.h"
 #include "core/link/hid/LinuxHidPlatform.h"
 #include "core/link/hid/UsbCable.h"
@@ -344,6 +345,57 @@ TEST(HidController, ALentDeviceOutlivesItsController) {
     ASSERT_TRUE(waitUntil([&] { return cable->openNodes() == 0; }));
     device.reset();
     EXPECT_NO_THROW(rig.start());
+}
+
+// Two links on one hub, the first left to the default cable, the second
+// naming the other cable's socket: each reads its own cable, a mouse coming
+// leaves both reading their devices, and a cable pulled leaves the other reading.
+TEST(CableHub, LinksSharingTheControllerEachReadTheirOwnCable) {
+    HidRig rig;
+    auto first = SimulatedHidDevice::cable();
+    first->portPath = QStringLiteral("1-1.2");
+    auto second = SimulatedHidDevice::cable();
+    second->portPath = QStringLiteral("1-1.3");
+    rig.platform->plug(first);
+    rig.platform->plug(second);
+    auto hub = std::make_shared<CableHub>(rig.platform);
+    CableLink any(hub);
+    CableLink named(hub);
+    named.setChoice(CableChoice::parse(QStringLiteral("1-1.3")));
+    int toAny = 0;
+    int toNamed = 0;
+    any.setReportHandler([&](std::uint8_t, const std::uint8_t*, std::uint16_t) { ++toAny; });
+    named.setReportHandler([&](std::uint8_t, const std::uint8_t*, std::uint16_t) { ++toNamed; });
+    ASSERT_EQ(named.start(), CableLink::Start::Started);
+    ASSERT_EQ(any.start(), CableLink::Start::Started);
+    EXPECT_EQ(any.node(), first->path);
+    EXPECT_EQ(named.node(), second->path);
+    const std::vector<std::uint8_t> report = {0xF0, 0, 0, 0, 0, 0, 0, 0};
+    const auto send = [&](SimulatedHidDevice& d, int n) {
+        for (int i = 0; i < n; ++i)
+            ASSERT_TRUE(d.send(report));
+    };
+    // Each read thread has its node open: what is sent now is read.
+    ASSERT_TRUE(waitUntil([&] { return first->openNodes() == 2 && second->openNodes() == 2; }));
+    send(*first, 3);
+    send(*second, 5);
+    ASSERT_TRUE(waitUntil([&] { return toAny == 3 && toNamed == 5; })) << toAny << " " << toNamed;
+
+    int lists = 0;
+    QObject::connect(&any, &CableLink::listChanged, [&] { ++lists; });
+    THidDevice* const reading[] = {any.activeDevice(), named.activeDevice()};
+    rig.platform->plug(SimulatedHidDevice::mouse());
+    ASSERT_TRUE(waitUntil([&] { return lists > 0; }));
+    EXPECT_EQ(any.activeDevice(), reading[0]);
+    EXPECT_EQ(named.activeDevice(), reading[1]);
+
+    rig.platform->unplug(second);
+    ASSERT_TRUE(waitUntil([&] { return named.state() == CableLink::State::Waiting; }));
+    EXPECT_EQ(any.state(), CableLink::State::Open);
+    send(*first, 2);
+    ASSERT_TRUE(waitUntil([&] { return toAny == 5; })) << toAny;
+    EXPECT_EQ(toNamed, 5);
+    EXPECT_EQ(first->features().size(), 1u);
 }
 
 } // namespace

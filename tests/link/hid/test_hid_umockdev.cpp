@@ -602,5 +602,81 @@ TEST_F(HidUmockdev, VoltaroLogRecordsACableAndAPortTogether) {
         testing::expectPower(rows.at(n));
 }
 
+// Two cables of the same product without serial numbers, told apart by their
+// sockets, and a mouse, read by one voltaro-log as the meters V and I: each
+// meter's columns hold its own cable's readings and the power is their
+// product. The current's cable pulled leaves I waiting while V records on;
+// plugged back into its socket it is configured and read again.
+TEST_F(HidUmockdev, OneVoltaroLogReadsTwoCablesTheMetersName) {
+    UmockdevHid::Setup atV = cable();
+    atV.port = "1-1.2";
+    UmockdevHid::Setup atI = cable();
+    atI.port = "1-1.3";
+    const int v = bed->add(atV);
+    int i = bed->add(atI);
+    UmockdevHid::Setup mouse;
+    mouse.port = "1-1.4";
+    mouse.productName = "USB Optical Mouse";
+    mouse.descriptor = testing::kMouseDescriptor;
+    const int m = bed->add(mouse);
+    QTemporaryDir dir;
+    testing::LogProcess log(
+        {"--usb", "V=1-1.2", "--usb", "I=1-1.3", "--calc", "P[W]=V*I", "--decimal-sep", "."},
+        dir.filePath("state"));
+    sim::MeterSimulator voltMeter("dcv", 41);
+    sim::MeterSimulator ampMeter("current", 42);
+    bool plugged = true;
+    QTimer feed;
+    QObject::connect(&feed, &QTimer::timeout, [&] {
+        for (const auto& r : cableFeed(voltMeter, 1).reports)
+            bed->push(v, r);
+        if (plugged)
+            for (const auto& r : cableFeed(ampMeter, 1).reports)
+                bed->push(i, r);
+    });
+    feed.start(100);
+    testing::RowReader rows(log);
+    ASSERT_TRUE(rows.readHeader()) << log.err.toStdString();
+    ASSERT_TRUE(log.err.contains("V (the USB cable /dev/hidraw0), I (the USB cable /dev/hidraw1)"))
+        << log.err.toStdString();
+    const auto powered = [](const testing::Row& r) { return !r.at("P[W]").isEmpty(); };
+    ASSERT_TRUE(rows.next(powered)) << log.err.toStdString();
+
+    plugged = false;
+    bed->unplug(i);
+    ASSERT_TRUE(log.waitForError("I: the USB cable /dev/hidraw1 is gone")) << log.err.toStdString();
+    ASSERT_TRUE(rows.next([](const testing::Row& r) { return r.at("I.judgement") == "waiting"; }));
+    const qsizetype pulledAt = rows.position() - 1;
+    ASSERT_TRUE(log.waitForLines(pulledAt + 3));
+    for (qsizetype n = pulledAt; n < pulledAt + 3; ++n) {
+        const testing::Row row = rows.at(n);
+        EXPECT_EQ(row.at("I.judgement"), "waiting");
+        EXPECT_TRUE(row.at("I.value").isEmpty());
+        EXPECT_FALSE(row.at("V.value").isEmpty());
+        EXPECT_LE(row.at("V.age").toDouble(), 1.0);
+    }
+
+    i = bed->add(atI);
+    plugged = true;
+    ASSERT_TRUE(log.waitForError("I: the USB cable is back")) << log.err.toStdString();
+    EXPECT_EQ(bed->features(i).size(), 1u) << "configured again";
+    ASSERT_TRUE(rows.next(powered)) << log.err.toStdString();
+    log.signal(SIGTERM);
+    ASSERT_EQ(log.finish(), 0) << log.err.toStdString();
+    int both = 0;
+    for (qsizetype n = 1; n <= rows.rows(); ++n) {
+        const testing::Row row = rows.at(n);
+        testing::expectPower(row);
+        if (!row.at("V.value").isEmpty())
+            EXPECT_EQ(row.at("V.unit"), "V");
+        if (!row.at("I.value").isEmpty())
+            EXPECT_EQ(row.at("I.unit"), "mA");
+        both += !row.at("V.value").isEmpty() && !row.at("I.value").isEmpty() ? 1 : 0;
+    }
+    EXPECT_GE(both, 2);
+    EXPECT_EQ(bed->features(v).size(), 1u);
+    EXPECT_EQ(bed->opens(m), 0);
+}
+
 } // namespace
 } // namespace voltaro

@@ -553,6 +553,21 @@ TEST_F(HidUmockdev, ACableReadByOneVoltaroLogIsRefusedToASecond) {
 // Two named meters, one on the cable and one on a serial port: the cable
 // pulled leaves its meter waiting while the port's records on, and the power
 // is the product of the row's readings wherever it is given.
+// Once meter I is pulled: its rows read "waiting" with no value, while V's
+// readings stay fresh, for three rows.
+void expectIWaitsWhileVRecords(testing::LogProcess& log, testing::RowReader& rows) {
+    ASSERT_TRUE(rows.next([](const testing::Row& r) { return r.at("I.judgement") == "waiting"; }));
+    const qsizetype pulledAt = rows.position() - 1;
+    ASSERT_TRUE(log.waitForLines(pulledAt + 3));
+    for (qsizetype n = pulledAt; n < pulledAt + 3; ++n) {
+        const testing::Row row = rows.at(n);
+        EXPECT_EQ(row.at("I.judgement"), "waiting");
+        EXPECT_TRUE(row.at("I.value").isEmpty());
+        EXPECT_FALSE(row.at("V.value").isEmpty());
+        EXPECT_LE(row.at("V.age").toDouble(), 1.0);
+    }
+}
+
 TEST_F(HidUmockdev, VoltaroLogRecordsACableAndAPortTogether) {
     int c = bed->add(cable());
     testing::Pty volts;
@@ -582,15 +597,7 @@ TEST_F(HidUmockdev, VoltaroLogRecordsACableAndAPortTogether) {
     plugged = false;
     bed->unplug(c);
     ASSERT_TRUE(log.waitForError("I: the USB cable /dev/hidraw0 is gone")) << log.err.toStdString();
-    ASSERT_TRUE(rows.next([](const testing::Row& r) { return r.at("I.judgement") == "waiting"; }));
-    const qsizetype pulledAt = rows.position() - 1;
-    ASSERT_TRUE(log.waitForLines(pulledAt + 3));
-    for (qsizetype n = pulledAt; n < pulledAt + 3; ++n) {
-        const testing::Row row = rows.at(n);
-        EXPECT_EQ(row.at("I.judgement"), "waiting");
-        EXPECT_FALSE(row.at("V.value").isEmpty());
-        EXPECT_LE(row.at("V.age").toDouble(), 1.0);
-    }
+    ASSERT_NO_FATAL_FAILURE(expectIWaitsWhileVRecords(log, rows));
 
     c = bed->add(cable());
     plugged = true;
@@ -645,16 +652,7 @@ TEST_F(HidUmockdev, OneVoltaroLogReadsTwoCablesTheMetersName) {
     plugged = false;
     bed->unplug(i);
     ASSERT_TRUE(log.waitForError("I: the USB cable /dev/hidraw1 is gone")) << log.err.toStdString();
-    ASSERT_TRUE(rows.next([](const testing::Row& r) { return r.at("I.judgement") == "waiting"; }));
-    const qsizetype pulledAt = rows.position() - 1;
-    ASSERT_TRUE(log.waitForLines(pulledAt + 3));
-    for (qsizetype n = pulledAt; n < pulledAt + 3; ++n) {
-        const testing::Row row = rows.at(n);
-        EXPECT_EQ(row.at("I.judgement"), "waiting");
-        EXPECT_TRUE(row.at("I.value").isEmpty());
-        EXPECT_FALSE(row.at("V.value").isEmpty());
-        EXPECT_LE(row.at("V.age").toDouble(), 1.0);
-    }
+    ASSERT_NO_FATAL_FAILURE(expectIWaitsWhileVRecords(log, rows));
 
     i = bed->add(atI);
     plugged = true;
@@ -667,10 +665,12 @@ TEST_F(HidUmockdev, OneVoltaroLogReadsTwoCablesTheMetersName) {
     for (qsizetype n = 1; n <= rows.rows(); ++n) {
         const testing::Row row = rows.at(n);
         testing::expectPower(row);
-        if (!row.at("V.value").isEmpty())
+        if (!row.at("V.value").isEmpty()) {
             EXPECT_EQ(row.at("V.unit"), "V");
-        if (!row.at("I.value").isEmpty())
+        }
+        if (!row.at("I.value").isEmpty()) {
             EXPECT_EQ(row.at("I.unit"), "mA");
+        }
         both += !row.at("V.value").isEmpty() && !row.at("I.value").isEmpty() ? 1 : 0;
     }
     EXPECT_GE(both, 2);

@@ -590,7 +590,7 @@ TEST_F(HidUmockdev, VoltaroLogRecordsACableAndAPortTogether) {
     feed.start(100);
     testing::RowReader rows(log);
     ASSERT_TRUE(rows.readHeader()) << log.err.toStdString();
-    ASSERT_TRUE(log.err.contains("I (the USB cable /dev/hidraw0)")) << log.err.toStdString();
+    ASSERT_TRUE(log.waitForError("I (the USB cable /dev/hidraw0)")) << log.err.toStdString();
     const auto powered = [](const testing::Row& r) { return !r.at("P[W]").isEmpty(); };
     ASSERT_TRUE(rows.next(powered)) << log.err.toStdString();
 
@@ -644,7 +644,7 @@ TEST_F(HidUmockdev, OneVoltaroLogReadsTwoCablesTheMetersName) {
     feed.start(100);
     testing::RowReader rows(log);
     ASSERT_TRUE(rows.readHeader()) << log.err.toStdString();
-    ASSERT_TRUE(log.err.contains("V (the USB cable /dev/hidraw0), I (the USB cable /dev/hidraw1)"))
+    ASSERT_TRUE(log.waitForError("V (the USB cable /dev/hidraw0), I (the USB cable /dev/hidraw1)"))
         << log.err.toStdString();
     const auto powered = [](const testing::Row& r) { return !r.at("P[W]").isEmpty(); };
     ASSERT_TRUE(rows.next(powered)) << log.err.toStdString();

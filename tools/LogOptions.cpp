@@ -387,12 +387,12 @@ private:
         for (const std::string& n : names)
             for (const char* c : {".value", ".unit", ".function", ".judgement", ".age"})
                 columns.push_back(n + c);
-        for (const std::string& spec : o_.calc) {
-            const auto column = DerivedColumn::make(spec, names, &error_);
+        for (const std::string& definition : o_.calc) {
+            const auto column = DerivedColumn::make(definition, names, &error_);
             if (!column)
                 return false;
             if (std::find(columns.begin(), columns.end(), column->name()) != columns.end()) {
-                error_ = "--calc " + spec + ": there is a column " + column->name() + " already";
+                error_ = "--calc " + definition + ": there is a column " + column->name() + " already";
                 return false;
             }
             columns.push_back(column->name());

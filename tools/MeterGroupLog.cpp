@@ -57,8 +57,8 @@ MeterGroupLog::MeterGroupLog(const LogOptions& options, std::FILE* out, std::FIL
     // The options were checked with the same names: every column is made.
     std::vector<std::unique_ptr<DerivedColumn>> derived;
     std::string error;
-    for (const std::string& spec : options.calc)
-        if (auto column = DerivedColumn::make(spec, names, &error))
+    for (const std::string& definition : options.calc)
+        if (auto column = DerivedColumn::make(definition, names, &error))
             derived.push_back(std::move(column));
     table_ =
         std::make_unique<TimeBaseTable>(std::move(names), std::move(derived), options.interval * 1000ll, sep);

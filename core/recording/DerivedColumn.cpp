@@ -52,17 +52,18 @@ bool DerivedColumn::validMeterName(const std::string& name) {
     return p.GetFunDef().count(name) == 0 && p.GetConst().count(name) == 0;
 }
 
-std::unique_ptr<DerivedColumn>
-DerivedColumn::make(const std::string& spec, const std::vector<std::string>& meters, std::string* error) {
-    const std::size_t eq = spec.find('=');
-    if (eq == std::string::npos || eq == 0 || eq + 1 >= spec.size()) {
-        *error = "--calc needs NAME=EXPRESSION (for example 'P[W]=V*I'), not \"" + spec + "\"";
+std::unique_ptr<DerivedColumn> DerivedColumn::make(const std::string& definition,
+                                                   const std::vector<std::string>& meters,
+                                                   std::string* error) {
+    const std::size_t eq = definition.find('=');
+    if (eq == std::string::npos || eq == 0 || eq + 1 >= definition.size()) {
+        *error = "--calc needs NAME=EXPRESSION (for example 'P[W]=V*I'), not \"" + definition + "\"";
         return nullptr;
     }
     std::unique_ptr<DerivedColumn> c(new DerivedColumn);
-    c->name_ = spec.substr(0, eq);
-    c->expression_ = spec.substr(eq + 1);
-    const std::string shown = "--calc " + spec + ": ";
+    c->name_ = definition.substr(0, eq);
+    c->expression_ = definition.substr(eq + 1);
+    const std::string shown = "--calc " + definition + ": ";
     if (std::any_of(c->name_.begin(), c->name_.end(),
                     [](char ch) { return static_cast<unsigned char>(ch) < 0x20; })) {
         *error = shown + "a column's name cannot hold a tab, a line break or another control character";

@@ -26,11 +26,11 @@ public:
     DerivedColumn(const DerivedColumn&) = delete;
     DerivedColumn& operator=(const DerivedColumn&) = delete;
 
-    // The column `spec` asks for over the meters named `meters`; nothing,
-    // with `error` set to one line saying why, when the spec has no name or
+    // The column `definition` asks for over the meters named `meters`; nothing,
+    // with `error` set to one line saying why, when the definition has no name or
     // no expression, the expression does not parse, assigns, or uses a name
     // that is no meter's.
-    static std::unique_ptr<DerivedColumn> make(const std::string& spec,
+    static std::unique_ptr<DerivedColumn> make(const std::string& definition,
                                                const std::vector<std::string>& meters, std::string* error);
 
     // Whether `name` can stand for a meter in an expression: a letter, then

@@ -16,7 +16,7 @@ const std::vector<std::string> kMeters{"V", "I"};
 
 TEST(DerivedColumn, AMistakeIsRefusedWithOneLineSayingWhat) {
     const struct {
-        const char* spec;
+        const char* definition;
         const char* says;
     } cases[] = {
         {"P=V*", "Unexpected end of expression"},
@@ -32,8 +32,8 @@ TEST(DerivedColumn, AMistakeIsRefusedWithOneLineSayingWhat) {
     };
     for (const auto& c : cases) {
         std::string error;
-        EXPECT_EQ(DerivedColumn::make(c.spec, kMeters, &error), nullptr) << c.spec;
-        EXPECT_NE(error.find(c.says), std::string::npos) << c.spec << ": " << error;
+        EXPECT_EQ(DerivedColumn::make(c.definition, kMeters, &error), nullptr) << c.definition;
+        EXPECT_NE(error.find(c.says), std::string::npos) << c.definition << ": " << error;
         EXPECT_EQ(error.find('\n'), std::string::npos) << error;
     }
     std::string error;

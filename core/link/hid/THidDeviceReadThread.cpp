@@ -153,7 +153,7 @@ bool THidDeviceReadThread::pause(int ms) {
     return false;
 }
 
-bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
+int THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
     // A device that numbers no reports gets them from hidraw without an ID:
     // they are read in behind byte 0, which stays 0.
     const std::size_t offset = numbered_ ? 0 : 1;
@@ -162,7 +162,7 @@ bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
     // node does not block: a read that finds nothing ends the round, and the
     // next poll tells whether the node has only run dry or hung up.
     constexpr int kMostAtOnce = 64;
-    bool read = false;
+    int read = 0;
     for (int i = 0; i < kMostAtOnce && !stop_; ++i) {
         std::memset(buffer_.data(), 0, buffer_.size());
         reads_.fetch_add(1);
@@ -172,13 +172,13 @@ bool THidDeviceReadThread::readWaiting(HidNode& node, short revents) {
         const bool hungUp = i == 0 && (revents & (POLLHUP | POLLERR | POLLNVAL));
         if (n > 0) {
             handOver(Pending::Data, static_cast<std::uint32_t>(n + static_cast<long>(offset)));
-            read = true;
+            ++read;
         } else if (n < 0 || hungUp) {
             // A node that hung up reads nothing for ever: the device is gone.
             handOver(Pending::Error, static_cast<std::uint32_t>(n < 0 ? error : ENODEV));
             if (!stop_)
                 pause();
-            return false;
+            return 0;
         } else {
             break; // nothing there after all
         }
@@ -241,8 +241,10 @@ void THidDeviceReadThread::run() {
             continue;
         // While the cable streams, its reports come a millisecond apart:
         // after taking those waiting, let the next few gather.
-        if (readWaiting(*node, fds[0].revents) && !stop_)
-            pause(kGatherMs);
+        const int read = readWaiting(*node, fds[0].revents);
+        busyRounds_ = read >= kLateReports ? kBusyRounds : std::max(busyRounds_ - 1, 0);
+        if (read > 0 && !stop_)
+            pause(busyRounds_ > 0 ? kBusyGatherMs : kGatherMs);
     }
     // A device that went away as the thread was told to stop still gives up
     // its node's reports. What is queued is delivered before the thread

@@ -48,6 +48,14 @@ public:
     // within the delivery pace; each round is a wake-up of this thread, and
     // at 10 ms they took a fifth of the link's CPU time.
     static constexpr int kGatherMs = 20;
+    // A round that found this many reports waiting (half of what hidraw
+    // keeps) woke late: the machine is busy, and for the next
+    // `kBusyRounds` rounds (about a second) the thread lets reports gather
+    // for only `kBusyGatherMs`, so a late wake-up then has most of hidraw's
+    // 64 reports of room, not 44.
+    static constexpr int kLateReports = 32;
+    static constexpr int kBusyGatherMs = 4;
+    static constexpr int kBusyRounds = 200;
     // Reads at most of a device's node once it went away: hidraw keeps 64.
     static constexpr std::size_t kMostLeftOver = 1024;
 
@@ -104,10 +112,10 @@ private:
     void signalled();
     // Waits `ms` (one sleep slice by default) unless woken; true when woken.
     bool pause(int ms = -1);
-    // Reads the reports waiting on `node` (poll said one is there): true
-    // when it read at least one and no read failed; after a failed read it
-    // has handed the error over and paused, and returns false.
-    bool readWaiting(HidNode& node, short revents);
+    // Reads the reports waiting on `node` (poll said one is there): how
+    // many; after a failed read it has handed the error over and paused,
+    // and returns 0.
+    int readWaiting(HidNode& node, short revents);
     // Reads the node of a device that went away until it gives no more,
     // hands the reports over and closes it; false when there is none.
     bool readGoneNode();
@@ -137,6 +145,7 @@ private:
     std::size_t head_ = 0;
     std::size_t count_ = 0;
     bool woken_ = false; // the user-interface thread knows of what is queued
+    int busyRounds_ = 0; // the read thread's: rounds left at the busy pace
     bool finished_ = false;
     bool delivering_ = false; // user-interface thread only
 

@@ -31,7 +31,8 @@
 //     rows recorded since the last save, ending with the table's last row
 //   - while the table is saved at the line's limit, the system's buffer
 //     (hidraw's 64 reports for the cable, the terminal's for the line)
-//     never overruns
+//     never overruns, unless the machine left the whole process without a
+//     core for longer than the buffer lasts (the frames lost then are named)
 //   - every save loads back to the rows it saved; an XML packet loaded into
 //     the window gives back the same table; the preview shows the report's
 //     pages; no dialog reports a failure
@@ -167,6 +168,40 @@ void runFor(qint64 ms) {
     loop.exec();
 }
 
+// Wakes every few milliseconds and keeps the longest time it was kept from
+// running: how long the machine left this process without a core.
+class StallWatch {
+public:
+    StallWatch()
+        : thread_([this] {
+              using Clock = std::chrono::steady_clock;
+              while (!quit_) {
+                  const auto before = Clock::now();
+                  std::this_thread::sleep_for(kTick);
+                  const auto late =
+                      std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - before) - kTick;
+                  if (late.count() > longest_.load())
+                      longest_ = static_cast<int>(late.count());
+                  cpu_ = threadCpuSeconds();
+              }
+          }) {}
+    ~StallWatch() {
+        quit_ = true;
+        thread_.join();
+    }
+    void restart() { longest_ = 0; }
+    int longestMs() const { return longest_.load(); }
+    // Its own thread's CPU time, left out of the window's share.
+    double cpuSeconds() const { return cpu_.load(); }
+
+private:
+    static constexpr std::chrono::milliseconds kTick{5};
+    std::atomic<double> cpu_{0};
+    std::atomic<bool> quit_{false};
+    std::atomic<int> longest_{0};
+    std::thread thread_;
+};
+
 // --- The senders ------------------------------------------------------------
 
 // Sends the meter's frames from a thread of its own: while `sent() <
@@ -187,6 +222,12 @@ public:
     // At the line's limit nothing waits for the window, as with a real meter:
     // the times the system's buffer was full and bytes or reports were lost.
     std::uint64_t overruns() const { return overruns_.load(); }
+    // Frames the window can never get whole: a report of theirs was lost.
+    std::uint64_t lost() const { return lost_.load(); }
+    std::uint64_t whole() const { return sent_.load() - lost_.load(); }
+    // How long the reading side may be kept from running before the
+    // system's buffer overruns at the line's limit.
+    virtual int slackMs() const = 0;
 
 protected:
     std::atomic<std::uint64_t> target_{0};
@@ -194,6 +235,7 @@ protected:
     std::atomic<bool> idle_{true};
     std::atomic<double> cpu_{0};
     std::atomic<std::uint64_t> overruns_{0};
+    std::atomic<std::uint64_t> lost_{0};
 };
 
 // Writes into the master side of the pseudo-terminal the window reads.
@@ -215,6 +257,8 @@ public:
         paced_ = paced;
         target_ = total;
     }
+    // The pseudo-terminal holds about eight seconds of the line.
+    int slackMs() const override { return 8000; }
 
 private:
     // Waits while the terminal's queue is full; false only when told to quit.
@@ -313,6 +357,8 @@ public:
         target_ = total;
     }
     std::uint64_t reportsOffered() const { return cable_->offered(); }
+    // hidraw's 64 reports, less the 20 ms the reading thread lets them gather.
+    int slackMs() const override { return 44; }
 
 private:
     // Whether a new frame may start: otherwise the sender is idle.
@@ -329,6 +375,7 @@ private:
         idle_ = false;
         frame_ = cableReports(meter_.nextFrame());
         inFrame_ = 0;
+        frameHit_ = false;
     }
     std::vector<std::uint8_t> takeReport() {
         auto r = frame_[inFrame_++];
@@ -346,9 +393,14 @@ private:
             if (slot >= static_cast<std::uint64_t>(inPhase * 1000 / kLineLimitFramesPerSecond))
                 startFrame();
         }
-        auto report = inFrame_ < frame_.size() ? takeReport() : kEmptyReport;
+        const bool ofFrame = inFrame_ < frame_.size();
+        auto report = ofFrame ? takeReport() : kEmptyReport;
         if (cable_->offered() - cable_->reportsRead() >= 64) {
             overruns_.fetch_add(1);
+            if (ofFrame && !frameHit_) {
+                frameHit_ = true;
+                lost_.fetch_add(1);
+            }
             return {};
         }
         return report;
@@ -373,6 +425,7 @@ private:
     // The streaming thread's own while it runs.
     std::vector<std::vector<std::uint8_t>> frame_;
     std::size_t inFrame_ = 0;
+    bool frameHit_ = false; // a report of the frame in progress was lost
     std::uint64_t phaseFirst_ = 0;
     double ended_ = 0; // CPU time of the streaming threads that ended
     bool paced_ = false;
@@ -505,11 +558,13 @@ private:
     // Waits until the window has recorded every frame sent.
     bool caughtUp(qint64 timeoutMs = 60000) {
         const bool ok =
-            runUntil([&] { return sender_.idle() && static_cast<std::uint64_t>(rows()) == sender_.sent(); },
+            runUntil([&] { return sender_.idle() && static_cast<std::uint64_t>(rows()) == sender_.whole(); },
                      timeoutMs);
         if (!ok)
-            fail(QStringLiteral("the window did not record every frame sent: %1 sent, %2 rows")
+            fail(QStringLiteral("the window did not record every frame sent: %1 sent (%2 of them lost to the "
+                                "system's buffer), %3 rows")
                      .arg(sender_.sent())
+                     .arg(sender_.lost())
                      .arg(rows()));
         return ok;
     }
@@ -524,12 +579,14 @@ private:
     void fastPhase();
     void reportEnd(double lineShare1, double lineShare2);
     void click(const char* name);
+    void judgeOverruns(const QString& while_, std::uint64_t before);
 
     TFCOMM& w_;
     Sender& sender_;
     const Options o_;
     const QString folder_;
     Answerer answer_;
+    StallWatch stalls_;
     QStringList failures_;
     QElapsedTimer clock_;
     qsizetype savedRows_ = 0; // rows in the file saved last; the journal holds the rest
@@ -558,7 +615,7 @@ void Soak::progress(const char* what) {
 }
 
 // Frames at exactly the line's limit for the set time: the window's CPU
-// share of one core, the sender's thread left out.
+// share of one core, the sender's and the stall watch's threads left out.
 void Soak::linePhase(const char* name, double* share) {
     answer_.stop(); // its polls would count against the window
     pauseSender();
@@ -568,16 +625,21 @@ void Soak::linePhase(const char* name, double* share) {
     QElapsedTimer wall;
     wall.start();
     const double cpu0 = processCpuSeconds();
-    const double sender0 = sender_.cpuSeconds();
+    const double sender0 = sender_.cpuSeconds() + stalls_.cpuSeconds();
+    const std::uint64_t overruns = sender_.overruns();
+    stalls_.restart();
     runFor(static_cast<qint64>(o_.lineSeconds * 1000));
-    const double cpu = processCpuSeconds() - cpu0 - (sender_.cpuSeconds() - sender0);
+    const double cpu = processCpuSeconds() - cpu0 - (sender_.cpuSeconds() + stalls_.cpuSeconds() - sender0);
     const double elapsed = wall.nsecsElapsed() / 1e9;
     const std::uint64_t sent = sender_.sent() - first;
     *share = 100.0 * cpu / elapsed;
-    std::printf("%s: %.1f s at the line's limit, %llu frames (%.1f/s), CPU %.3f s = %.2f %% of one core\n",
-                name, elapsed, static_cast<unsigned long long>(sent), sent / elapsed, cpu, *share);
+    std::printf("%s: %.1f s at the line's limit, %llu frames (%.1f/s), CPU %.3f s = %.2f %% of one core, "
+                "%llu overruns of the system's buffer\n",
+                name, elapsed, static_cast<unsigned long long>(sent), sent / elapsed, cpu, *share,
+                static_cast<unsigned long long>(sender_.overruns() - overruns));
     answer_.start();
     pauseSender();
+    judgeOverruns(QString::fromLatin1(name), overruns);
     caughtUp();
     if (*share > kCpuBound)
         fail(QStringLiteral("%1: CPU share %2 % is above %3 %")
@@ -592,11 +654,13 @@ void Soak::saveAtLineRate() {
     pauseSender();
     const std::uint64_t first = sender_.sent();
     const std::uint64_t overruns = sender_.overruns();
+    stalls_.restart();
     sender_.sendUpTo(first + static_cast<std::uint64_t>(o_.lineSeconds * kLineLimitFramesPerSecond), true);
     runFor(1000);
     saveText();
     runUntil([&] { return sender_.idle(); }, static_cast<qint64>(o_.lineSeconds * 1000) + 120000, 50);
     pauseSender();
+    judgeOverruns(QStringLiteral("while the table was saved"), overruns);
     caughtUp();
     std::printf("saved %lld rows as text in %.1f s (the dialogs included) while the meter sent at the line's "
                 "limit: %llu frames sent, "
@@ -604,9 +668,29 @@ void Soak::saveAtLineRate() {
                 static_cast<long long>(savedRows_), saveSeconds_,
                 static_cast<unsigned long long>(sender_.sent() - first),
                 static_cast<unsigned long long>(sender_.overruns() - overruns));
-    if (sender_.overruns() != overruns)
-        fail(QStringLiteral("the system's buffer overran %1 times while the table was saved")
-                 .arg(sender_.overruns() - overruns));
+}
+
+// At the line's limit the system's buffer must never overrun, whatever the
+// window is doing: its reading threads keep up. Only a machine that left the
+// whole process without a core for longer than the buffer lasts excuses an
+// overrun (the frames it cost are then not counted against the window).
+void Soak::judgeOverruns(const QString& while_, std::uint64_t before) {
+    const std::uint64_t overruns = sender_.overruns() - before;
+    if (overruns == 0)
+        return;
+    const int stalled = stalls_.longestMs();
+    if (stalled > sender_.slackMs()) {
+        std::printf("note: %s: %llu overruns of the system's buffer, %llu frames lost in all, while the "
+                    "machine left this process without a core for up to %d ms (the buffer lasts %d ms)\n",
+                    qPrintable(while_), static_cast<unsigned long long>(overruns),
+                    static_cast<unsigned long long>(sender_.lost()), stalled, sender_.slackMs());
+        return;
+    }
+    fail(QStringLiteral("%1: the system's buffer overran %2 times; the process was never kept from running "
+                        "for more than %3 ms")
+             .arg(while_)
+             .arg(overruns)
+             .arg(stalled));
 }
 
 // Pages the chart with its buttons and the Graphic menu while readings
@@ -850,13 +934,15 @@ void Soak::fastPhase() {
 void Soak::reportEnd(double lineShare1, double lineShare2) {
     const Memory end = memoryNow();
     progress("end");
-    const std::uint64_t sent = sender_.sent();
+    const std::uint64_t sent = sender_.whole();
     const auto& stats = w_.pipeline().stats();
-    std::printf("frames sent %llu, decoded %llu, dropped %llu; rows %lld, recorded %d, chart points %lld "
-                "(with the placeholder)\n",
-                static_cast<unsigned long long>(sent), static_cast<unsigned long long>(stats.decoded),
-                static_cast<unsigned long long>(stats.dropped), static_cast<long long>(rows()),
-                w_.recording().recorder().RecordedCount, static_cast<long long>(chartPoints()));
+    std::printf("frames lost to the system's buffer %llu; ", static_cast<unsigned long long>(sender_.lost()));
+    std::printf(
+        "frames sent whole %llu, decoded %llu, dropped %llu; rows %lld, recorded %d, chart points %lld "
+        "(with the placeholder)\n",
+        static_cast<unsigned long long>(sent), static_cast<unsigned long long>(stats.decoded),
+        static_cast<unsigned long long>(stats.dropped), static_cast<long long>(rows()),
+        w_.recording().recorder().RecordedCount, static_cast<long long>(chartPoints()));
     // The chart starts with a placeholder point before the first reading.
     if (static_cast<std::uint64_t>(rows()) != sent || static_cast<std::uint64_t>(chartPoints()) != sent + 1)
         fail(QStringLiteral("frames lost: %1 sent, %2 rows, %3 chart points (one a placeholder)")

@@ -32,8 +32,8 @@ TEST(HidDevice, CreationFailsForAGoneOrUnidentifiableDevice) {
             EXPECT_STREQ(e.what(), message);
         }
     };
-    expectError({odd->instance, odd->path, odd->path}, "device cannot be identified");
-    expectError({999, QStringLiteral("/dev/hidraw-gone"), {}}, "device cannot be opened");
+    expectError({odd->instance, odd->path, odd->path, {}}, "device cannot be identified");
+    expectError({999, QStringLiteral("/dev/hidraw-gone"), {}, {}}, "device cannot be opened");
 }
 
 TEST(HidDevice, QueriesAskOnlyWhileAccessibleAndKeepWhatTheyGot) {

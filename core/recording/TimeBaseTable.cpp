@@ -9,26 +9,6 @@
 
 namespace voltaro {
 
-namespace {
-
-// The prefix of a stored unit text; a unit of one character has none.
-double prefixScale(std::string_view unit) {
-    if (unit.size() < 2)
-        return 1;
-    switch (unit.front()) {
-    case 'n': return 1e-9;
-    case 'u':
-    case '+': return 1e-6; // both are the font's micro sign
-    case 'm': return 1e-3;
-    case 'k':
-    case 'K': return 1e3;
-    case 'M': return 1e6;
-    default: return 1;
-    }
-}
-
-} // namespace
-
 std::int64_t TimeBaseTable::ageTenths(const Meter& m, std::int64_t nowMs) {
     return (nowMs - m.atMs + 50) / 100;
 }
@@ -49,13 +29,14 @@ TimeBaseTable::TimeBaseTable(std::vector<std::string> meters,
     for (std::size_t i = 0; i < meters.size(); ++i)
         meters_[i].name = std::move(meters[i]);
     values_.resize(meters_.size());
+    derivedValues_.resize(derived_.size());
 }
 
 std::optional<double> TimeBaseTable::siValue(const Reading& r) {
     // The overload pattern shows an "L" where the digits were.
     if (r.ValueText.find('L') != std::string::npos)
         return std::nullopt;
-    return r.ScaledValue * prefixScale(r.UnitText);
+    return r.ScaledValue * unitPrefixScale(r.UnitText);
 }
 
 QByteArray TimeBaseTable::header() const {
@@ -97,17 +78,19 @@ QByteArray TimeBaseTable::row(std::string_view time, std::int64_t nowMs) {
     QByteArray line;
     append(line, time);
     for (std::size_t i = 0; i < meters_.size(); ++i) {
-        const Meter& m = meters_[i];
+        Meter& m = meters_[i];
         // Judged by the age as the row shows it, in tenths of a second: a
         // reading shown 2.0 s old at a 1 s interval is fresh, 2.1 s stale.
         const bool fresh = m.have && !m.waiting && ageTenths(m, nowMs) * 100 <= staleAfterMs_;
         appendMeter(line, m, fresh, nowMs);
+        m.inRow = fresh;
         values_[i] = fresh ? m.si : std::nullopt;
     }
-    for (const auto& d : derived_) {
+    for (std::size_t c = 0; c < derived_.size(); ++c) {
         line += '\t';
-        if (const auto v = d->evaluate(values_))
-            appendNumber(line, *v, nullptr);
+        derivedValues_[c] = derived_[c]->evaluate(values_);
+        if (derivedValues_[c])
+            appendNumber(line, *derivedValues_[c], nullptr);
     }
     line += "\r\n";
     return line;

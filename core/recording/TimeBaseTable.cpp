@@ -5,7 +5,6 @@
 #include <QString>
 
 #include <charconv>
-#include <cstdio>
 
 namespace voltaro {
 
@@ -90,7 +89,7 @@ QByteArray TimeBaseTable::row(std::string_view time, std::int64_t nowMs) {
         line += '\t';
         derivedValues_[c] = derived_[c]->evaluate(values_);
         if (derivedValues_[c])
-            appendNumber(line, *derivedValues_[c], nullptr);
+            appendNumber(line, *derivedValues_[c], -1);
     }
     line += "\r\n";
     return line;
@@ -119,23 +118,21 @@ void TimeBaseTable::appendMeter(QByteArray& line, const Meter& m, bool fresh, st
         line += "\t\t\tstale";
     }
     line += '\t';
-    appendNumber(line, static_cast<double>(ageTenths(m, nowMs)) / 10.0, "%.1f");
+    appendNumber(line, static_cast<double>(ageTenths(m, nowMs)) / 10.0, 1);
 }
 
-void TimeBaseTable::appendNumber(QByteArray& line, double value, const char* format) const {
-    std::string text;
-    if (format) {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, format, value);
-        text = buffer;
-    } else {
-        // 15 significant digits: what a double holds for sure, so a product
-        // of two readings shows as its digits and not as 1.5239902500000002.
-        char buffer[64];
-        const auto [end, ec] =
-            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-        text.assign(buffer, ec == std::errc() ? end : buffer);
-    }
+void TimeBaseTable::appendNumber(QByteArray& line, double value, int decimals) const {
+    // Written with a point whatever the C library's locale (which Qt sets
+    // from the environment, and which puts a comma there in German), then
+    // given the separator in force.
+    char buffer[64];
+    // Without `decimals`, 15 significant digits: what a double holds for sure,
+    // so a product of two readings shows as its digits and not as 1.5239902500000002.
+    const auto [end, ec] =
+        decimals >= 0
+            ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals)
+            : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, ec == std::errc() ? end : buffer);
     if (decimalSep_ != ".") {
         if (const auto point = text.find('.'); point != std::string::npos)
             text.replace(point, 1, decimalSep_);

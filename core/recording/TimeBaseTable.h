@@ -80,7 +80,8 @@ private:
 
     static std::int64_t ageTenths(const Meter& m, std::int64_t nowMs);
     void appendMeter(QByteArray& line, const Meter& m, bool fresh, std::int64_t nowMs) const;
-    void appendNumber(QByteArray& line, double value, const char* format) const;
+    // `decimals` after the point, or -1 for up to 15 significant digits.
+    void appendNumber(QByteArray& line, double value, int decimals) const;
 
     std::vector<Meter> meters_;
     std::vector<std::unique_ptr<DerivedColumn>> derived_;

@@ -1,8 +1,8 @@
 #!/usr/bin/env python3
 """voltaro-log's lines for other programs, read by the programs they are for.
 
-voltaro-log reads meter-sim over pseudo-terminals under a German locale with
-a decimal comma. Its --format influx lines are posted to a real InfluxDB
+voltaro-log reads meter-sim over pseudo-terminals under a German locale (Qt's
+and the C library's, built here with localedef) with a decimal comma. Its --format influx lines are posted to a real InfluxDB
 (influxd started here on 127.0.0.1, on free ports, with its files in a
 temporary folder, and stopped by its pid) and queried back: the same count,
 times and values. Its --format jsonl lines are read by Python's JSON parser
@@ -28,6 +28,17 @@ import urllib.request
 
 LOG, SIM = sys.argv[1], sys.argv[2]
 GERMAN = dict(os.environ, LC_ALL="de_DE.UTF-8", LANG="de_DE.UTF-8")
+
+
+def german_locale(folder):
+    """The C library's German locale, in a folder of the test's own (LOCPATH)."""
+    path = os.path.join(folder, "locales")
+    os.makedirs(path)
+    subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", os.path.join(path, "de_DE.UTF-8")],
+                   capture_output=True)
+    if not os.path.isdir(os.path.join(path, "de_DE.UTF-8")):
+        sys.exit("localedef could not build de_DE.UTF-8: install the Debian package locales")
+    GERMAN["LOCPATH"] = path
 
 
 def free_port():
@@ -144,6 +155,7 @@ def main():
     folder = tempfile.mkdtemp(prefix="voltaro-influx-")
     server = None
     try:
+        german_locale(folder)
         one = run_log({"meters": [("", "overload", "1")],
                        "options": ["--count", "12", "--format", "influx", "--decimal-sep", ","]})
         cap = run_log({"meters": [("", "cap", "2")], "options": ["--count", "4", "--format", "influx"]})
@@ -174,6 +186,11 @@ def main():
         for row in table[1:]:
             assert row[4] == "\u03a9" and row[6] == "k\u03a9", row
             assert abs(float(row[3]) - float(row[5]) * 1000) < 1e-6, row
+        # The named meters' table with a point asked for: every number has one, the ages too.
+        named = [l.split("\t") for l in run_log(
+            {"meters": [("V", "dcv", "7")], "options": ["--count", "2", "--decimal-sep", "."]}).splitlines()]
+        assert named[0] == ["Time", "V.value", "V.unit", "V.function", "V.judgement", "V.age"], named
+        assert all(re.fullmatch(r"\d+\.\d+", r[1]) and re.fullmatch(r"\d+\.\d", r[5]) for r in named[1:]), named
         print(f"influx_write: ok, {len(rows)} points back from influxd, 5 JSON lines, 3 CSV rows")
     finally:
         if server:

@@ -540,7 +540,7 @@ Output:
                        offset), the meter's name, the row, the value in SI
                        units (none for an overload, 0L) and its unit, the
                        display's digits and unit, function, range, Pass/Fail.
-                       Numbers have a point whatever the locale
+                       Numbers have a point whatever the locale.
   -q, --quiet          no status line (the messages about the link and the
                        file still come)
       --no-wait        end (status 9) when the port or the cable goes away;

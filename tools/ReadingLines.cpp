@@ -34,8 +34,10 @@ LineReading LineReading::of(const Reading& r, std::string_view decimalSep) {
     l.value = TimeBaseTable::siValue(r);
     l.unit = utf8(siUnitSymbols(r.UnitText));
     l.display = r.ValueText;
+    // Every lit point shows the separator: a frame may light more than one.
     if (!decimalSep.empty() && decimalSep != ".") {
-        if (const auto at = l.display.find(decimalSep); at != std::string::npos)
+        for (auto at = l.display.find(decimalSep); at != std::string::npos;
+             at = l.display.find(decimalSep, at + 1))
             l.display.replace(at, decimalSep.size(), ".");
     }
     l.displayUnit =

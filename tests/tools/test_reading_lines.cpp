@@ -66,6 +66,8 @@ TEST(ReadingLines, JsonLinesReadBackWithTheValueInSIUnitsAndAsShown) {
     ReadingLines jsonl(Format::Jsonl);
     const std::string millivolts = jsonl.line(lineOf(reading("12,34", "mV", 12.34), ",", "", 3), kWhen);
     const std::string overload = jsonl.line(lineOf(reading("0L,", "K*", 22000), ",", "R \"1\"", 4), kWhen);
+    // A frame that lights two points shows two separators.
+    EXPECT_EQ(LineReading::of(reading("1·2·3", "V", 1), "·").display, "1.2.3");
     QLocale::setDefault(QLocale::c());
     ASSERT_EQ(millivolts.back(), '\n');
     ASSERT_EQ(std::count(millivolts.begin(), millivolts.end(), '\n'), 1);

@@ -13,6 +13,7 @@ VOLTARO_PACKAGES=(
     umockdev libumockdev-dev
     dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin man-db bsdextrautils
     clang libclang-rt-14-dev ccache
+    influxdb locales
 )
 
 voltaro_install_packages() {
@@ -27,6 +28,11 @@ voltaro_install_packages() {
     [ "$(id -u)" -ne 0 ] && sudo=(sudo)
     "${sudo[@]}" apt-get update
     DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y --no-install-recommends "${missing[@]}"
+    # The tests start influxd themselves, on ports of their own: the package's
+    # own service (a database on port 8086) is stopped and left disabled.
+    if [[ " ${missing[*]} " == *" influxdb "* ]] && [ -d /run/systemd/system ]; then
+        "${sudo[@]}" systemctl disable --now influxdb.service || true
+    fi
 }
 
 # Compiles go through ccache: the ordinary and the sanitizer builds, and any

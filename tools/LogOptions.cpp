@@ -279,6 +279,8 @@ private:
             if (!n)
                 return Taken::Failed;
             o_.count = *n;
+        } else if (a == "--format") {
+            return takeFormat(a);
         } else if (a == "--quiet" || a == "-q") {
             o_.quiet = true;
         } else if (a == "--no-wait") {
@@ -288,6 +290,23 @@ private:
         }
         otherThanList_ = true;
         return Taken::Yes;
+    }
+
+    Taken takeFormat(const std::string& a) {
+        if (!value(a, "tsv, csv, jsonl or influx"))
+            return Taken::Failed;
+        using F = LogOptions::Format;
+        static const std::pair<const char*, F> formats[] = {
+            {"tsv", F::Tsv}, {"csv", F::Csv}, {"jsonl", F::Jsonl}, {"influx", F::Influx}};
+        for (const auto& [name, format] : formats) {
+            if (v_ == name) {
+                o_.format = format;
+                otherThanList_ = true;
+                return Taken::Yes;
+            }
+        }
+        error_ = "--format needs tsv, csv, jsonl or influx, not \"" + v_ + "\"";
+        return Taken::Failed;
     }
 
     // What the options ask, taken together, can be done.
@@ -507,6 +526,21 @@ Output:
   terminal; on a terminal, standard error shows one status line instead (rows
   recorded, the last reading with its unit and Pass/Fail, the time elapsed).
   The last line on standard error is "frames: N decoded: M dropped: K".
+      --format F       the lines on standard output, for other programs:
+                       tsv (the default): the lines above (named meters: the
+                       table's rows); csv (RFC 4180, a header line first),
+                       jsonl (a JSON object a line) or influx (InfluxDB line
+                       protocol: measurement "voltaro", tags function, meter
+                       and unit, fields value, judgement and overload, a
+                       nanosecond time that rises from line to line). These
+                       three print one line per reading (with --out, per row
+                       recorded; named meters: each meter's reading in the
+                       row, then each --calc value, its function "derived"),
+                       each written at once: the time (ISO 8601 with its zone
+                       offset), the meter's name, the row, the value in SI
+                       units (none for an overload, 0L) and its unit, the
+                       display's digits and unit, function, range, Pass/Fail.
+                       Numbers have a point whatever the locale.
   -q, --quiet          no status line (the messages about the link and the
                        file still come)
       --no-wait        end (status 9) when the port or the cable goes away;
@@ -526,6 +560,9 @@ Examples:
       record the meter whose cable is in the USB socket 1-1.2
   voltaro-log --port V=/dev/ttyUSB0 --usb I= --calc 'P[W]=V*I' --out power.txt
       record a voltage and a current meter once a second, with their power
+  voltaro-log --usb --count 600 --format influx | curl --data-binary @- \
+      'http://127.0.0.1:8086/write?db=bench&precision=ns'
+      600 readings into the InfluxDB database bench
 
 Exit status:
   0   done: interrupted, or the duration or count reached

@@ -41,6 +41,10 @@ struct LogOptions {
     std::optional<std::chrono::seconds> duration;
     std::uint64_t count = 0;
 
+    // --format: the lines on standard output. Tsv: each decoded frame's
+    // line (named meters: the table's rows); the others: one a reading.
+    enum class Format { Tsv, Csv, Jsonl, Influx } format = Format::Tsv;
+
     bool quiet = false;
     bool wait = true; // wait for a port or cable that went away
     bool help = false;

@@ -57,7 +57,9 @@ LogSession::LogSession(const LogOptions& options, std::FILE* out, std::FILE* err
       xml_(options.recording() && datafiles::isXmlFileName(QString::fromLocal8Bit(options.out.c_str()))),
       printLines_(!options.recording() || !isTerminal(out)),
       showStatus_(!options.quiet && isTerminal(err) && (options.recording() || !isTerminal(out))),
-      printer_(out, !printLines_) {
+      printer_(out, !printLines_ || options.format != LogOptions::Format::Tsv) {
+    if (options.format != LogOptions::Format::Tsv)
+        lines_ = std::make_unique<ReadingLines>(options.format);
     MeterPipeline& pipeline = meter_.pipeline();
     pipeline.setDecimalSep(options.decimalSep ? *options.decimalSep : readDecimalSep());
     pipeline.setLimitTexts(options.hi, options.lo);
@@ -130,6 +132,11 @@ void LogSession::start(const std::string& source) {
     say((options_.recording() ? "recording " + source + " into " + outputPath().toLocal8Bit().toStdString()
                               : "reading " + source) +
         " (Ctrl-C ends)");
+    if (lines_ && printLines_) {
+        // A failure to write it shows with the first reading, once the event loop runs.
+        std::fputs(lines_->header().c_str(), out_);
+        std::fflush(out_);
+    }
     clock_.start();
     sampling_.start();
     if (showStatus_) {
@@ -155,6 +162,8 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
     // The sinks have the row, and the journal what the chart did for it.
     if (recording_.record(r, rules) != Recorder::Outcome::Recorded)
         return;
+    if (lines_)
+        writeReading(r, static_cast<std::uint64_t>(recording_.recorder().NextRecordNo - 1));
     ReadingTable& table = recording_.table();
     if (!xml_ && table.rowCount() >= kStreamedRowsKept)
         table.clear(); // the rows only: numbering and the rules' memory stay
@@ -184,7 +193,10 @@ void LogSession::frameDone(std::string_view frameText, const Reading& r, const D
     haveLast_ = true;
     if (!outClosed_) {
         printer_.frameDone(frameText, r, d);
-        printed_ = printLines_;
+        printed_ = printLines_ && !lines_;
+        // Not recording, every reading is the next line.
+        if (lines_ && !options_.recording())
+            writeReading(r, printer_.linesDone());
     }
     if (!options_.recording() && options_.count && printer_.linesDone() >= options_.count)
         end();
@@ -194,15 +206,29 @@ void LogSession::dataDone() {
     if (!std::exchange(printed_, false))
         return;
     printer_.flush();
-    if (std::fflush(out_) == 0 && !std::ferror(out_))
+    if (std::fflush(out_) != 0 || std::ferror(out_))
+        outputGone();
+}
+
+void LogSession::writeReading(const Reading& r, std::uint64_t row) {
+    if (!printLines_ || outClosed_)
         return;
-    outClosed_ = true;
+    LineReading line = LineReading::of(r, meter_.pipeline().decimalSep());
+    line.row = row;
+    const std::string text = lines_->line(line, ReadingLines::Clock::now());
+    if (std::fwrite(text.data(), 1, text.size(), out_) != text.size() || std::fflush(out_) != 0)
+        outputGone();
+}
+
+void LogSession::outputGone() {
+    if (std::exchange(outClosed_, true))
+        return;
     if (!options_.recording()) {
         // Whoever read the lines has gone: there is nothing left to do.
         end();
         return;
     }
-    say("standard output cannot be written: the decoded frames are no longer printed; recording goes on");
+    say("standard output cannot be written: no more lines go there; recording goes on");
 }
 
 void LogSession::say(const std::string& line) {

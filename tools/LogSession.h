@@ -6,6 +6,7 @@
 #include "core/session/MeterSession.h"
 #include "tools/FrameLinePrinter.h"
 #include "tools/LogOptions.h"
+#include "tools/ReadingLines.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -65,6 +66,10 @@ public:
 
 private:
     void tick();
+    // A reading's line in the --format asked for (not tsv), flushed at once.
+    void writeReading(const Reading& r, std::uint64_t row);
+    // Standard output could not be written: the lines stop.
+    void outputGone();
     void watchOutput();
     void drawStatus();
     void clearStatus();
@@ -83,6 +88,7 @@ private:
     MeterSession meter_{this};
     Recording& recording_ = meter_.recording();
     FrameLinePrinter printer_;
+    std::unique_ptr<ReadingLines> lines_; // --format csv, jsonl or influx
     bool printed_ = false;
     bool outClosed_ = false;
 

@@ -28,6 +28,7 @@ QString outputPath(const LogOptions& o) {
 } // namespace
 
 void MeterGroupLog::Meter::frameDone(std::string_view, const Reading& r, const DisplayState&) {
+    last = r;
     log->table_->reading(index, r, log->clock_.elapsed());
 }
 
@@ -35,6 +36,9 @@ MeterGroupLog::MeterGroupLog(const LogOptions& options, std::FILE* out, std::FIL
                              std::function<void()> stop)
     : options_(options), out_(out), err_(err), stop_(std::move(stop)),
       showStatus_(!options.quiet && options.recording() && ::isatty(::fileno(err)) == 1) {
+    // Recording, the lines go along on standard output unless it is a terminal.
+    if (options.format != LogOptions::Format::Tsv && (!options.recording() || ::isatty(::fileno(out)) != 1))
+        lines_ = std::make_unique<ReadingLines>(options.format);
     const std::string sep = options.decimalSep ? *options.decimalSep : readDecimalSep();
     std::vector<std::string> names;
     // The USB meters' links share the process's one HID controller.
@@ -178,20 +182,29 @@ void MeterGroupLog::linkBack(Meter& m, const std::string& what) {
 }
 
 bool MeterGroupLog::openOutput(std::string* error) {
-    if (!options_.recording()) {
-        const QByteArray header = table_->header();
-        std::fwrite(header.constData(), 1, static_cast<std::size_t>(header.size() - 2), out_);
-        std::fputc('\n', out_);
-        std::fflush(out_);
-        return true;
+    if (options_.recording()) {
+        const QString path = outputPath(options_);
+        QString why;
+        textOpen_ = text_.open(path, options_.overwrite, &why, table_->header());
+        if (!textOpen_) {
+            *error =
+                "cannot record into " + local(why) +
+                (QFileInfo::exists(path) && !options_.overwrite ? " (give --overwrite to replace it)" : "");
+            return false;
+        }
     }
-    const QString path = outputPath(options_);
-    QString why;
-    textOpen_ = text_.open(path, options_.overwrite, &why, table_->header());
-    if (!textOpen_)
-        *error = "cannot record into " + local(why) +
-                 (QFileInfo::exists(path) && !options_.overwrite ? " (give --overwrite to replace it)" : "");
-    return textOpen_;
+    // Standard output's header; a failure to write it shows with the first row,
+    // once the event loop runs.
+    QByteArray header;
+    if (lines_)
+        header = QByteArray::fromStdString(lines_->header());
+    else if (!options_.recording())
+        header = table_->header().chopped(2) + '\n';
+    if (!header.isEmpty()) {
+        std::fwrite(header.constData(), 1, static_cast<std::size_t>(header.size()), out_);
+        std::fflush(out_);
+    }
+    return true;
 }
 
 void MeterGroupLog::start() {
@@ -210,11 +223,17 @@ void MeterGroupLog::start() {
 void MeterGroupLog::tick() {
     if (ended_)
         return;
+    const auto now = ReadingLines::Clock::now();
     const QByteArray time =
-        QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd hh:mm:ss")).toLatin1();
+        QDateTime::fromMSecsSinceEpoch(
+            std::chrono::duration_cast<std::chrono::milliseconds>(now.time_since_epoch()).count())
+            .toString(QStringLiteral("yyyy-MM-dd hh:mm:ss"))
+            .toLatin1();
     writeRow(table_->row(std::string_view(time.constData(), static_cast<std::size_t>(time.size())),
                          clock_.elapsed()));
     ++rows_;
+    if (lines_)
+        writeLines(rows_, now);
     watchOutput();
     if (showStatus_)
         drawStatus();
@@ -227,16 +246,44 @@ void MeterGroupLog::writeRow(const QByteArray& line) {
         text_.append(line);
         return;
     }
-    if (outClosed_)
+    if (lines_)
         return;
     // Standard output takes the lines with the platform's line end.
-    std::fwrite(line.constData(), 1, static_cast<std::size_t>(line.size() - 2), out_);
-    std::fputc('\n', out_);
-    if (std::fflush(out_) != 0 || std::ferror(out_)) {
-        // Whoever read the rows has gone: there is nothing left to do.
-        outClosed_ = true;
-        end();
+    QByteArray text = line.chopped(2);
+    text += '\n';
+    writeOut(text.constData(), static_cast<std::size_t>(text.size()));
+}
+
+void MeterGroupLog::writeLines(std::uint64_t row, ReadingLines::Clock::time_point now) {
+    std::string text;
+    for (const auto& m : meters_) {
+        if (!table_->inRow(m->index))
+            continue;
+        LineReading line = LineReading::of(m->last, m->session->pipeline().decimalSep());
+        line.meter = options_.meters[m->index].name;
+        line.row = row;
+        text += lines_->line(line, now);
     }
+    for (int c = 0; c < table_->derivedCount(); ++c) {
+        if (const auto value = table_->derivedValue(c))
+            text += lines_->derivedLine(table_->derivedName(c), *value, row, now);
+    }
+    writeOut(text.data(), text.size());
+}
+
+void MeterGroupLog::writeOut(const char* text, std::size_t size) {
+    if (outClosed_ || size == 0)
+        return;
+    // The row's lines go out at once, whole.
+    if (std::fwrite(text, 1, size, out_) == size && std::fflush(out_) == 0 && !std::ferror(out_))
+        return;
+    outClosed_ = true;
+    if (textOpen_) {
+        say("standard output cannot be written: no more lines go there; recording goes on");
+        return;
+    }
+    // Whoever read the rows has gone: there is nothing left to do.
+    end();
 }
 
 void MeterGroupLog::watchOutput() {

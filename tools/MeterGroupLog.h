@@ -4,6 +4,7 @@
 #include "core/recording/TimeBaseTable.h"
 #include "core/session/MeterSession.h"
 #include "tools/LogOptions.h"
+#include "tools/ReadingLines.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -50,6 +51,7 @@ private:
         int index = 0;
         std::string source; // what the link reads, as said to the user
         std::unique_ptr<MeterSession> session;
+        Reading last; // its last decoded reading
         void frameDone(std::string_view, const Reading& r, const DisplayState&) override;
     };
 
@@ -59,6 +61,10 @@ private:
     void linkBack(Meter& m, const std::string& what);
     void tick();
     void writeRow(const QByteArray& line);
+    // The row's lines in the --format asked for (not tsv): each meter's
+    // reading in it, then each derived column's value.
+    void writeLines(std::uint64_t row, ReadingLines::Clock::time_point now);
+    void writeOut(const char* text, std::size_t size);
     void watchOutput();
     void drawStatus();
     void say(const std::string& line);
@@ -69,6 +75,7 @@ private:
     std::FILE* err_;
     std::function<void()> stop_;
     const bool showStatus_;
+    std::unique_ptr<ReadingLines> lines_; // --format csv, jsonl or influx, when standard output takes them
     std::vector<std::unique_ptr<Meter>> meters_;
     std::unique_ptr<TimeBaseTable> table_;
     TextTableFile text_;

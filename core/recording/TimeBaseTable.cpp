@@ -5,29 +5,8 @@
 #include <QString>
 
 #include <charconv>
-#include <cstdio>
 
 namespace voltaro {
-
-namespace {
-
-// The prefix of a stored unit text; a unit of one character has none.
-double prefixScale(std::string_view unit) {
-    if (unit.size() < 2)
-        return 1;
-    switch (unit.front()) {
-    case 'n': return 1e-9;
-    case 'u':
-    case '+': return 1e-6; // both are the font's micro sign
-    case 'm': return 1e-3;
-    case 'k':
-    case 'K': return 1e3;
-    case 'M': return 1e6;
-    default: return 1;
-    }
-}
-
-} // namespace
 
 std::int64_t TimeBaseTable::ageTenths(const Meter& m, std::int64_t nowMs) {
     return (nowMs - m.atMs + 50) / 100;
@@ -49,13 +28,14 @@ TimeBaseTable::TimeBaseTable(std::vector<std::string> meters,
     for (std::size_t i = 0; i < meters.size(); ++i)
         meters_[i].name = std::move(meters[i]);
     values_.resize(meters_.size());
+    derivedValues_.resize(derived_.size());
 }
 
 std::optional<double> TimeBaseTable::siValue(const Reading& r) {
     // The overload pattern shows an "L" where the digits were.
     if (r.ValueText.find('L') != std::string::npos)
         return std::nullopt;
-    return r.ScaledValue * prefixScale(r.UnitText);
+    return r.ScaledValue * unitPrefixScale(r.UnitText);
 }
 
 QByteArray TimeBaseTable::header() const {
@@ -97,17 +77,19 @@ QByteArray TimeBaseTable::row(std::string_view time, std::int64_t nowMs) {
     QByteArray line;
     append(line, time);
     for (std::size_t i = 0; i < meters_.size(); ++i) {
-        const Meter& m = meters_[i];
+        Meter& m = meters_[i];
         // Judged by the age as the row shows it, in tenths of a second: a
         // reading shown 2.0 s old at a 1 s interval is fresh, 2.1 s stale.
         const bool fresh = m.have && !m.waiting && ageTenths(m, nowMs) * 100 <= staleAfterMs_;
         appendMeter(line, m, fresh, nowMs);
+        m.inRow = fresh;
         values_[i] = fresh ? m.si : std::nullopt;
     }
-    for (const auto& d : derived_) {
+    for (std::size_t c = 0; c < derived_.size(); ++c) {
         line += '\t';
-        if (const auto v = d->evaluate(values_))
-            appendNumber(line, *v, nullptr);
+        derivedValues_[c] = derived_[c]->evaluate(values_);
+        if (derivedValues_[c])
+            appendNumber(line, *derivedValues_[c], -1);
     }
     line += "\r\n";
     return line;
@@ -136,23 +118,21 @@ void TimeBaseTable::appendMeter(QByteArray& line, const Meter& m, bool fresh, st
         line += "\t\t\tstale";
     }
     line += '\t';
-    appendNumber(line, static_cast<double>(ageTenths(m, nowMs)) / 10.0, "%.1f");
+    appendNumber(line, static_cast<double>(ageTenths(m, nowMs)) / 10.0, 1);
 }
 
-void TimeBaseTable::appendNumber(QByteArray& line, double value, const char* format) const {
-    std::string text;
-    if (format) {
-        char buffer[64];
-        std::snprintf(buffer, sizeof buffer, format, value);
-        text = buffer;
-    } else {
-        // 15 significant digits: what a double holds for sure, so a product
-        // of two readings shows as its digits and not as 1.5239902500000002.
-        char buffer[64];
-        const auto [end, ec] =
-            std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
-        text.assign(buffer, ec == std::errc() ? end : buffer);
-    }
+void TimeBaseTable::appendNumber(QByteArray& line, double value, int decimals) const {
+    // Written with a point whatever the C library's locale (which Qt sets
+    // from the environment, and which puts a comma there in German), then
+    // given the separator in force.
+    char buffer[64];
+    // Without `decimals`, 15 significant digits: what a double holds for sure,
+    // so a product of two readings shows as its digits and not as 1.5239902500000002.
+    const auto [end, ec] =
+        decimals >= 0
+            ? std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals)
+            : std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);
+    std::string text(buffer, ec == std::errc() ? end : buffer);
     if (decimalSep_ != ".") {
         if (const auto point = text.find('.'); point != std::string::npos)
             text.replace(point, 1, decimalSep_);

@@ -53,6 +53,12 @@ public:
 
     // The row of the tick at `nowMs`, its time shown as `time`, with CR LF.
     QByteArray row(std::string_view time, std::int64_t nowMs);
+    // What the last row held: whether a meter's reading was in it (fresh),
+    // and each derived column's value (none where it was empty).
+    bool inRow(int meter) const { return meters_[meter].inRow; }
+    int derivedCount() const { return static_cast<int>(derived_.size()); }
+    const std::string& derivedName(int column) const { return derived_[column]->name(); }
+    std::optional<double> derivedValue(int column) const { return derivedValues_[column]; }
 
     // A value in SI units: the meter's value scaled by its unit's prefix
     // (milli, micro, nano, kilo, mega); none for an overload.
@@ -63,6 +69,7 @@ private:
         std::string name;
         bool have = false;
         bool waiting = false;
+        bool inRow = false;
         std::int64_t atMs = 0;
         std::string value;
         std::string_view unit; // as stored, in the LCD font's characters
@@ -73,13 +80,15 @@ private:
 
     static std::int64_t ageTenths(const Meter& m, std::int64_t nowMs);
     void appendMeter(QByteArray& line, const Meter& m, bool fresh, std::int64_t nowMs) const;
-    void appendNumber(QByteArray& line, double value, const char* format) const;
+    // `decimals` after the point, or -1 for up to 15 significant digits.
+    void appendNumber(QByteArray& line, double value, int decimals) const;
 
     std::vector<Meter> meters_;
     std::vector<std::unique_ptr<DerivedColumn>> derived_;
     std::int64_t staleAfterMs_;
     std::string decimalSep_;
     std::vector<std::optional<double>> values_; // reused for every row
+    std::vector<std::optional<double>> derivedValues_;
 };
 
 } // namespace voltaro

@@ -22,4 +22,26 @@ QString unitSymbols(const QString& stored) {
     return shown;
 }
 
+double unitPrefixScale(std::string_view stored) {
+    // A unit of one character has no prefix.
+    if (stored.size() < 2)
+        return 1;
+    switch (stored.front()) {
+    case 'n': return 1e-9;
+    case 'u':
+    case '+': return 1e-6; // both are the font's micro sign
+    case 'm': return 1e-3;
+    case 'k':
+    case 'K': return 1e3;
+    case 'M': return 1e6;
+    default: return 1;
+    }
+}
+
+QString siUnitSymbols(std::string_view stored) {
+    const QString shown =
+        unitSymbols(QString::fromLatin1(stored.data(), static_cast<qsizetype>(stored.size())));
+    return unitPrefixScale(stored) == 1 ? shown : shown.mid(1);
+}
+
 } // namespace voltaro

@@ -582,6 +582,8 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
         {"--usb", "--duration", "0"},
         {"--list", "--out", "x.txt"},
         {"--usb", "--frobnicate"},
+        {"--usb", "--format", "xml"},
+        {"--list", "--format", "csv"},
         // An argument's line break or terminal escape is shown, not acted on.
         {"--usb", "--count", "5\nvoltaro-log: 0 rows"},
         {"--usb", "--hi", "\x1b[2J9"},
@@ -610,9 +612,10 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
     const LogRun help = runLog({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* option :
-         {"--list",    "--port", "--usb",    "--out",         "--overwrite", "--interval", "--no-repeat",
-          "--limit",   "--hi",   "--lo",     "--decimal-sep", "--duration",  "--count",    "--quiet",
-          "--no-wait", "--calc", "NAME.age", "--help",        "--version",   "Examples:",  "Exit status:"})
+         {"--list",      "--port",    "--usb",        "--out",   "--overwrite",   "--interval",
+          "--no-repeat", "--limit",   "--hi",         "--lo",    "--decimal-sep", "--duration",
+          "--count",     "--quiet",   "--no-wait",    "--calc",  "NAME.age",      "--help",
+          "--version",   "Examples:", "Exit status:", "--format"})
         EXPECT_TRUE(help.out.contains(QLatin1String(option))) << option;
     const LogRun version = runLog({"--version"});
     EXPECT_EQ(version.status, 0);

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "core/recording/TextTableFile.h"
 #include "core/recording/TimeBaseTable.h"
 #include "core/session/MeterSession.h"
 #include "tools/LogOptions.h"
+#include "tools/StreamedTableFile.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -41,6 +41,9 @@ public:
     // Stops the links and completes the file; returns the exit status.
     int finish();
 
+    // For a service manager: the rows, where they go, the meters waited for.
+    std::string serviceStatus() const;
+
     // For tests and benchmarks: the sessions, in the order the meters were given.
     MeterSession& session(int meter) { return *meters_[meter]->session; }
 
@@ -71,7 +74,7 @@ private:
     const bool showStatus_;
     std::vector<std::unique_ptr<Meter>> meters_;
     std::unique_ptr<TimeBaseTable> table_;
-    TextTableFile text_;
+    std::unique_ptr<StreamedTableFile> text_; // made with the table, whose header it takes
     bool textOpen_ = false;
     QTimer ticks_;
     QElapsedTimer clock_;

@@ -14,7 +14,7 @@ ServiceManager systemdManager() {
     std::uint64_t usec = 0;
     if (sd_watchdog_enabled(0, &usec) > 0)
         m.watchdog = std::chrono::microseconds(usec);
-    // The variables stay set: a child of ours (none today) would not be the service.
+    // The variables stay set (sd_notify's 0): voltaro-log starts no program that could take them for its own.
     m.send = [](const std::string& state) { sd_notify(0, state.c_str()); };
     return m;
 }

@@ -7,9 +7,11 @@
 namespace voltaro {
 
 StreamedTableFile::StreamedTableFile(FileRotation rotation, QByteArray header,
-                                     std::function<void(const std::string&)> say)
+                                     std::function<void(const std::string&)> say,
+                                     TextTableFile::SyncFunction sync, std::chrono::milliseconds period)
     : rotation_(rotation), header_(header.isEmpty() ? datafiles::textHeader() : std::move(header)),
-      say_(std::move(say)), file_(std::make_unique<TextTableFile>()) {}
+      sync_(std::move(sync)), period_(period), say_(std::move(say)),
+      file_(std::make_unique<TextTableFile>(sync_, period_)) {}
 
 StreamedTableFile::~StreamedTableFile() {
     finish();
@@ -49,7 +51,7 @@ bool StreamedTableFile::open(const QString& path, bool replace, QString* error) 
 bool StreamedTableFile::rotate(const QDateTime& now) {
     if (retryAt_.isValid() && now < retryAt_)
         return false;
-    auto next = std::make_unique<TextTableFile>();
+    auto next = std::make_unique<TextTableFile>(sync_, period_);
     QString why;
     QString made;
     if (!openPart(*next, now, &why, &made)) {
@@ -84,7 +86,9 @@ void StreamedTableFile::append(const QByteArray& line) {
     if (rotation_.on()) {
         const QDateTime now = QDateTime::currentDateTime();
         const bool timeUp = partEnd_.isValid() && now >= partEnd_;
-        const bool full = rotation_.bytes > 0 && partRows_ > 0 && partBytes_ + line.size() > rotation_.bytes;
+        const bool full = rotation_.bytes > 0 && partRows_ > 0 &&
+                          partBytes_ + line.size() > rotation_.bytes &&
+                          file_->health() == TextTableFile::Health::Writing;
         if (timeUp || full)
             rotate(now);
     }

@@ -7,6 +7,7 @@
 #include <QDateTime>
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,7 +29,10 @@ namespace voltaro {
 class StreamedTableFile {
 public:
     // `say` tells the user of a part finished, or one that cannot be made.
-    StreamedTableFile(FileRotation rotation, QByteArray header, std::function<void(const std::string&)> say);
+    // `sync` and `period` are each part's (TextTableFile's), for tests.
+    StreamedTableFile(FileRotation rotation, QByteArray header, std::function<void(const std::string&)> say,
+                      TextTableFile::SyncFunction sync = {},
+                      std::chrono::milliseconds period = std::chrono::seconds(1));
     ~StreamedTableFile();
     StreamedTableFile(const StreamedTableFile&) = delete;
     StreamedTableFile& operator=(const StreamedTableFile&) = delete;
@@ -37,7 +41,9 @@ public:
     // false with `error` set when it cannot be made.
     bool open(const QString& path, bool replace, QString* error);
     // A row's line: a part whose time is up, or that the line would take
-    // past the size, is finished first and the line starts the next.
+    // past the size, is finished first and the line starts the next. A part
+    // whose file cannot be written is not left for its size: its rows would
+    // only move on to the next, file after file; it grows until it can be.
     void append(const QByteArray& line);
     // Once a second: a part whose time is up is finished and the next made,
     // whether or not a row comes.
@@ -61,6 +67,8 @@ private:
 
     const FileRotation rotation_;
     const QByteArray header_;
+    const TextTableFile::SyncFunction sync_;
+    const std::chrono::milliseconds period_;
     const std::function<void(const std::string&)> say_;
     QString path_;     // as the user named it
     QString partPath_; // the part being written

@@ -6,6 +6,7 @@
 #include "core/recording/DataFiles.h"
 #include "support/LogProcess.h"
 #include "tools/FileRotation.h"
+#include "tools/StreamedTableFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +17,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <cerrno>
 #include <cstdio>
 #include <random>
 #include <sys/socket.h>
@@ -249,6 +252,67 @@ TEST_F(VoltaroLogService, AMistakeInTheOptionsFileIsOneLineNamingIt) {
         EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
         EXPECT_TRUE(err.contains(i < std::size(contents) ? said[i] : "No such file")) << err.toStdString();
         EXPECT_TRUE(err.contains(config)) << err.toStdString();
+    }
+}
+
+// The rows a part could not write when it was finished lead the next part;
+// a part whose file cannot be written is not left for its size, which would
+// only hand its rows on, part after part.
+TEST_F(VoltaroLogService, RowsAPartCouldNotWriteLeadTheNextAndAFailingPartIsNotLeft) {
+    std::atomic<int> failingFd{-1};
+    std::atomic<int> lastFd{-1};
+    const auto sync = [&](int fd) {
+        lastFd = fd;
+        if (fd == failingFd) {
+            errno = EIO;
+            return -1;
+        }
+        return ::fdatasync(fd);
+    };
+    std::vector<std::string> said;
+    const auto row = [](int n) { return QByteArray::number(n) + "\t00:00:00\tDC\t1.000\tV\tPass\r\n"; };
+    const QString out = dir.filePath("carried.txt");
+    QString error;
+    {
+        // Written only when finished: the first part's rows wait in memory.
+        StreamedTableFile file(
+            *FileRotation::parse("1k"), {}, [&](const std::string& l) { said.push_back(l); }, sync,
+            std::chrono::hours(1));
+        ASSERT_TRUE(file.open(out, false, &error)) << error.toStdString();
+        failingFd = lastFd.load(); // the header is synced: this is the first part's file
+        int n = 0;
+        while (file.parts() == 1)
+            file.append(row(++n));
+        EXPECT_TRUE(file.finish());
+        EXPECT_EQ(file.rowsWritten(), n);
+        ASSERT_EQ(partsOf(out).size(), 2);
+        ReadingTable first, second;
+        ASSERT_TRUE(datafiles::loadTableFile(partsOf(out)[0], first, true).ok);
+        ASSERT_TRUE(datafiles::loadTableFile(partsOf(out)[1], second, true).ok);
+        EXPECT_EQ(first.rowCount(), 0);
+        ASSERT_EQ(second.rowCount(), n);
+        EXPECT_EQ(second.intValue(n - 1, ReadingTable::No), n);
+    }
+    {
+        // Written every few milliseconds; the first part fails from its first rows.
+        failingFd = -1; // the number may come again
+        StreamedTableFile file(
+            *FileRotation::parse("1k"), {}, [&](const std::string& l) { said.push_back(l); }, sync,
+            std::chrono::milliseconds(5));
+        ASSERT_TRUE(file.open(dir.filePath("failing.txt"), false, &error)) << error.toStdString();
+        failingFd = lastFd.load();
+        file.append(row(1));
+        ASSERT_TRUE(waitUntil([&] { return file.health() == TextTableFile::Health::Failing; }));
+        for (int n = 2; n <= 100; ++n)
+            file.append(row(n));
+        EXPECT_EQ(file.parts(), 1);
+        failingFd = -1;
+        ASSERT_TRUE(waitUntil(
+            [&] { return file.health() == TextTableFile::Health::Writing && file.rowsPending() == 0; }));
+        file.append(row(101));
+        EXPECT_EQ(file.parts(), 2);
+        EXPECT_TRUE(file.finish());
+        EXPECT_EQ(file.rowsWritten(), 101);
     }
 }
 

@@ -7,7 +7,7 @@ VOLTARO_BUILD="${VOLTARO_BUILD:-$VOLTARO_ROOT/build}"
 # Debian 12 packages the build, the tests and the program use.
 VOLTARO_PACKAGES=(
     build-essential cmake ninja-build pkg-config
-    qt6-base-dev libqcustomplot-dev libudev-dev libmuparser-dev
+    qt6-base-dev libqcustomplot-dev libudev-dev libmuparser-dev libsystemd-dev systemd
     libgtest-dev libgmock-dev libbenchmark-dev
     xvfb xauth fonts-dejavu-core fonts-liberation2 poppler-utils
     umockdev libumockdev-dev

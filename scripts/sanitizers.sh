@@ -33,4 +33,4 @@ cmake --build "$tsan_build" -j2 --target voltaro_hid_tests voltaro_link_tests vo
 # checked on its own.
 TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$VOLTARO_ROOT/scripts/tsan-suppressions.txt" \
     ctest --test-dir "$tsan_build" --output-on-failure -j2 --timeout 600 \
-    -R '^(HidDevice|HidController|JournalTest|JournalFolder|JournalWindow|TextTableFile|VoltaroLogRecording|VoltaroLogMeters|ComPortDriverTest|LinkManager|PortComesAndGoes|UsbLink|CableHub|LinkDuringFileWork|DataFilesWindow)\.'
+    -R '^(HidDevice|HidController|JournalTest|JournalFolder|JournalWindow|TextTableFile|VoltaroLogRecording|VoltaroLogMeters|VoltaroLogService|ComPortDriverTest|LinkManager|PortComesAndGoes|UsbLink|CableHub|LinkDuringFileWork|DataFilesWindow)\.'

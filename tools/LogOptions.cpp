@@ -218,6 +218,21 @@ private:
             otherThanList_ = true;
             return Taken::Yes;
         }
+        if (a == "--rotate") {
+            if (!value(a, "a time or a size"))
+                return Taken::Failed;
+            const auto r = FileRotation::parse(v_);
+            if (!r) {
+                error_ =
+                    "--rotate needs a time (30m, 12h, 1d) or a size (500k, 100M, 2G), whole and above 0, "
+                    "not \"" +
+                    v_ + "\"";
+                return Taken::Failed;
+            }
+            o_.rotate = *r;
+            otherThanList_ = true;
+            return Taken::Yes;
+        }
         if (a == "--overwrite") {
             o_.overwrite = true;
         } else if (a == "--interval") {
@@ -349,7 +364,26 @@ private:
             error_ = "--hi " + o_.hi + " is below --lo " + o_.lo + ": every reading would fail";
             return false;
         }
-        return true;
+        return rotation();
+    }
+
+    // --rotate writes the streamed file in parts, each made afresh.
+    bool rotation() {
+        const char* refusal = nullptr;
+        if (!o_.rotate.on() || o_.mode == LogOptions::Mode::List)
+            return true;
+        if (!o_.recording())
+            refusal = "--rotate applies to recording: give --out FILE";
+        else if (datafiles::isXmlFileName(QString::fromLocal8Bit(o_.out.c_str())))
+            refusal =
+                "--rotate needs a file written as the rows come: the XML packet is written only when the "
+                "recording ends, give --out a name not ending in \".xml\"";
+        else if (o_.overwrite)
+            refusal = "--rotate never replaces a file (each part takes the next free number): leave out "
+                      "--overwrite";
+        if (refusal)
+            error_ = refusal;
+        return !refusal;
     }
 
     // Named meters: each has a name of its own, the rules of one meter's
@@ -494,6 +528,14 @@ Recording:
                        files"
       --overwrite      replace FILE when it exists; without it an existing FILE
                        is left alone and nothing is recorded
+      --rotate T|SIZE  write the text table in parts: a new part after the
+                       time T (30m, 12h, 1d; a time a day divides ends on the
+                       clock's multiples of it from midnight, 1d at midnight)
+                       or before a row would take a part past SIZE (500k, 100M,
+                       2G). Part names add the day and a number to FILE's:
+                       bench.txt gives bench-20261211-0001.txt, -0002 ... Each
+                       part is a whole table with its header; a row is in one
+                       part only. Parts are never replaced (no --overwrite)
       --interval S     the sampling interval: a reading is recorded, then none
                        for S seconds (the window's "Sampling Interval", ticked);
                        without it every reading the other rules let through
@@ -547,6 +589,11 @@ Output:
                        by default the program says so and waits for the same
                        adapter or cable to come back, then records on into the
                        same file
+      --config FILE    the options written in FILE, one a line, in its place:
+                       the option, a blank, then its value as it stands (no
+                       quotes, blanks kept); empty lines and lines starting
+                       with "#" are skipped. The service voltaro-log@NAME runs
+                       voltaro-log --config /etc/voltaro-log/NAME.conf
   -h, --help           show this help and exit
   -V, --version        show the version and exit
 

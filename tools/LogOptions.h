@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tools/FileRotation.h"
+
 #include <chrono>
 #include <cstdint>
 #include <optional>
@@ -35,6 +37,7 @@ struct LogOptions {
     std::string hi = "22000";
     std::string lo = "-22000";
     std::optional<std::string> decimalSep; // none: the system locale's
+    FileRotation rotate;                   // --rotate: the streamed file in parts
 
     // When to stop: after a time, after `count` rows (frames printed when
     // not recording); none or 0: when interrupted.

@@ -33,13 +33,13 @@ bool isTerminal(std::FILE* f) {
 // voltaro-log's streamed file as a sink: each row recorded is written at once.
 class TextFileSink : public RecordSink {
 public:
-    explicit TextFileSink(TextTableFile& file) : file_(file) {}
+    explicit TextFileSink(StreamedTableFile& file) : file_(file) {}
     void rowRecorded(const ReadingTable& table, qsizetype row, std::optional<double>) override {
         file_.append(datafiles::textLine(table, row));
     }
 
 private:
-    TextTableFile& file_;
+    StreamedTableFile& file_;
 };
 
 std::string elapsedText(qint64 ms) {
@@ -129,8 +129,10 @@ bool LogSession::openOutput(std::string* error) {
 }
 
 void LogSession::start(const std::string& source) {
-    say((options_.recording() ? "recording " + source + " into " + outputPath().toLocal8Bit().toStdString()
-                              : "reading " + source) +
+    source_ = source;
+    const std::string into =
+        xml_ ? outputPath().toLocal8Bit().toStdString() : text_.path().toLocal8Bit().toStdString();
+    say((options_.recording() ? "recording " + source + " into " + into : "reading " + source) +
         " (Ctrl-C ends)");
     if (lines_ && printLines_) {
         // A failure to write it shows with the first reading, once the event loop runs.
@@ -243,6 +245,8 @@ void LogSession::setWaiting(const std::string& what) {
 
 void LogSession::tick() {
     recording_.recorder().tick(options_.interval > 0);
+    if (textOpen_)
+        text_.tick();
     watchOutput();
 }
 
@@ -266,7 +270,7 @@ void LogSession::watchOutput() {
             ": recording goes on, the rows wait in memory and are written once the file can be written "
             "again");
     else if (!failing && std::exchange(toldFailing_, false))
-        say(outputPath().toLocal8Bit().toStdString() + " is written again: every row recorded is in it");
+        say(text_.path().toLocal8Bit().toStdString() + " is written again: every row recorded is in it");
     if (failing && text_.bytesPending() > kMostBytesWaiting) {
         say("giving up: " + std::to_string(text_.rowsPending()) + " rows have waited too long to be written");
         giveUp_ = true;
@@ -290,6 +294,19 @@ std::string LogSession::statusText() const {
         s += " | record limit reached";
     if (toldFailing_)
         s += " | NOT WRITTEN";
+    return s;
+}
+
+std::string LogSession::serviceStatus() const {
+    std::string s = waiting_.empty() ? "reading " + source_ : "waiting for " + waiting_;
+    if (!options_.recording())
+        return s + "; " + std::to_string(printer_.linesDone()) + " frames";
+    s += "; " + std::to_string(recording_.recorder().RecordedCount) + " rows recorded into " +
+         (xml_ ? outputPath() : text_.path()).toLocal8Bit().toStdString();
+    if (toldLimit_)
+        s += "; record limit reached";
+    if (toldFailing_)
+        s += "; NOT WRITTEN";
     return s;
 }
 
@@ -343,7 +360,10 @@ int LogSession::finish() {
             journal_.reset();
         } else if (textOpen_) {
             const bool complete = text_.finish();
-            const std::string rows = std::to_string(text_.rowsWritten()) + " rows in " + path;
+            const std::string rows =
+                std::to_string(text_.rowsWritten()) + " rows in " +
+                (text_.parts() > 1 ? std::to_string(text_.parts()) + " files, the last " : std::string()) +
+                text_.path().toLocal8Bit().toStdString();
             if (complete && !giveUp_) {
                 say(rows);
             } else {

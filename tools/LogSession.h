@@ -2,11 +2,11 @@
 
 #include "core/recording/Journal.h"
 #include "core/recording/Recording.h"
-#include "core/recording/TextTableFile.h"
 #include "core/session/MeterSession.h"
 #include "tools/FrameLinePrinter.h"
 #include "tools/LogOptions.h"
 #include "tools/ReadingLines.h"
+#include "tools/StreamedTableFile.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -64,6 +64,9 @@ public:
     void chartNew() override;
     void frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) override;
 
+    // For a service manager: the link's state, the rows and where they go.
+    std::string serviceStatus() const;
+
 private:
     void tick();
     // A reading's line in the --format asked for (not tsv), flushed at once.
@@ -92,7 +95,7 @@ private:
     bool printed_ = false;
     bool outClosed_ = false;
 
-    TextTableFile text_;
+    StreamedTableFile text_{options_.rotate, {}, [this](const std::string& line) { say(line); }};
     bool textOpen_ = false;
     // The rows streamed to a text file as they are recorded.
     std::unique_ptr<RecordSink> textSink_;
@@ -112,7 +115,8 @@ private:
     bool statusDrawn_ = false;
     bool ended_ = false;
     std::string waiting_;
-    Reading last_; // the last decoded reading
+    std::string source_; // what the link reads
+    Reading last_;       // the last decoded reading
     bool haveLast_ = false;
 };
 

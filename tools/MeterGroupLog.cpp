@@ -66,6 +66,8 @@ MeterGroupLog::MeterGroupLog(const LogOptions& options, std::FILE* out, std::FIL
             derived.push_back(std::move(column));
     table_ =
         std::make_unique<TimeBaseTable>(std::move(names), std::move(derived), options.interval * 1000ll, sep);
+    text_ = std::make_unique<StreamedTableFile>(options.rotate, table_->header(),
+                                                [this](const std::string& line) { say(line); });
     clock_.start();
 
     ticks_.setTimerType(Qt::PreciseTimer);
@@ -185,7 +187,7 @@ bool MeterGroupLog::openOutput(std::string* error) {
     if (options_.recording()) {
         const QString path = outputPath(options_);
         QString why;
-        textOpen_ = text_.open(path, options_.overwrite, &why, table_->header());
+        textOpen_ = text_->open(path, options_.overwrite, &why);
         if (!textOpen_) {
             *error =
                 "cannot record into " + local(why) +
@@ -211,8 +213,7 @@ void MeterGroupLog::start() {
     std::string names;
     for (const auto& m : meters_)
         names += (names.empty() ? "" : ", ") + options_.meters[m->index].name + " (" + m->source + ")";
-    say((options_.recording() ? "recording " + names + " into " + local(outputPath(options_))
-                              : "reading " + names) +
+    say((options_.recording() ? "recording " + names + " into " + local(text_->path()) : "reading " + names) +
         ", a row every " + std::to_string(options_.interval) + " s (Ctrl-C ends)");
     ticks_.start();
     if (options_.duration)
@@ -232,6 +233,8 @@ void MeterGroupLog::tick() {
     writeRow(table_->row(std::string_view(time.constData(), static_cast<std::size_t>(time.size())),
                          clock_.elapsed()));
     ++rows_;
+    if (textOpen_)
+        text_->tick();
     if (lines_)
         writeLines(rows_, now);
     watchOutput();
@@ -243,7 +246,7 @@ void MeterGroupLog::tick() {
 
 void MeterGroupLog::writeRow(const QByteArray& line) {
     if (textOpen_) {
-        text_.append(line);
+        text_->append(line);
         return;
     }
     if (lines_)
@@ -289,18 +292,30 @@ void MeterGroupLog::writeOut(const char* text, std::size_t size) {
 void MeterGroupLog::watchOutput() {
     if (!textOpen_)
         return;
-    const bool failing = text_.health() == TextTableFile::Health::Failing;
+    const bool failing = text_->health() == TextTableFile::Health::Failing;
     if (failing && !std::exchange(toldFailing_, true))
-        say("cannot write " + local(text_.lastError()) +
+        say("cannot write " + local(text_->lastError()) +
             ": recording goes on, the rows wait in memory and are written once the file can be written "
             "again");
     else if (!failing && std::exchange(toldFailing_, false))
-        say(local(outputPath(options_)) + " is written again: every row recorded is in it");
-    if (failing && text_.bytesPending() > kMostBytesWaiting) {
-        say("giving up: " + std::to_string(text_.rowsPending()) + " rows have waited too long to be written");
+        say(local(text_->path()) + " is written again: every row recorded is in it");
+    if (failing && text_->bytesPending() > kMostBytesWaiting) {
+        say("giving up: " + std::to_string(text_->rowsPending()) +
+            " rows have waited too long to be written");
         giveUp_ = true;
         end();
     }
+}
+
+std::string MeterGroupLog::serviceStatus() const {
+    std::string s = std::to_string(rows_) + " rows" +
+                    (textOpen_ ? " recorded into " + local(text_->path()) : std::string(" printed"));
+    for (const auto& m : meters_)
+        if (table_->waiting(m->index))
+            s += "; " + options_.meters[m->index].name + " waiting";
+    if (toldFailing_)
+        s += "; NOT WRITTEN";
+    return s;
 }
 
 void MeterGroupLog::drawStatus() {
@@ -338,14 +353,16 @@ int MeterGroupLog::finish() {
     }
     int status = VoltaroLog::kOk;
     if (textOpen_) {
-        const bool complete = text_.finish();
+        const bool complete = text_->finish();
         const std::string rows =
-            std::to_string(text_.rowsWritten()) + " rows in " + local(outputPath(options_));
+            std::to_string(text_->rowsWritten()) + " rows in " +
+            (text_->parts() > 1 ? std::to_string(text_->parts()) + " files, the last " : std::string()) +
+            local(text_->path());
         if (complete && !giveUp_) {
             say(rows);
         } else {
-            say(std::to_string(text_.rowsPending()) + " rows could not be written (" +
-                local(text_.lastError()) + "); " + rows);
+            say(std::to_string(text_->rowsPending()) + " rows could not be written (" +
+                local(text_->lastError()) + "); " + rows);
             status = VoltaroLog::kOutputFailed;
         }
     }

@@ -1,10 +1,10 @@
 #pragma once
 
-#include "core/recording/TextTableFile.h"
 #include "core/recording/TimeBaseTable.h"
 #include "core/session/MeterSession.h"
 #include "tools/LogOptions.h"
 #include "tools/ReadingLines.h"
+#include "tools/StreamedTableFile.h"
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -42,6 +42,9 @@ public:
     // Stops the links and completes the file; returns the exit status.
     int finish();
 
+    // For a service manager: the rows, where they go, the meters waited for.
+    std::string serviceStatus() const;
+
     // For tests and benchmarks: the sessions, in the order the meters were given.
     MeterSession& session(int meter) { return *meters_[meter]->session; }
 
@@ -78,7 +81,7 @@ private:
     std::unique_ptr<ReadingLines> lines_; // --format csv, jsonl or influx, when standard output takes them
     std::vector<std::unique_ptr<Meter>> meters_;
     std::unique_ptr<TimeBaseTable> table_;
-    TextTableFile text_;
+    std::unique_ptr<StreamedTableFile> text_; // made with the table, whose header it takes
     bool textOpen_ = false;
     QTimer ticks_;
     QElapsedTimer clock_;

@@ -4,6 +4,7 @@
 #include "core/link/SerialLink.h"
 #include "core/link/hid/LinuxHidPlatform.h"
 #include "core/link/serial/PortMap.h"
+#include "tools/ConfigFile.h"
 #include "tools/LogSession.h"
 #include "tools/MeterGroupLog.h"
 
@@ -46,9 +47,14 @@ int VoltaroLog::fail(int status, const std::string& message) {
 
 int VoltaroLog::run(const std::vector<std::string>& args) {
     std::string error;
-    const auto o = parseLogArgs(args, error);
+    std::string config;
+    const auto expanded = expandConfig(args, error, &config);
+    if (!expanded)
+        return fail(kUsage, error);
+    const auto o = parseLogArgs(*expanded, error);
     if (!o)
-        return fail(kUsage, error + " (see voltaro-log --help)");
+        return fail(kUsage, error + (config.empty() ? "" : " (options from " + config + ")") +
+                                " (see voltaro-log --help)");
     if (o->help) {
         std::fputs(usage(), out_);
         return kOk;
@@ -138,7 +144,10 @@ int VoltaroLog::usb(const LogOptions& o) {
 
     StopSignal stop(stopFd_, loop);
     session.start("the USB cable " + local(cable.node()));
+    ServiceNotifier service(manager_);
+    service.ready([&session] { return session.serviceStatus(); });
     loop.exec();
+    service.stopping("stopping: " + session.serviceStatus());
     cable.stop();
     if (lost)
         session.say("the USB cable " + local(cable.node()) + " was removed");
@@ -214,7 +223,10 @@ int VoltaroLog::port(const LogOptions& o) {
 
     StopSignal stop(stopFd_, loop);
     session.start(source);
+    ServiceNotifier service(manager_);
+    service.ready([&session] { return session.serviceStatus(); });
     loop.exec();
+    service.stopping("stopping: " + session.serviceStatus());
     link.close();
     if (!lostReason.empty())
         session.say("the port " + path + " failed: " + lostReason);
@@ -233,7 +245,10 @@ int VoltaroLog::meters(const LogOptions& o) {
         return fail(kOutputFailed, error);
     StopSignal stop(stopFd_, loop);
     group.start();
+    ServiceNotifier service(manager_);
+    service.ready([&group] { return group.serviceStatus(); });
     loop.exec();
+    service.stopping("stopping: " + group.serviceStatus());
     return group.finish();
 }
 

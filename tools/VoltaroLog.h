@@ -1,6 +1,7 @@
 #pragma once
 
 #include "tools/LogOptions.h"
+#include "tools/ServiceNotifier.h"
 
 #include <cstdio>
 #include <string>
@@ -34,6 +35,9 @@ public:
     // `stopFd`: becomes readable when the user interrupts (a signalfd), or -1.
     VoltaroLog(int stopFd, std::FILE* out, std::FILE* err) : stopFd_(stopFd), out_(out), err_(err) {}
 
+    // The service manager told of the recording's state (none by default).
+    void setServiceManager(ServiceManager manager) { manager_ = std::move(manager); }
+
     int run(const std::vector<std::string>& args);
 
     static const char* usage();
@@ -47,6 +51,7 @@ private:
     int meters(const LogOptions& o);
     int fail(int status, const std::string& message);
 
+    ServiceManager manager_;
     int stopFd_;
     std::FILE* out_;
     std::FILE* err_;

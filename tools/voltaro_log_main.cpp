@@ -1,4 +1,5 @@
 #include "core/recording/FileWrites.h"
+#include "tools/SystemdManager.h"
 #include "tools/VoltaroLog.h"
 
 #include <QCoreApplication>
@@ -29,5 +30,6 @@ int main(int argc, char** argv) {
 
     QCoreApplication app(argc, argv);
     voltaro::VoltaroLog log(stopFd, stdout, stderr);
+    log.setServiceManager(voltaro::systemdManager());
     return log.run(std::vector<std::string>(argv + 1, argv + argc));
 }

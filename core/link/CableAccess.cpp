@@ -24,12 +24,9 @@ QString cablePermissionAdvice(const QString& node, const QString& programDir) {
         return start +
                QStringLiteral(
                    ". The installed udev rule %1 gives the cable to the user logged in at this "
-                   "machine's own seat (its screen and keyboard): log in there and plug the cable in "
-                   "again. A remote login (ssh) or another user needs a group rule instead: echo "
-                   "'SUBSYSTEM==\"hidraw\", SUBSYSTEMS==\"usb\", ATTRS{product}==\"USB to Serial\", "
-                   "GROUP=\"plugdev\", MODE=\"0660\"' | sudo tee "
-                   "/etc/udev/rules.d/71-voltaro-usb-cable-group.rules, then sudo udevadm control "
-                   "--reload, sudo usermod -aG plugdev $USER, log in again and plug the cable in again")
+                   "machine's own seat (its screen and keyboard) and to the group plugdev: log in at the "
+                   "seat and plug the cable in again, or, for a remote login (ssh) or another user, "
+                   "sudo usermod -aG plugdev $USER, then log in again")
                    .arg(rule);
     const QString rule =
         QDir::cleanPath(QStringLiteral(VOLTARO_SOURCE_DIR "/packaging/") + QLatin1String(kCableRuleName));

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <unistd.h>
+#include <utility>
 
 namespace voltaro {
 
@@ -84,10 +85,10 @@ bool TextTableFile::open(const QString& path, bool replace, QString* error, cons
     return true;
 }
 
-void TextTableFile::append(const QByteArray& line) {
+void TextTableFile::append(const QByteArray& line, std::int64_t rows) {
     std::lock_guard lock(mutex_);
     queued_.append(line);
-    ++queuedRows_;
+    queuedRows_ += rows;
 }
 
 bool TextTableFile::finish() {
@@ -99,6 +100,13 @@ bool TextTableFile::finish() {
     if (thread_.joinable())
         thread_.join();
     return rowsPending() == 0;
+}
+
+QByteArray TextTableFile::takeUnwritten(std::int64_t* rows) {
+    finish();
+    std::lock_guard lock(mutex_);
+    *rows = std::exchange(queuedRows_, 0);
+    return std::exchange(queued_, QByteArray());
 }
 
 QString TextTableFile::lastError() const {

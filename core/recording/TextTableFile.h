@@ -46,11 +46,14 @@ public:
     // its line end; the text table's when empty.
     bool open(const QString& path, bool replace, QString* error, const QByteArray& header = {});
 
-    // One row's text line with its CR LF.
-    void append(const QByteArray& line);
+    // One row's text line with its CR LF; or `rows` whole lines at once.
+    void append(const QByteArray& line, std::int64_t rows = 1);
     // Writes what is queued now, once, and stops; true when every row
     // appended is on disk.
     bool finish();
+    // After finish(): the lines that did not reach the disk, taken out of
+    // the file's keeping (for the next file to write), with their number.
+    QByteArray takeUnwritten(std::int64_t* rows);
 
     Health health() const { return health_.load(); }
     QString lastError() const;

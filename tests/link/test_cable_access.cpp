@@ -25,7 +25,7 @@ TEST(CableAccess, TheAdviceNamesTheInstalledRuleOrElseTheSourceTreesOne) {
     ASSERT_TRUE(QFile::exists(sourceRule));
     EXPECT_TRUE(built.contains(QStringLiteral("sudo install -m 644 ") + sourceRule)) << built.toStdString();
 
-    // Installed: the rule under the prefix, the seat and the group rule for a remote login.
+    // Installed: the rule under the prefix, the seat, and its group for a remote login.
     const QString rules = prefix.filePath(QStringLiteral("lib/udev/rules.d"));
     ASSERT_TRUE(QDir().mkpath(rules));
     QFile rule(rules + QStringLiteral("/70-voltaro-usb-cable.rules"));
@@ -35,7 +35,7 @@ TEST(CableAccess, TheAdviceNamesTheInstalledRuleOrElseTheSourceTreesOne) {
     EXPECT_TRUE(installed.contains(QStringLiteral("installed udev rule ") + QDir::cleanPath(rule.fileName())))
         << installed.toStdString();
     EXPECT_TRUE(installed.contains(QStringLiteral("own seat"))) << installed.toStdString();
-    EXPECT_TRUE(installed.contains(QStringLiteral("GROUP=\"plugdev\""))) << installed.toStdString();
+    EXPECT_TRUE(installed.contains(QStringLiteral("usermod -aG plugdev"))) << installed.toStdString();
     EXPECT_FALSE(installed.contains(QStringLiteral(VOLTARO_SOURCE_DIR))) << installed.toStdString();
     EXPECT_FALSE(installed.contains(QLatin1Char('\n')));
 }

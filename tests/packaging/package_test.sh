@@ -5,7 +5,7 @@
 #
 # "build" makes the package with CPack into SCRATCH_DIR and unpacks it there
 # (files into root/, control files into control/); the other steps check what
-# "build" left: "contents", "tools", "desktop", "lintian".
+# "build" left: "contents", "tools", "desktop", "lintian", "service".
 set -euo pipefail
 
 step=$1
@@ -38,6 +38,10 @@ expected_files() {
         echo "usr/share/man/man1/$p.1.gz"
     done
     echo usr/lib/udev/rules.d/70-voltaro-usb-cable.rules
+    echo 'usr/lib/systemd/system/voltaro-log@.service'
+    echo usr/lib/sysusers.d/voltaro-log.conf
+    echo usr/share/doc/voltaro-interface/examples/voltaro-log.conf
+    echo usr/share/doc/voltaro-interface/examples/71-voltaro-log-usb.rules
     echo usr/share/applications/voltaro-interface.desktop
     echo usr/share/icons/hicolor/scalable/apps/voltaro-interface.svg
     for s in "${icon_sizes[@]}"; do
@@ -79,24 +83,31 @@ check_man_page() {
     done
 }
 
-# Runs a maintainer script with a udevadm that only logs its arguments, and
-# checks it calls udevadm exactly when udev runs here (and the action asks).
+# Runs a maintainer script with udevadm, systemctl and systemd-sysusers that
+# only log their arguments, and checks it calls each exactly when it should:
+# udevadm when udev runs here, systemctl when systemd does, and
+# systemd-sysusers on configure (and only when the action asks at all).
 check_maintainer_script() {
     local script=$1 action=$2 acts=$3
     [ -x "$control/$script" ] || fail "$script is missing or not executable"
-    local bin=$scratch/fake-bin log=$scratch/udevadm.log
+    local bin=$scratch/fake-bin log=$scratch/calls.log tool
     mkdir -p "$bin"
-    printf '#!/bin/sh\necho "$*" >>"%s"\n' "$log" >"$bin/udevadm"
-    chmod 755 "$bin/udevadm"
+    for tool in udevadm systemctl systemd-sysusers; do
+        printf '#!/bin/sh\necho "%s $*" >>"%s"\n' "$tool" "$log" >"$bin/$tool"
+        chmod 755 "$bin/$tool"
+    done
     rm -f "$log"
     PATH="$bin:$PATH" "$control/$script" "$action" || fail "$script $action exited with $?"
     local expected=""
-    if [ "$acts" = yes ] && [ -S /run/udev/control ]; then
-        expected=$'control --reload-rules\ntrigger --subsystem-match=hidraw --action=change'
+    if [ "$acts" = yes ]; then
+        [ "$script" = postinst ] && expected+=$'systemd-sysusers voltaro-log.conf\n'
+        [ -d /run/systemd/system ] && expected+=$'systemctl daemon-reload\n'
+        [ -S /run/udev/control ] &&
+            expected+=$'udevadm control --reload-rules\nudevadm trigger --subsystem-match=hidraw --action=change\n'
     fi
     local got=""
     [ -f "$log" ] && got=$(cat "$log")
-    [ "$got" = "$expected" ] || fail "$script $action called udevadm as '$got', expected '$expected'"
+    [ "$got" = "${expected%$'\n'}" ] || fail "$script $action called '$got', expected '${expected%$'\n'}'"
 }
 
 step_contents() {
@@ -116,15 +127,14 @@ step_contents() {
     cmp "$source/packaging/70-voltaro-usb-cable.rules" "$root/usr/lib/udev/rules.d/70-voltaro-usb-cable.rules" ||
         fail "the udev rule differs from packaging/70-voltaro-usb-cable.rules"
     # The rule grants the cable and nothing else: each rule matches hidraw nodes of
-    # the cable's product string and only tags them for the seat's user; no mode,
-    # group or owner opens any node to others, and nothing is run.
+    # the cable's product string, gives them to the group plugdev and tags them
+    # for the seat's user; no other mode, group or owner opens any node, and
+    # nothing is run.
     local rule
     while IFS= read -r rule; do
         case "$rule" in '' | '#'*) continue ;; esac
-        [[ "$rule" == 'SUBSYSTEM=="hidraw", SUBSYSTEMS=="usb", ATTRS{product}=="USB to Serial", '* ]] ||
-            fail "a udev rule matches more than the cable's hidraw node: $rule"
-        [ "${rule##*, }" = 'TAG+="uaccess"' ] && [ "$(grep -o '=' <<<"$rule" | wc -l)" -eq 7 ] ||
-            fail "a udev rule does more than tag the cable for the seat's user: $rule"
+        [ "$rule" = 'SUBSYSTEM=="hidraw", SUBSYSTEMS=="usb", ATTRS{product}=="USB to Serial", GROUP="plugdev", MODE="0660", TAG+="uaccess"' ] ||
+            fail "a udev rule does more than give the cable to plugdev and the seat's user: $rule"
     done <"$root/usr/lib/udev/rules.d/70-voltaro-usb-cable.rules"
 
     local s
@@ -229,8 +239,61 @@ step_lintian() {
     echo "lintian: no errors, no warnings outside the allow-list"
 }
 
+# The service as installed: systemd-analyze verify finds nothing to say of the
+# unit (it exits 0 even for an unknown key, so its output must be empty; one
+# such key is put into a copy first, to prove it speaks up here), the unit
+# runs the installed program, and systemd-sysusers makes its user, in dialout
+# and plugdev, from the package's file into the tree's own /etc. The trees
+# verified are the package's files with this machine's systemd units beside
+# them (the targets every service is ordered after), and its manual pages as
+# the unit's documentation.
+verify_unit() {
+    local tree=$1
+    cp -an /usr/lib/systemd/system/. "$tree/usr/lib/systemd/system/"
+    MANPATH=$tree/usr/share/man systemd-analyze verify --root="$tree" voltaro-log@bench.service 2>&1
+}
+
+step_service() {
+    local unit=$root/usr/lib/systemd/system/voltaro-log@.service out
+    grep -qx 'ExecStart=/usr/bin/voltaro-log --config /etc/voltaro-log/%i.conf --quiet' "$unit" ||
+        fail "the unit does not run /usr/bin/voltaro-log --config: $(grep ExecStart "$unit")"
+    local tree=$scratch/verify-tree
+    rm -rf "$tree" "$tree-probe"
+    mkdir -p "$tree" "$tree-probe"
+    cp -a "$root/usr" "$tree/"
+    cp -a "$root/usr" "$tree-probe/"
+    sed -i 's/^\[Service\]$/[Service]\nNoSuchKey=1/' "$tree-probe/usr/lib/systemd/system/voltaro-log@.service"
+    out=$(verify_unit "$tree-probe") || true
+    grep -q NoSuchKey <<<"$out" || fail "systemd-analyze verify does not report an unknown key here: $out"
+    out=$(verify_unit "$tree") || fail "systemd-analyze verify exited with $?: $out"
+    [ -z "$out" ] || fail "systemd-analyze verify: $out"
+
+    # The example of the options is taken whole: its port, made one that is
+    # not there, ends the program with status 6, not a refusal (2).
+    local example=$scratch/example.conf status=0
+    sed 's|^--port .*|--port /dev/voltaro-no-such-port|' \
+        "$root/usr/share/doc/voltaro-interface/examples/voltaro-log.conf" >"$example"
+    out=$(cd "$scratch" && "$root/usr/bin/voltaro-log" --config "$example" 2>&1) || status=$?
+    [ "$status" -eq 6 ] || fail "voltaro-log --config with the example exited with $status: $out"
+
+    local users=$scratch/sysusers-root
+    rm -rf "$users"
+    mkdir -p "$users/etc" "$users/usr/lib/sysusers.d"
+    cp "$root/usr/lib/sysusers.d/voltaro-log.conf" "$users/usr/lib/sysusers.d/"
+    out=$(systemd-sysusers --root="$users" 2>&1) || fail "systemd-sysusers failed: $out"
+    grep -Eq '^voltaro-log:x:[0-9]+:[0-9]+:[^:]*:/var/lib/voltaro-log:/(usr/)?s?bin/nologin$' "$users/etc/passwd" ||
+        fail "no system user voltaro-log: $(cat "$users/etc/passwd")"
+    local g
+    for g in dialout plugdev; do
+        grep -Eq "^$g:x:[0-9]+:(.*,)?voltaro-log(,|\$)" "$users/etc/group" ||
+            fail "voltaro-log is not in $g: $(cat "$users/etc/group")"
+    done
+    echo "service unit verified, its user made"
+}
+
 case "$step" in
 build) step_build ;;
+service) step_service ;;
 contents) step_contents ;;
 tools) step_tools ;;
 desktop) step_desktop ;;

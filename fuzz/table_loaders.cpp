@@ -1,7 +1,8 @@
-// The text table loader and the XML packet loader on any bytes: the first
-// byte picks the loader. Each is held against the general way it replaces
-// for the files the program writes itself (the packet's own reader, the
-// text table's plain-line path): both must load the bytes alike.
+// The text table loader, the XML packet loader and the CSV loader on any
+// bytes: the first byte picks the loader (bit 1 CSV, else bit 0 XML). Each is
+// held against the general way it replaces for the files the program writes
+// itself (the packet's own reader, the plain-line path of the text table and
+// of CSV): both must load the bytes alike.
 #include "core/recording/DataFiles.h"
 #include "fuzz/FuzzInput.h"
 
@@ -34,16 +35,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (size == 0)
         return 0;
     const QByteArray bytes(reinterpret_cast<const char*>(data + 1), static_cast<qsizetype>(size - 1));
-    const bool xml = data[0] & 1;
+    const bool csv = data[0] & 2;
+    const bool xml = !csv && (data[0] & 1);
     voltaro::ReadingTable table;
-    const auto result = xml ? loadBytes(bytes, table, [](auto& t, auto& d) { return df::loadXml(t, d); })
-                            : loadBytes(bytes, table, [](auto& t, auto& d) { return df::loadText(t, d); });
+    const auto result = csv   ? loadBytes(bytes, table, [](auto& t, auto& d) { return df::loadCsv(t, d); })
+                        : xml ? loadBytes(bytes, table, [](auto& t, auto& d) { return df::loadXml(t, d); })
+                              : loadBytes(bytes, table, [](auto& t, auto& d) { return df::loadText(t, d); });
     if (result.rowsAdded != table.rowCount())
         voltaro::fuzz::fault("the rows a load reports are not the rows in the table");
     voltaro::ReadingTable general;
     const auto expected =
-        xml ? loadBytes(bytes, general, [](auto& t, auto& d) { return df::general::loadXml(t, d); })
-            : loadBytes(bytes, general, [](auto& t, auto& d) { return df::general::loadText(t, d); });
+        csv   ? loadBytes(bytes, general, [](auto& t, auto& d) { return df::general::loadCsv(t, d); })
+        : xml ? loadBytes(bytes, general, [](auto& t, auto& d) { return df::general::loadXml(t, d); })
+              : loadBytes(bytes, general, [](auto& t, auto& d) { return df::general::loadText(t, d); });
     if (result.ok != expected.ok || result.rowsAdded != expected.rowsAdded)
         voltaro::fuzz::fault("the fast load and the general one end differently");
     if (dump(table) != dump(general))

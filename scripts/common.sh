@@ -13,7 +13,7 @@ VOLTARO_PACKAGES=(
     umockdev libumockdev-dev
     dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin man-db bsdextrautils
     clang libclang-rt-14-dev ccache
-    influxdb locales
+    influxdb locales python3 libreoffice-calc-nogui
 )
 
 voltaro_install_packages() {

@@ -426,8 +426,10 @@ private:
                      " applies to one meter's recording, not to named meters";
             return false;
         }
-        if (o_.recording() && datafiles::isXmlFileName(QString::fromLocal8Bit(o_.out.c_str()))) {
-            error_ = "named meters are recorded into a text table: give --out a name not ending in \".xml\"";
+        if (const QString out = QString::fromLocal8Bit(o_.out.c_str());
+            o_.recording() && (datafiles::isXmlFileName(out) || datafiles::isCsvFileName(out))) {
+            error_ = "named meters are recorded into a tab-separated table: give --out a name not ending in "
+                     "\".xml\" or \".csv\"";
             return false;
         }
         if (o_.interval == 0)
@@ -517,14 +519,18 @@ digits or "_"), recorded together into one table:
   intervals is stale: its judgement reads "stale"; a meter whose port or cable
   is gone reads "waiting" while the others record on. The rows go to --out
   FILE (a tab-separated UTF-8 table) or, without it, to standard output;
-  --count counts rows. --no-repeat, --limit and ".xml" apply to one meter only.
+  --count counts rows. --no-repeat, --limit, ".xml" and ".csv" apply to one
+  meter only.
 
 Recording:
       --out FILE       record the readings into FILE. A name ending in ".xml"
                        gets the XML data packet, written when the recording
-                       ends; any other name the tab-separated text table,
+                       ends; one ending in ".csv" CSV for spreadsheets (UTF-8,
+                       with each row's date and time; fields separated by ";"
+                       where the decimal separator is ","); any other name the
+                       tab-separated text table. CSV and the text table are
                        written as the rows come (each row is on disk within a
-                       second). Both load in the window through "Open old data
+                       second). All load in the window through "Open old data
                        files"
       --overwrite      replace FILE when it exists; without it an existing FILE
                        is left alone and nothing is recorded
@@ -605,6 +611,9 @@ Examples:
       against 4.9 to 5.1, until Ctrl-C
   voltaro-log --usb 1-1.2 --out volts.txt
       record the meter whose cable is in the USB socket 1-1.2
+  voltaro-log --usb --out volts.csv --duration 1h
+      record for an hour into CSV, then open it in a spreadsheet
+      (libreoffice --calc volts.csv)
   voltaro-log --port V=/dev/ttyUSB0 --usb I= --calc 'P[W]=V*I' --out power.txt
       record a voltage and a current meter once a second, with their power
   voltaro-log --usb --count 600 --format influx | curl --data-binary @- \

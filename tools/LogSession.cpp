@@ -42,6 +42,24 @@ private:
     StreamedTableFile& file_;
 };
 
+// The same for CSV: each row dated by the moment it was recorded.
+class CsvFileSink : public RecordSink {
+public:
+    CsvFileSink(StreamedTableFile& file, QString decimalSep)
+        : file_(file), decimalSep_(std::move(decimalSep)) {}
+    void rowRecorded(const ReadingTable& table, qsizetype row, std::optional<double>) override {
+        const QDate date =
+            table.lastRowAt()
+                ? datafiles::RowDates::dateAt(table.textView(row, ReadingTable::Time), *table.lastRowAt())
+                : QDate();
+        file_.append(datafiles::csvLine(table, row, decimalSep_, date));
+    }
+
+private:
+    StreamedTableFile& file_;
+    const QString decimalSep_;
+};
+
 std::string elapsedText(qint64 ms) {
     const qint64 s = ms / 1000;
     char text[32];
@@ -55,6 +73,7 @@ std::string elapsedText(qint64 ms) {
 LogSession::LogSession(const LogOptions& options, std::FILE* out, std::FILE* err, std::function<void()> stop)
     : options_(options), out_(out), err_(err), stop_(std::move(stop)),
       xml_(options.recording() && datafiles::isXmlFileName(QString::fromLocal8Bit(options.out.c_str()))),
+      csv_(options.recording() && datafiles::isCsvFileName(QString::fromLocal8Bit(options.out.c_str()))),
       printLines_(!options.recording() || !isTerminal(out)),
       showStatus_(!options.quiet && isTerminal(err) && (options.recording() || !isTerminal(out))),
       printer_(out, !printLines_ || options.format != LogOptions::Format::Tsv) {
@@ -100,9 +119,15 @@ bool LogSession::openOutput(std::string* error) {
     const std::string shown = path.toLocal8Bit().toStdString();
     if (!xml_) {
         QString why;
+        const QString decimalSep = QString::fromStdString(meter_.pipeline().decimalSep());
+        if (csv_)
+            text_.setHeader(datafiles::csvHeader(decimalSep));
         textOpen_ = text_.open(path, options_.overwrite, &why);
         if (textOpen_) {
-            textSink_ = std::make_unique<TextFileSink>(text_);
+            if (csv_)
+                textSink_ = std::make_unique<CsvFileSink>(text_, decimalSep);
+            else
+                textSink_ = std::make_unique<TextFileSink>(text_);
             recording_.addSink(textSink_.get());
         } else {
             *error =

@@ -85,6 +85,7 @@ private:
     std::FILE* err_;
     std::function<void()> stop_;
     const bool xml_;
+    const bool csv_; // the streamed file is CSV, not the text table
     const bool printLines_;
     const bool showStatus_;
 
@@ -97,7 +98,7 @@ private:
 
     StreamedTableFile text_{options_.rotate, {}, [this](const std::string& line) { say(line); }};
     bool textOpen_ = false;
-    // The rows streamed to a text file as they are recorded.
+    // The rows streamed to a text file (or CSV) as they are recorded.
     std::unique_ptr<RecordSink> textSink_;
     // The XML packet's rows are in memory until the end; the journal keeps
     // them on disk meanwhile, where the window finds them after a crash.

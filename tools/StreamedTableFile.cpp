@@ -34,6 +34,10 @@ bool StreamedTableFile::openPart(TextTableFile& file, const QDateTime& now, QStr
     return false;
 }
 
+void StreamedTableFile::setHeader(QByteArray header) {
+    header_ = header.isEmpty() ? datafiles::textHeader() : std::move(header);
+}
+
 bool StreamedTableFile::open(const QString& path, bool replace, QString* error) {
     path_ = path;
     const QDateTime now = QDateTime::currentDateTime();

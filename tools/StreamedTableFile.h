@@ -37,6 +37,9 @@ public:
     StreamedTableFile(const StreamedTableFile&) = delete;
     StreamedTableFile& operator=(const StreamedTableFile&) = delete;
 
+    // The header line of every part from now on (before open(): one the
+    // caller knows only once its settings are made, as CSV's separator).
+    void setHeader(QByteArray header);
     // Makes the file (with a rotation: the first part, never replacing one);
     // false with `error` set when it cannot be made.
     bool open(const QString& path, bool replace, QString* error);
@@ -66,7 +69,7 @@ private:
     bool openPart(TextTableFile& file, const QDateTime& now, QString* error, QString* made);
 
     const FileRotation rotation_;
-    const QByteArray header_;
+    QByteArray header_;
     const TextTableFile::SyncFunction sync_;
     const std::chrono::milliseconds period_;
     const std::function<void(const std::string&)> say_;

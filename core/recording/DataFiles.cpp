@@ -3,7 +3,9 @@
 #include "core/recording/ChangeWatch.h"
 #include "core/recording/OwnPacket.h"
 
+#include <QDateTime>
 #include <QFile>
+#include <QFileInfo>
 #include <QSaveFile>
 #include <QXmlStreamReader>
 #include <QXmlStreamWriter>
@@ -14,6 +16,7 @@
 #include <charconv>
 #include <cstring>
 #include <optional>
+#include <type_traits>
 #include <utility>
 
 namespace voltaro::datafiles {
@@ -741,6 +744,15 @@ bool appendGeneralLine(ReadingTable& table, QByteArrayView bytes, bool* taken) {
     return *taken;
 }
 
+// Hands `line` to `take`, with its line break (empty for a last line
+// without one) when `take` asks for it.
+template <typename Take> bool takeLine(Take& take, QByteArrayView line, QByteArrayView lineEnd) {
+    if constexpr (std::is_invocable_v<Take&, QByteArrayView, QByteArrayView>)
+        return take(line, lineEnd);
+    else
+        return take(line);
+}
+
 // Hands each line of `file`, without its line break, to `take`, the last
 // one too when it has none; lines end with CR LF, LF or CR. The file is read
 // a piece at a time, so a long file never sits in memory beside the rows it
@@ -802,18 +814,468 @@ template <typename Take> qint64 forEachLine(QIODevice& file, Progress* progress,
             // A CR at the end of the piece may be the first half of CR LF.
             if (data[end] == '\r' && end + 1 == size && !atEnd)
                 break;
-            if (!take(QByteArrayView(data + pos, end - pos)))
+            const qsizetype next =
+                end + (data[end] == '\r' && end + 1 < size && data[end + 1] == '\n' ? 2 : 1);
+            if (!takeLine(take, QByteArrayView(data + pos, end - pos),
+                          QByteArrayView(data + end, next - end)))
                 return -1;
-            pos = end + 1;
-            if (data[end] == '\r' && pos < size && data[pos] == '\n')
-                ++pos;
+            pos = next;
         }
         pending.remove(0, pos);
         scanned -= pos;
     }
-    if (total > 0 && !pending.isEmpty() && !take(QByteArrayView(pending)))
+    if (total > 0 && !pending.isEmpty() && !takeLine(take, QByteArrayView(pending), QByteArrayView()))
         return -1;
     return total;
+}
+
+// --- CSV ---------------------------------------------------------------------
+
+// The columns of a CSV line: the text table's with the date and time after the time.
+constexpr int kCsvColumns = 7;
+constexpr int kCsvDateTimeColumn = 2;
+// A record whose quoted field runs over several lines is at most this long.
+constexpr qsizetype kLongestCsvRecord = 1 << 16;
+
+// The seconds since midnight of a time of day "hh:mm:ss", or "h:mm:ss", with
+// any one character that is no digit between the parts; -1 for any other text.
+int secondsOfDay(QStringView t) {
+    const auto digit = [&](qsizetype i) {
+        return i < t.size() && t[i] >= QLatin1Char('0') && t[i] <= QLatin1Char('9') ? t[i].unicode() - u'0'
+                                                                                    : -1;
+    };
+    const qsizetype h = digit(1) >= 0 ? 2 : 1; // where the hours end
+    if (t.size() != h + 6 || digit(0) < 0 || digit(h) >= 0 || digit(h + 3) >= 0)
+        return -1;
+    for (const qsizetype i : {h + 1, h + 2, h + 4, h + 5})
+        if (digit(i) < 0)
+            return -1;
+    const int hours = h == 2 ? digit(0) * 10 + digit(1) : digit(0);
+    const int minutes = digit(h + 1) * 10 + digit(h + 2);
+    const int seconds = digit(h + 4) * 10 + digit(h + 5);
+    if (hours > 23 || minutes > 59 || seconds > 59)
+        return -1;
+    return hours * 3600 + minutes * 60 + seconds;
+}
+
+// A time of day later by more than this than the next one's is of the day
+// before; by this or less, the clocks went back.
+constexpr int kClocksBack = 3600;
+
+// The times of day of a table's rows, each distinct text read once.
+class TimesOfDay {
+public:
+    explicit TimesOfDay(const ReadingTable& table) : table_(table) {}
+    int at(qsizetype row) {
+        if (table_.isNull(row, ReadingTable::Time))
+            return -1;
+        const std::uint32_t number = table_.textNumber(row, ReadingTable::Time);
+        if (number >= seconds_.size())
+            seconds_.resize(std::max<std::size_t>(number + 1, seconds_.size() * 2), kUnread);
+        int& s = seconds_[number];
+        if (s == kUnread)
+            s = secondsOfDay(table_.textView(row, ReadingTable::Time));
+        return s;
+    }
+
+private:
+    static constexpr int kUnread = -2;
+    const ReadingTable& table_;
+    std::vector<int> seconds_;
+};
+
+void appendUtf8(QStringView text, QByteArray& out) {
+    const bool ascii = std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() < 0x80; });
+    if (!ascii) {
+        out.append(text.toUtf8());
+        return;
+    }
+    const qsizetype at = out.size();
+    out.resize(at + text.size());
+    char* to = out.data() + at;
+    for (QChar c : text)
+        *to++ = static_cast<char>(c.unicode());
+}
+
+// The decimal separator a value of a file for `decimalSep` must not hold:
+// the other of "." and ","; none for any other separator.
+QChar foreignSeparator(QStringView decimalSep) {
+    if (decimalSep == QLatin1String(","))
+        return QLatin1Char('.');
+    if (decimalSep == QLatin1String("."))
+        return QLatin1Char(',');
+    return QChar();
+}
+
+// Whether `value` is a number (a sign, digits, one `point`, digits) whose
+// decimal separator is `point`.
+bool isNumberWith(QStringView value, QChar point) {
+    qsizetype i = !value.isEmpty() && (value[0] == QLatin1Char('-') || value[0] == QLatin1Char('+')) ? 1 : 0;
+    int points = 0;
+    int digits = 0;
+    for (; i < value.size(); ++i) {
+        if (value[i] == point)
+            ++points;
+        else if (value[i] >= QLatin1Char('0') && value[i] <= QLatin1Char('9'))
+            ++digits;
+        else
+            return false;
+    }
+    return points == 1 && digits > 0;
+}
+
+// A text field as CSV writes it; a value takes the user's decimal separator
+// first. An empty text is quoted, so that it reads back apart from a null.
+void appendCsvField(QStringView text, int field, QStringView decimalSep, QByteArray& out) {
+    QString local;
+    if (field == ReadingTable::Value) {
+        const QChar foreign = foreignSeparator(decimalSep);
+        if (!foreign.isNull() && isNumberWith(text, foreign)) {
+            local = text.toString();
+            local.replace(foreign, decimalSep.front());
+            text = local;
+        }
+    }
+    const bool quoted = text.isEmpty() || std::any_of(text.begin(), text.end(), [](QChar c) {
+                            const char16_t u = c.unicode();
+                            return u == u',' || u == u';' || u == u'"' || u == u'\r' || u == u'\n';
+                        });
+    if (!quoted) {
+        appendUtf8(text, out);
+        return;
+    }
+    QString doubled = text.toString();
+    doubled.replace(QLatin1Char('"'), QLatin1String("\"\""));
+    out.append('"');
+    appendUtf8(doubled, out);
+    out.append('"');
+}
+
+// A date as "yyyy-MM-dd", made again only when the date changes.
+class DateText {
+public:
+    const QByteArray& of(QDate date) {
+        if (date != date_) {
+            date_ = date;
+            text_ = date.toString(Qt::ISODate).toLatin1();
+        }
+        return text_;
+    }
+
+private:
+    QDate date_;
+    QByteArray text_;
+};
+
+void appendTwoDigits(int v, QByteArray& out) {
+    out.append(static_cast<char>('0' + v / 10));
+    out.append(static_cast<char>('0' + v % 10));
+}
+
+// The fields of one row as CSV, for a line written on its own.
+class CsvFieldsOfRow {
+public:
+    CsvFieldsOfRow(const ReadingTable& table, QStringView decimalSep)
+        : table_(table), decimalSep_(decimalSep) {}
+    void append(qsizetype row, int field, QByteArray& out) {
+        appendCsvField(table_.textView(row, field), field, decimalSep_, out);
+    }
+    int seconds(qsizetype row) {
+        return table_.isNull(row, ReadingTable::Time)
+                   ? -1
+                   : secondsOfDay(table_.textView(row, ReadingTable::Time));
+    }
+    DateText dates;
+
+private:
+    const ReadingTable& table_;
+    QStringView decimalSep_;
+};
+
+// The same for a whole table: each text a field holds becomes CSV once, the
+// rows take it from there (a recording has few texts besides its times and
+// values, and these repeat too).
+class CsvFieldsOfTable {
+public:
+    CsvFieldsOfTable(const ReadingTable& table, QStringView decimalSep)
+        : table_(table), decimalSep_(decimalSep), times_(table) {}
+    void append(qsizetype row, int field, QByteArray& out) {
+        std::vector<QByteArray>& made = made_[field];
+        const std::uint32_t number = table_.textNumber(row, field);
+        if (number >= made.size())
+            made.resize(std::max<std::size_t>(number + 1, made.size() * 2));
+        QByteArray& bytes = made[number];
+        if (bytes.isEmpty()) // never for a text made: an empty one is ""
+            appendCsvField(table_.textView(row, field), field, decimalSep_, bytes);
+        out.append(bytes);
+    }
+    int seconds(qsizetype row) { return times_.at(row); }
+    DateText dates;
+
+private:
+    const ReadingTable& table_;
+    QStringView decimalSep_;
+    TimesOfDay times_;
+    std::array<std::vector<QByteArray>, ReadingTable::FieldCount> made_;
+};
+
+template <typename Fields>
+void appendCsvLine(const ReadingTable& table, qsizetype row, char separator, QDate date, Fields& fields,
+                   QByteArray& out) {
+    if (const auto no = table.intValue(row, ReadingTable::No)) {
+        char digits[16];
+        const auto end = std::to_chars(digits, digits + sizeof digits, *no).ptr;
+        out.append(digits, end - digits);
+    }
+    const auto field = [&](int f) {
+        out.append(separator);
+        if (!table.isNull(row, f))
+            fields.append(row, f, out);
+    };
+    field(ReadingTable::Time);
+    out.append(separator);
+    if (const int s = fields.seconds(row); s >= 0 && date.isValid() && !fields.dates.of(date).isEmpty()) {
+        out.append(fields.dates.of(date));
+        out.append('T');
+        appendTwoDigits(s / 3600, out);
+        out.append(':');
+        appendTwoDigits(s / 60 % 60, out);
+        out.append(':');
+        appendTwoDigits(s % 60, out);
+    }
+    field(ReadingTable::Function);
+    field(ReadingTable::Value);
+    field(ReadingTable::Unit);
+    field(ReadingTable::Judge);
+    out.append("\r\n", 2);
+}
+
+template <typename Write>
+bool writeCsvTable(const ReadingTable& table, QStringView decimalSep, Write&& write,
+                   Progress* progress = nullptr) {
+    constexpr qsizetype kPiece = 1 << 16;
+    const RowDates dates(table, QDateTime::currentMSecsSinceEpoch());
+    CsvFieldsOfTable fields(table, decimalSep);
+    const char separator = csvSeparator(decimalSep);
+    QByteArray piece = csvHeader(decimalSep);
+    piece.reserve(kPiece + 512);
+    for (qsizetype row = 0; row < table.rowCount(); ++row) {
+        appendCsvLine(table, row, separator, dates.date(row), fields, piece);
+        if (piece.size() >= kPiece) {
+            if (!write(piece))
+                return false;
+            piece.resize(0); // keeps its room for the next piece
+            if (progress)
+                progress->done.store(row + 1, std::memory_order_relaxed);
+        }
+    }
+    return write(piece);
+}
+
+// One CSV record's fields into a new row: No, time, DC/AC, value, unit,
+// judgement, the date and time left out. Nothing is appended when it fails.
+bool appendCsvRow(ReadingTable& table, const QStringList& fields) {
+    std::optional<std::int32_t> no;
+    if (!fields.isEmpty() && !fields[0].isEmpty()) {
+        bool ok = false;
+        no = fields[0].toInt(&ok, 10);
+        if (!ok)
+            return false;
+    }
+    const qsizetype row = table.appendRow();
+    if (no)
+        table.setInt(row, ReadingTable::No, *no);
+    constexpr int kTexts[] = {ReadingTable::Time,     -1,
+                              ReadingTable::Function, ReadingTable::Value,
+                              ReadingTable::Unit,     ReadingTable::Judge};
+    for (qsizetype k = 1; k < fields.size(); ++k)
+        if (kTexts[k - 1] >= 0 && !fields[k].isNull())
+            table.setText(row, kTexts[k - 1], fields[k]);
+    return true;
+}
+
+// The field separator of a CSV: the first comma or semicolon of its header
+// outside quotes; a comma when there is none.
+char csvSeparatorOf(QByteArrayView header) {
+    bool quoted = false;
+    for (const char c : header) {
+        if (c == '"')
+            quoted = !quoted;
+        else if (!quoted && (c == ',' || c == ';'))
+            return c;
+    }
+    return ',';
+}
+
+// A CSV line as the text table's plain line of the same row, for its fast
+// way (PlainRows): the fields but the date and time between tabs. Only for a
+// line whose fields are ASCII without control characters, none beginning or
+// ending with a blank, unquoted or quoted whole without a quote inside and
+// not empty, at most seven of them: any other goes the general way, as a
+// text table's line with a quote does. `dateTime` gets the third field.
+bool toPlainLine(QByteArrayView line, char separator, QByteArray& out, QByteArrayView* dateTime) {
+    out.resize(0);
+    *dateTime = {};
+    const char* const bytes = line.data();
+    const qsizetype n = line.size();
+    qsizetype i = 0;
+    for (int field = 0;; ++field) {
+        if (field == kCsvColumns)
+            return false;
+        qsizetype begin = i;
+        qsizetype end = i;
+        if (i < n && bytes[i] == '"') {
+            const void* close = std::memchr(bytes + i + 1, '"', static_cast<std::size_t>(n - i - 1));
+            if (!close)
+                return false;
+            begin = i + 1;
+            end = static_cast<const char*>(close) - bytes;
+            i = end + 1;
+            if (end == begin || (i < n && bytes[i] != separator))
+                return false; // "", or "" for a quote inside
+        } else {
+            while (i < n && bytes[i] != separator)
+                ++i;
+            end = i;
+        }
+        for (qsizetype k = begin; k < end; ++k) {
+            const auto c = static_cast<unsigned char>(bytes[k]);
+            if (c < 0x20 || c >= 0x7F || c == '"')
+                return false;
+        }
+        if (end > begin && (bytes[begin] == ' ' || bytes[end - 1] == ' '))
+            return false;
+        if (field == kCsvDateTimeColumn) {
+            *dateTime = QByteArrayView(bytes + begin, end - begin);
+        } else {
+            if (field > 0)
+                out.append('\t');
+            out.append(bytes + begin, end - begin);
+        }
+        if (i >= n)
+            return true;
+        ++i; // the separator
+    }
+}
+
+struct CsvRead {
+    LoadResult result;
+    std::optional<qint64> lastRowAt; // the last row's date and time, when it has one
+};
+
+// `fast`: lines as the program writes them go the text table's fast way.
+CsvRead readCsv(ReadingTable& table, QIODevice& file, Progress* progress, bool fast) {
+    CsvRead read;
+    LoadResult& result = read.result;
+    bool header = true;
+    char separator = ',';
+    QByteArray pending; // a record whose quoted field goes on in the next line
+    bool open = false;  // a quote is open at the end of what is pending
+    QString lastDateTime;
+    QByteArray lastPlainDateTime; // of the last row taken the fast way, when it came after those
+    bool lastWasPlain = false;
+    PlainRows plain(table);
+    QByteArray plainLine;
+    // One whole record, without its last line end. A line of separators
+    // alone is a row of nulls (a packet may hold one); an empty line, or one
+    // of blanks, is passed over.
+    const auto takeRecord = [&](QByteArrayView bytes) {
+        if (std::all_of(bytes.begin(), bytes.end(), [](char c) { return c == ' ' || c == '\t'; }))
+            return true;
+        bool ok = true;
+        QStringList fields = splitCsvLine(QString::fromUtf8(bytes), QLatin1Char(separator), &ok);
+        if (!ok)
+            return false;
+        while (fields.size() > kCsvColumns && fields.constLast().isNull())
+            fields.removeLast();
+        if (fields.size() > kCsvColumns)
+            return false;
+        const QString dateTime = fields.size() > kCsvDateTimeColumn ? fields[kCsvDateTimeColumn] : QString();
+        if (!appendCsvRow(table, fields))
+            return false;
+        ++result.rowsAdded;
+        lastDateTime = dateTime;
+        return true;
+    };
+    const auto take = [&](QByteArrayView line, QByteArrayView lineEnd) {
+        if (header) {
+            header = false;
+            separator = csvSeparatorOf(line);
+            return true;
+        }
+        // Every line the program writes ends in CR LF: a last line without a
+        // line end was cut short as it was written, and is left out.
+        if (lineEnd.isEmpty())
+            return true;
+        const bool wasOpen = open;
+        if (std::count(line.begin(), line.end(), '"') % 2 == 1)
+            open = !open;
+        if (wasOpen || open)
+            pending.append(line);
+        if (open) {
+            // A quoted field goes on in the next line, after this line end.
+            pending.append(lineEnd);
+            return pending.size() <= kLongestCsvRecord;
+        }
+        if (fast && !wasOpen) {
+            QByteArrayView dateTime;
+            if (toPlainLine(line, separator, plainLine, &dateTime)) {
+                switch (plain.add(plainLine)) {
+                case PlainLine::Taken:
+                    ++result.rowsAdded;
+                    lastPlainDateTime.resize(0);
+                    lastPlainDateTime.append(dateTime);
+                    lastWasPlain = true;
+                    return true;
+                case PlainLine::Empty: // a row of nulls: the general way takes it
+                case PlainLine::NotPlain: break;
+                }
+            }
+        }
+        // The rows before come first.
+        plain.flush();
+        const qsizetype before = result.rowsAdded;
+        const bool taken = takeRecord(wasOpen ? QByteArrayView(pending) : line);
+        if (result.rowsAdded != before)
+            lastWasPlain = false;
+        pending.clear();
+        return taken;
+    };
+    if (progress)
+        progress->total.store(file.isSequential() ? 0 : file.size() - file.pos(), std::memory_order_relaxed);
+    const qint64 total = forEachLine(file, progress, take);
+    // The rows of the lines taken stay, also when a later one failed.
+    plain.flush();
+    if (total == 0) {
+        result = failed();
+        return read;
+    }
+    if (lastWasPlain)
+        lastDateTime = QString::fromLatin1(lastPlainDateTime);
+    if (result.rowsAdded > 0) {
+        const QDateTime at = QDateTime::fromString(lastDateTime, Qt::ISODate);
+        if (at.isValid())
+            read.lastRowAt = at.toMSecsSinceEpoch();
+    }
+    result.ok = total > 0;
+    return read;
+}
+
+// A CSV, or a text table that was given a CSV's name (its header has a tab).
+CsvRead readCsvOrText(ReadingTable& table, QIODevice& file, Progress* progress, bool fast = true) {
+    const QByteArray start = file.peek(4096);
+    qsizetype headerEnd = start.indexOf('\n');
+    if (const qsizetype cr = start.indexOf('\r'); cr >= 0 && (headerEnd < 0 || cr < headerEnd))
+        headerEnd = cr;
+    if (start.left(headerEnd < 0 ? start.size() : headerEnd).contains('\t'))
+        return {fast ? loadText(table, file, progress) : general::loadText(table, file), std::nullopt};
+    return readCsv(table, file, progress, fast);
+}
+
+// When the file was last written, as the moment its rows end.
+std::optional<qint64> modifiedAt(const QString& fileName) {
+    const QDateTime at = QFileInfo(fileName).lastModified();
+    return at.isValid() ? std::optional<qint64>(at.toMSecsSinceEpoch()) : std::nullopt;
 }
 
 } // namespace
@@ -988,6 +1450,10 @@ LoadResult loadXml(ReadingTable& table, QIODevice& device) {
     return readGeneralPacket(table, device, watch, nullptr);
 }
 
+LoadResult loadCsv(ReadingTable& table, QIODevice& device) {
+    return readCsvOrText(table, device, nullptr, false).result;
+}
+
 LoadResult loadText(ReadingTable& table, QIODevice& device) {
     LoadResult result;
     bool header = true;
@@ -1008,12 +1474,148 @@ LoadResult loadText(ReadingTable& table, QIODevice& device) {
 
 } // namespace general
 
+// --- CSV ---------------------------------------------------------------------
+
+bool isCsvFileName(const QString& fileName) {
+    return fileName.endsWith(QLatin1String(".csv"), Qt::CaseInsensitive);
+}
+
+char csvSeparator(QStringView decimalSep) {
+    return decimalSep == QLatin1String(",") ? ';' : ',';
+}
+
+QByteArray csvHeader(QStringView decimalSep) {
+    QByteArray header = QByteArrayLiteral("No,Time,DateTime,DC/AC,Value,Unit,AUTO\r\n");
+    header.replace(',', csvSeparator(decimalSep));
+    return header;
+}
+
+RowDates::RowDates(const ReadingTable& table, qint64 fallback) {
+    const QDateTime end = QDateTime::fromMSecsSinceEpoch(table.lastRowAt().value_or(fallback));
+    QDate day = end.date();
+    // The time of day of the row after the one looked at; the moment's for the last row.
+    int after = end.time().msecsSinceStartOfDay() / 1000;
+    TimesOfDay times(table);
+    for (qsizetype row = table.rowCount() - 1; row >= 0; --row) {
+        const int s = times.at(row);
+        if (s < 0)
+            continue;
+        if (s > after + kClocksBack) {
+            // A midnight between this row and the one after it.
+            starts_.emplace_back(row + 1, day);
+            day = day.addDays(-1);
+        }
+        after = s;
+    }
+    starts_.emplace_back(0, day);
+    std::reverse(starts_.begin(), starts_.end());
+}
+
+QDate RowDates::date(qsizetype row) const {
+    // The last start at or before the row.
+    const auto next = std::upper_bound(starts_.begin(), starts_.end(), row,
+                                       [](qsizetype r, const auto& start) { return r < start.first; });
+    return std::prev(next)->second;
+}
+
+QDate RowDates::dateAt(QStringView text, qint64 atMs) {
+    const int s = secondsOfDay(text);
+    if (s < 0)
+        return {};
+    const QDateTime at = QDateTime::fromMSecsSinceEpoch(atMs);
+    return s > at.time().msecsSinceStartOfDay() / 1000 + kClocksBack ? at.date().addDays(-1) : at.date();
+}
+
+QByteArray csvLine(const ReadingTable& table, qsizetype row, QStringView decimalSep, QDate date) {
+    QByteArray out;
+    out.reserve(80);
+    CsvFieldsOfRow fields(table, decimalSep);
+    appendCsvLine(table, row, csvSeparator(decimalSep), date, fields, out);
+    return out;
+}
+
+QByteArray csvTable(const ReadingTable& table, QStringView decimalSep) {
+    return collect(table, [decimalSep](const ReadingTable& t, auto&& write) {
+        return writeCsvTable(t, decimalSep, write);
+    });
+}
+
+SaveResult saveCsv(const ReadingTable& table, const QString& fileName, QStringView decimalSep,
+                   Progress* progress) {
+    return saveThrough(
+        table, fileName,
+        [decimalSep, progress](const ReadingTable& t, auto&& write) {
+            return writeCsvTable(t, decimalSep, write, progress);
+        },
+        progress);
+}
+
+QStringList splitCsvLine(QStringView line, QChar separator, bool* ok) {
+    bool dummy = true;
+    bool& good = ok ? *ok : dummy;
+    good = true;
+    QStringList fields;
+    qsizetype i = 0;
+    for (;;) {
+        if (i < line.size() && line[i] == QLatin1Char('"')) {
+            QString field = QStringLiteral(""); // empty, not null
+            bool closed = false;
+            for (++i; i < line.size(); ++i) {
+                if (line[i] != QLatin1Char('"')) {
+                    field.append(line[i]);
+                } else if (i + 1 < line.size() && line[i + 1] == QLatin1Char('"')) {
+                    field.append(QLatin1Char('"'));
+                    ++i;
+                } else {
+                    closed = true;
+                    ++i;
+                    break;
+                }
+            }
+            if (!closed || (i < line.size() && line[i] != separator)) {
+                good = false;
+                return fields;
+            }
+            fields.append(field);
+        } else {
+            const qsizetype start = i;
+            while (i < line.size() && line[i] != separator)
+                ++i;
+            fields.append(i == start ? QString() : line.mid(start, i - start).toString());
+        }
+        if (i >= line.size())
+            return fields;
+        ++i; // the separator; one at the very end leaves one more, empty field
+    }
+}
+
+LoadResult loadCsv(ReadingTable& table, QIODevice& device, Progress* progress) {
+    CsvRead read = readCsvOrText(table, device, progress);
+    if (read.lastRowAt)
+        table.setLastRowAt(read.lastRowAt);
+    return read.result;
+}
+
+LoadResult loadCsv(ReadingTable& table, const QString& fileName, Progress* progress) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::ReadOnly))
+        return failed();
+    CsvRead read = readCsvOrText(table, file, progress);
+    if (read.result.rowsAdded > 0)
+        table.setLastRowAt(read.lastRowAt ? read.lastRowAt : modifiedAt(fileName));
+    return read.result;
+}
+
 LoadResult loadTableFile(const QString& fileName, ReadingTable& table, bool emptyFirst, Progress* progress) {
     if (emptyFirst)
         table.clear();
-    if (isXmlFileName(fileName))
-        return loadXml(table, fileName, progress);
-    return loadText(table, fileName, progress);
+    if (isCsvFileName(fileName))
+        return loadCsv(table, fileName, progress);
+    const LoadResult result =
+        isXmlFileName(fileName) ? loadXml(table, fileName, progress) : loadText(table, fileName, progress);
+    if (result.rowsAdded > 0)
+        table.setLastRowAt(modifiedAt(fileName));
+    return result;
 }
 
 } // namespace voltaro::datafiles

@@ -71,6 +71,8 @@ std::vector<OrphanJournal> findOrphanJournals(const QString& folder) {
             continue;
         }
         o.lastWritten = info.lastModified();
+        // Written last with the last row or point: the rows' dates count back from it.
+        o.rows.setLastRowAt(o.lastWritten.toMSecsSinceEpoch());
         found.push_back(std::move(o));
     }
     return found;

@@ -77,6 +77,7 @@ void ReadingTable::clear() {
     nulls_.clear();
     for (auto& pool : pools_)
         pool.clear();
+    lastRowAt_.reset();
 }
 
 void ReadingTable::appendRows(ReadingTable&& other) {
@@ -106,6 +107,8 @@ void ReadingTable::appendRows(ReadingTable&& other) {
             nulls_[row] &= static_cast<std::uint8_t>(~bit(field));
         }
     }
+    if (other.rowCount() > 0)
+        lastRowAt_ = other.lastRowAt_;
     other.clear();
 }
 

@@ -84,6 +84,14 @@ public:
     // Bytes the rows take (cells and texts), for benchmarks.
     std::size_t memoryBytes() const;
 
+    // When the last row was recorded, in milliseconds since the epoch, when
+    // known: the rows keep a time of day only, and the dates a CSV gives them
+    // are counted back from this moment (datafiles::RowDates). The recording
+    // sets it with each row, the loaders from the file; appendRows() takes
+    // the other table's, clear() forgets it.
+    std::optional<qint64> lastRowAt() const { return lastRowAt_; }
+    void setLastRowAt(std::optional<qint64> msecsSinceEpoch) { lastRowAt_ = msecsSinceEpoch; }
+
 private:
     // The texts of one field, each kept once and known by its number, found
     // by their characters: open addressing over a power-of-two array of
@@ -132,6 +140,7 @@ private:
     PackedColumn cells_[FieldCount];
     ChunkedVector<std::uint8_t> nulls_; // bit f set: field f is null
     TextPool pools_[FieldCount];        // those of the integer fields stay empty
+    std::optional<qint64> lastRowAt_;
 };
 
 } // namespace voltaro

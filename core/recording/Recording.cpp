@@ -2,6 +2,8 @@
 
 #include "core/recording/Journal.h"
 
+#include <QDateTime>
+
 #include <algorithm>
 
 namespace voltaro {
@@ -19,9 +21,11 @@ void Recording::removeSink(RecordSink* sink) {
 }
 
 Recorder::Outcome Recording::record(const Reading& r, const Recorder::Rules& rules) {
-    const auto outcome = recorder_.INDataToTable(r, rules, timeOfDay_.now());
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    const auto outcome = recorder_.INDataToTable(r, rules, timeOfDay_.at(now));
     // The chart plots what is recorded, and a repeated reading it does not record.
     if (outcome == Recorder::Outcome::Recorded) {
+        table_.setLastRowAt(now);
         const qsizetype row = table_.rowCount() - 1;
         for (RecordSink* s : sinks_)
             s->rowRecorded(table_, row, r.ScaledValue);
@@ -42,6 +46,7 @@ void Recording::restoreRow(const ReadingTable& rows, qsizetype r, std::optional<
         else
             table_.setText(row, f, rows.text(r, f));
     }
+    table_.setLastRowAt(rows.lastRowAt());
     for (RecordSink* s : sinks_)
         s->rowRecorded(table_, row, plotted);
     if (const auto no = table_.intValue(row, ReadingTable::No))

@@ -63,10 +63,12 @@ public:
     void addSink(RecordSink* sink) { sinks_.push_back(sink); }
     void removeSink(RecordSink* sink);
 
-    // Records `r` under `rules`, stamped with the time of day now, and tells the sinks.
+    // Records `r` under `rules`, stamped with the time of day now (the
+    // table's lastRowAt()), and tells the sinks.
     Recorder::Outcome record(const Reading& r, const Recorder::Rules& rules);
     // Appends row `r` of `rows` (a recovered recording) as a recorded row;
-    // numbering goes on after it.
+    // numbering goes on after it, and the table's last row is as late as
+    // the rows' last.
     void restoreRow(const ReadingTable& rows, qsizetype r, std::optional<double> plotted);
     void restorePoint(double plotted);
     // What the chart did, for the sinks.

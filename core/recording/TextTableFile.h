@@ -15,7 +15,7 @@
 
 namespace voltaro {
 
-// A text table written to a file of the user's choosing while rows are
+// A text table (or CSV) written to a file of the user's choosing while rows are
 // recorded: the header when the file is made, then each row's line as it
 // comes. The recording thread only queues lines; a thread of the file's own
 // writes and syncs them at most once every `period`, so the file holds every

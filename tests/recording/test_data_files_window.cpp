@@ -8,6 +8,7 @@
 #include "support/WindowTestSupport.h"
 #include "widgets/app/TFCOMM.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -89,7 +90,7 @@ TEST_F(DataFilesWindow, TextSaveThenLoadAppends) {
     ASSERT_NE(control<QFileDialog>(*w, "SaveDialog2"), nullptr);
     EXPECT_EQ(control<QFileDialog>(*w, "SaveDialog2")->defaultSuffix(), "xls");
     EXPECT_EQ(control<QFileDialog>(*w, "SaveDialog2")->nameFilters(),
-              QStringList({"Excel File(*.xls)", "XML(*.xml)", "Txt File(*.txt)"}));
+              QStringList({"Excel File(*.xls)", "XML(*.xml)", "Txt File(*.txt)", "CSV File(*.csv)"}));
 
     const QString noBox = click(control<QToolButton>(*w, "OpenDataFiles"), file).text;
     EXPECT_TRUE(noBox.isEmpty());
@@ -98,7 +99,7 @@ TEST_F(DataFilesWindow, TextSaveThenLoadAppends) {
     EXPECT_EQ(w->recording().table().text(3, ReadingTable::Unit), "&  *");
     EXPECT_EQ(w->recording().table().text(2, ReadingTable::No), "1");
     EXPECT_EQ(control<QFileDialog>(*w, "OpenDialog1")->nameFilters(),
-              QStringList({"Exel File(*.xls)", "XML (*.xml)", "Txt File(*.txt)"}));
+              QStringList({"Exel File(*.xls)", "XML (*.xml)", "Txt File(*.txt)", "CSV File(*.csv)"}));
 }
 
 TEST_F(DataFilesWindow, XmlLoadReplacesTheTable) {
@@ -217,6 +218,42 @@ TEST_F(DataFilesWindow, UpperCaseXmlNameIsATextTable) {
     EXPECT_EQ(click(control<QToolButton>(*w, "OpenDataFiles"), file).text, "");
     ASSERT_EQ(w->recording().table().rowCount(), 2); // appended, not replaced
     EXPECT_EQ(w->recording().table().text(1, ReadingTable::Unit), "&  *");
+}
+
+// CSV in the window's decimal separator: semicolons where it is a comma. The
+// rows load back through "Open old data files", appended as a text table's.
+TEST_F(DataFilesWindow, CsvSaveFollowsTheDecimalSeparatorAndLoadsBack) {
+    addRow(1, "1,5", "V");
+    addRow(2, "0L", "M*");
+    w->recording().table().setLastRowAt(QDateTime(QDate(2026, 3, 1), QTime(10, 0, 5)).toMSecsSinceEpoch());
+    for (const char* sep : {",", "."}) {
+        SCOPED_TRACE(sep);
+        w->pipeline().setDecimalSep(sep);
+        const QString file = dir.filePath(sep[0] == ',' ? "semicolon.csv" : "COMMA.CSV");
+        EXPECT_EQ(saveAs(file), ""); // a CSV save says nothing when it works, as an XML save
+        QFile saved(file);
+        ASSERT_TRUE(saved.open(QIODevice::ReadOnly));
+        EXPECT_EQ(saved.readAll(), sep[0] == ','
+                                       ? QByteArray("No;Time;DateTime;DC/AC;Value;Unit;AUTO\r\n"
+                                                    "1;10:00:00;2026-03-01T10:00:00;DC;\"1,5\";V;Pass\r\n"
+                                                    "2;10:00:00;2026-03-01T10:00:00;DC;0L;M*;Pass\r\n")
+                                       : QByteArray("No,Time,DateTime,DC/AC,Value,Unit,AUTO\r\n"
+                                                    "1,10:00:00,2026-03-01T10:00:00,DC,1.5,V,Pass\r\n"
+                                                    "2,10:00:00,2026-03-01T10:00:00,DC,0L,M*,Pass\r\n"));
+    }
+    EXPECT_EQ(click(control<QToolButton>(*w, "OpenDataFiles"), dir.filePath("semicolon.csv")).text, "");
+    ASSERT_EQ(w->recording().table().rowCount(), 4);
+    EXPECT_EQ(gridRows(), 4);
+    EXPECT_EQ(w->recording().table().text(2, ReadingTable::Value), "1,5");
+    EXPECT_EQ(w->recording().table().text(3, ReadingTable::Value), "0L");
+    EXPECT_EQ(w->recording().table().text(3, ReadingTable::Unit), "M*");
+    // A CSV that does not load says so, as the other formats do.
+    QFile broken(dir.filePath("broken.csv"));
+    ASSERT_TRUE(broken.open(QIODevice::WriteOnly));
+    broken.write("No,Time\r\nx,10:00:00\r\n");
+    broken.close();
+    EXPECT_EQ(click(control<QToolButton>(*w, "OpenDataFiles"), broken.fileName()).text,
+              "Failed to Load File!");
 }
 
 // The disk fills up while the window records: the journal cannot grow, then

@@ -11,6 +11,7 @@
 #include "support/LogProcess.h"
 #include "tools/MeterSimulator.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
@@ -134,7 +135,7 @@ protected:
 TEST_F(VoltaroLogRecording, AnInterruptedRecordingLeavesEveryReadingInAFileTheWindowLoads) {
     SimPty sim({"--rate", "50", "--scenario", "dcv", "--seed", "11"});
     ASSERT_FALSE(sim.path.isEmpty());
-    for (const char* name : {"run.txt", "run.xml"}) {
+    for (const char* name : {"run.txt", "run.xml", "run.csv"}) {
         SCOPED_TRACE(name);
         const QString out = file(name);
         // Started with a umask that lets anyone write: the file is still the user's own.
@@ -158,6 +159,24 @@ TEST_F(VoltaroLogRecording, AnInterruptedRecordingLeavesEveryReadingInAFileTheWi
             for (qsizetype i = 0; i < rows.rowCount(); ++i)
                 EXPECT_EQ(rows.text(i, ReadingTable::NVal), log.lines[i].section('\t', 5, 5));
         }
+        if (datafiles::isCsvFileName(out)) {
+            // Each row's date and time is today's (or yesterday's, for a run
+            // over midnight), at the row's time of day.
+            QFile csv(out);
+            ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+            const QList<QByteArray> lines = csv.readAll().split('\n');
+            ASSERT_EQ(lines.size(), rows.rowCount() + 2);
+            EXPECT_EQ(lines[0], "No,Time,DateTime,DC/AC,Value,Unit,AUTO\r");
+            const QDate today = QDate::currentDate();
+            for (qsizetype i = 0; i < rows.rowCount(); ++i) {
+                const QList<QByteArray> fields = lines[i + 1].split(',');
+                ASSERT_EQ(fields.size(), 7) << lines[i + 1].toStdString();
+                const QDateTime at = QDateTime::fromString(QString::fromLatin1(fields[2]), Qt::ISODate);
+                EXPECT_TRUE(at.date() == today || at.date() == today.addDays(-1)) << fields[2].toStdString();
+                EXPECT_EQ(at.time().toString("hh:mm:ss").remove(':'),
+                          rows.text(i, ReadingTable::Time).remove(QRegularExpression("\\D")));
+            }
+        }
         // Where the file is and how many rows it holds; the frame counts last.
         EXPECT_TRUE(
             log.err.contains(QStringLiteral("voltaro-log: %1 rows in %2\n").arg(rows.rowCount()).arg(out)))
@@ -171,7 +190,7 @@ TEST_F(VoltaroLogRecording, AnInterruptedRecordingLeavesEveryReadingInAFileTheWi
 TEST_F(VoltaroLogRecording, AKilledRecordingLeavesAllButTheLastSecondOfItsRows) {
     SimPty sim({"--rate", "50", "--scenario", "dcv", "--seed", "12"});
     ASSERT_FALSE(sim.path.isEmpty());
-    for (const char* name : {"killed.txt", "killed.xml"}) {
+    for (const char* name : {"killed.txt", "killed.xml", "killed.csv"}) {
         SCOPED_TRACE(name);
         const QString out = file(name);
         LogProcess log({"--port", sim.path, "--out", out, "--decimal-sep", "."}, stateHome());
@@ -596,6 +615,7 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
         {"--port", "sqrt=/dev/null"},
         {"--port", "V=/dev/null", "--no-repeat"},
         {"--port", "V=/dev/null", "--out", "x.xml"},
+        {"--port", "V=/dev/null", "--out", "x.csv"},
         {"--port", "COM1", "--calc", "P=1"},
         {"--port", "V=/dev/null", "--calc", "P=V*"},
         {"--port", "V=/dev/null", "--calc", "P=V*I"},
@@ -617,6 +637,7 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
           "--count",     "--quiet",   "--no-wait",    "--calc",  "NAME.age",      "--help",
           "--version",   "Examples:", "Exit status:", "--format"})
         EXPECT_TRUE(help.out.contains(QLatin1String(option))) << option;
+    EXPECT_TRUE(help.out.contains("\".csv\""));
     const LogRun version = runLog({"--version"});
     EXPECT_EQ(version.status, 0);
     EXPECT_EQ(version.out, QStringLiteral("voltaro-log %1\n").arg(VOLTARO_VERSION));

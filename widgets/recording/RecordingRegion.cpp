@@ -56,8 +56,8 @@ QFont gridFont(int pixels) {
 
 RecordingRegion::RecordingRegion(QWidget* parent, QWidget* outside, const LimitItems& limits,
                                  MeterSession& session)
-    : QWidget(parent), recording_(session.recording()), cds1(recording_.table()),
-      recorder_(recording_.recorder()), limits_(limits) {
+    : QWidget(parent), recording_(session.recording()), pipeline_(session.pipeline()),
+      cds1(recording_.table()), recorder_(recording_.recorder()), limits_(limits) {
     MeterPipeline& pipeline = session.pipeline();
     place(this, "RecordingRegion", kLeft, kTop, 334, 263);
 
@@ -239,15 +239,23 @@ void RecordingRegion::saveasClick() {
     if (!SaveDialog2)
         SaveDialog2 = ui::fileDialog(this, QStringLiteral("SaveDialog2"), QString(), true,
                                      {QStringLiteral("Excel File(*.xls)"), QStringLiteral("XML(*.xml)"),
-                                      QStringLiteral("Txt File(*.txt)")},
+                                      QStringLiteral("Txt File(*.txt)"), QStringLiteral("CSV File(*.csv)")},
                                      QStringLiteral("xls"));
     // Each save starts with an empty name, never the previous one.
     SaveDialog2->selectFile(QString());
     if (SaveDialog2->exec() != QDialog::Accepted || SaveDialog2->selectedFiles().isEmpty())
         return;
     const QString name = SaveDialog2->selectedFiles().constFirst();
-    if (datafiles::isXmlFileName(name)) {
-        const auto result = saveFile(name, datafiles::saveXml);
+    const bool csv = datafiles::isCsvFileName(name);
+    if (datafiles::isXmlFileName(name) || csv) {
+        // CSV takes the decimal separator the values are written with now.
+        const QString decimalSep = QString::fromStdString(pipeline_.decimalSep());
+        const auto result =
+            csv ? saveFile(name,
+                           [&decimalSep](const ReadingTable& t, const QString& n, datafiles::Progress* p) {
+                               return datafiles::saveCsv(t, n, decimalSep, p);
+                           })
+                : saveFile(name, datafiles::saveXml);
         if (!result.ok) {
             QMessageBox::critical(window(), QString(),
                                   QStringLiteral("Could not save table to specified file: ") + name +
@@ -292,7 +300,7 @@ void RecordingRegion::SpeedButton2Click() {
     if (!OpenDialog1)
         OpenDialog1 = ui::fileDialog(this, QStringLiteral("OpenDialog1"), QString(), false,
                                      {QStringLiteral("Exel File(*.xls)"), QStringLiteral("XML (*.xml)"),
-                                      QStringLiteral("Txt File(*.txt)")});
+                                      QStringLiteral("Txt File(*.txt)"), QStringLiteral("CSV File(*.csv)")});
     if (OpenDialog1->exec() != QDialog::Accepted || OpenDialog1->selectedFiles().isEmpty())
         return;
     LoadTableFile(OpenDialog1->selectedFiles().constFirst(), false);

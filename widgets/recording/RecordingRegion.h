@@ -8,6 +8,7 @@
 
 #include <QWidget>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -22,6 +23,7 @@ class QToolButton;
 namespace voltaro {
 
 class ReadingTableModel;
+class MeterPipeline;
 class MeterSession;
 
 // The recording region: the record bar, the grid over the session's reading
@@ -54,10 +56,10 @@ public:
     // also goes to the chart (it does unless the record limit stopped it).
     bool INDataToTable(const Reading& r);
 
-    // Writes the text table and tells the outcome; reads either format into
-    // the table (appending text rows, replacing it with an XML packet). Both
-    // run on a thread of their own and return when done (FileWork), the
-    // table unchanged meanwhile.
+    // Writes the text table and tells the outcome; reads any format into
+    // the table (appending text and CSV rows, replacing it with an XML
+    // packet). Both run on a thread of their own and return when done
+    // (FileWork), the table unchanged meanwhile.
     void SaveTableAsText(const QString& name);
     void LoadTableFile(const QString& name, bool emptyFirst);
 
@@ -100,7 +102,8 @@ protected:
 
 private:
     void setRecordLimit(int limit, QAction* item);
-    using SaveFunction = datafiles::SaveResult (*)(const ReadingTable&, const QString&, datafiles::Progress*);
+    using SaveFunction =
+        std::function<datafiles::SaveResult(const ReadingTable&, const QString&, datafiles::Progress*)>;
     // Saves the table with `save` (FileWork); a good save empties the journal.
     datafiles::SaveResult saveFile(const QString& name, SaveFunction save);
     void showNewestRow(int row);
@@ -110,6 +113,7 @@ private:
     void watchJournal();
 
     Recording& recording_;
+    const MeterPipeline& pipeline_;
     ReadingTable& cds1;
     Recorder& recorder_;
     std::unique_ptr<Journal> journal_;

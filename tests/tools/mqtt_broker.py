@@ -9,7 +9,7 @@ in order while the broker is stopped for 30 s and started again (a repeat at
 the reconnection is allowed, a gap is not); the retained state online while
 it runs, offline after a clean end and, as the last will, after a SIGKILL; the
 Home Assistant discovery configuration is JSON that names the topics; a bad
-URL and a refused login end with their own status.
+URL, a failed TLS handshake and a refused login end with their own status.
 
     mqtt_broker.py VOLTARO_LOG METER_SIM
 """
@@ -193,6 +193,9 @@ def run_briefly(args, env=None):
 def check_refusals(broker, folder):
     bad = run_briefly(["--mqtt", "mqtt://127.0.0.1:1/"])
     assert bad.returncode == 11 and "needs a topic prefix" in bad.stderr, bad
+    # TLS spoken to a listener without it fails the handshake.
+    tls = run_briefly(["--mqtt", f"mqtts://127.0.0.1:{broker.port}/lab"])
+    assert tls.returncode == 13 and "TLS with the MQTT broker" in tls.stderr, tls
     refused = run_briefly(["--mqtt", f"mqtt://127.0.0.1:{broker.locked}/lab"])
     assert refused.returncode == 12 and "refused the connection" in refused.stderr, refused
     # Refused while recording: the rows are all recorded, the status tells the refusal.

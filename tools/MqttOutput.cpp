@@ -109,6 +109,7 @@ void MqttOutput::pumpLocked() {
         if (mid < 0)
             return; // stays first; handed over again at the next connection
         inFlight_.emplace(mid, m.topic.empty());
+        readingsQueued_ -= m.topic.empty() ? 1 : 0;
         queue_.pop_front();
     }
 }
@@ -126,7 +127,7 @@ void MqttOutput::publish(std::string json, std::string_view unit, std::string_vi
         function_ = function;
         queue_.push_back({topics_.discovery, topics_.discoveryConfig(unit, function), true});
     }
-    if (queue_.size() >= settings_.queueLimit) {
+    if (readingsQueued_ >= settings_.queueLimit) {
         ++counts_.dropped;
         if (!std::exchange(toldFull_, true))
             tellLocked("the MQTT queue is full (" + std::to_string(settings_.queueLimit) +
@@ -135,6 +136,7 @@ void MqttOutput::publish(std::string json, std::string_view unit, std::string_vi
         return;
     }
     queue_.push_back({{}, std::move(json), false});
+    ++readingsQueued_;
     ++counts_.queued;
     pumpLocked();
 }
@@ -148,7 +150,7 @@ void MqttOutput::setWaiting(bool waiting) {
 
 std::vector<std::string> MqttOutput::news() {
     std::lock_guard lock(mutex_);
-    if (toldFull_ && queue_.size() < settings_.queueLimit / 2) {
+    if (toldFull_ && readingsQueued_ < settings_.queueLimit / 2) {
         toldFull_ = false;
         tellLocked("the MQTT queue has room again; " + std::to_string(counts_.dropped) +
                    " readings so far could not be published");
@@ -164,7 +166,9 @@ MqttOutput::Trouble MqttOutput::trouble() const {
 MqttOutput::Counts MqttOutput::counts() const {
     std::lock_guard lock(mutex_);
     Counts c = counts_;
-    c.waiting = queue_.size() + inFlight_.size();
+    c.waiting = readingsQueued_;
+    for (const auto& [mid, reading] : inFlight_)
+        c.waiting += reading ? 1 : 0;
     return c;
 }
 
@@ -179,7 +183,9 @@ std::string MqttOutput::finish(std::chrono::milliseconds wait) {
             drained_.wait_for(lock, std::chrono::seconds(2), [this] { return !offlineMid_ || !connected_; });
         }
     }
-    const std::size_t left = queue_.size() + inFlight_.size();
+    std::size_t left = readingsQueued_;
+    for (const auto& [mid, reading] : inFlight_)
+        left += reading ? 1 : 0;
     const Counts c = counts_;
     lock.unlock();
     stopClient();

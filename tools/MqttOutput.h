@@ -79,7 +79,7 @@ public:
         std::uint64_t queued = 0;    // taken into the queue
         std::uint64_t delivered = 0; // acknowledged by the broker
         std::uint64_t dropped = 0;   // not taken: the queue was full
-        std::size_t waiting = 0;     // in the queue or in flight
+        std::size_t waiting = 0;     // readings in the queue or in flight
     };
     Counts counts() const;
 
@@ -109,7 +109,8 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable drained_;
     std::deque<Message> queue_;
-    std::map<int, bool> inFlight_; // message ids of ours libmosquitto holds: true for a reading
+    std::size_t readingsQueued_ = 0; // of queue_: the discovery messages do not count against the limit
+    std::map<int, bool> inFlight_;   // message ids of ours libmosquitto holds: true for a reading
     std::optional<int> offlineMid_;
     bool connected_ = false;
     bool everConnected_ = false;

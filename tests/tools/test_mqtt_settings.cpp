@@ -1,7 +1,9 @@
 // voltaro-log's --mqtt settings, read before any connection: the URLs taken
 // and those refused with a reason, the topic level a meter's name becomes,
 // the credentials file, and the Home Assistant discovery configuration read
-// back by a JSON parser. The broker itself is met in tests/tools/mqtt_broker.py.
+// back by a JSON parser; and a queue that fills while no broker answers.
+// The broker itself is met in tests/tools/mqtt_broker.py.
+#include "tools/MqttOutput.h"
 #include "tools/MqttSettings.h"
 
 #include <QJsonArray>
@@ -12,7 +14,10 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace voltaro {
 namespace {
@@ -120,6 +125,43 @@ TEST(MqttSettings, DiscoveryConfigIsJsonWithTheClassesThatFit) {
     EXPECT_FALSE(config("Ω").contains("device_class"));
     EXPECT_FALSE(config("F").contains("device_class"));
     EXPECT_FALSE(config("").contains("unit_of_measurement"));
+}
+
+// A port of 127.0.0.1 nothing listens on: bound, read, and closed again.
+int closedPort() {
+    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof a;
+    ::bind(fd, reinterpret_cast<sockaddr*>(&a), size);
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&a), &size);
+    ::close(fd);
+    return ntohs(a.sin_port);
+}
+
+TEST(MqttOutput, AFullQueueCountsWhatItCouldNotTakeAndSaysSo) {
+    std::string error;
+    const auto target =
+        MqttTarget::parse("mqtt://127.0.0.1:" + std::to_string(closedPort()) + "/lab", &error);
+    ASSERT_TRUE(target) << error;
+    MqttOutput out({*target, std::nullopt, {}, "m", 5});
+    ASSERT_TRUE(out.start(&error)) << error;
+    for (int i = 0; i < 12; ++i)
+        out.publish("{\"row\":" + std::to_string(i + 1) + "}", "V", "DC");
+    const MqttOutput::Counts c = out.counts();
+    EXPECT_EQ(c.queued, 5u);
+    EXPECT_EQ(c.dropped, 7u);
+    EXPECT_EQ(c.waiting, 5u);
+    std::string said;
+    for (const std::string& line : out.news())
+        said += line + '\n';
+    EXPECT_NE(said.find("the MQTT queue is full (5 readings)"), std::string::npos) << said;
+    const std::string summary = out.finish(std::chrono::milliseconds(0));
+    EXPECT_NE(summary.find("0 readings published to lab/m/reading, 5 not (the broker did not take them"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("7 not (the queue was full)"), std::string::npos) << summary;
 }
 
 } // namespace

@@ -578,6 +578,15 @@ Output:
                        display's digits and unit, function, range, Pass/Fail.
                        Numbers have a point whatever the locale
 
+  -q, --quiet          no status line (the messages about the link and the
+                       file still come)
+      --no-wait        end (status 9) when the port or the cable goes away;
+                       by default the program says so and waits for the same
+                       adapter or cable to come back, then records on into the
+                       same file
+  -h, --help           show this help and exit
+  -V, --version        show the version and exit
+
 Publishing to an MQTT broker (each reading as it is recorded, or printed
 without --out; named meters: each meter's reading in each row):
       --mqtt URL       mqtt://HOST[:PORT]/PREFIX (port 1883), or mqtts://
@@ -602,15 +611,6 @@ without --out; named meters: each meter's reading in each row):
   A bad --mqtt, a refusal by the broker or a failed TLS connection is told in
   one line: with --out the recording goes on and the status tells it at the
   end (11, 12, 13), without it the program ends with that status.
-
-  -q, --quiet          no status line (the messages about the link and the
-                       file still come)
-      --no-wait        end (status 9) when the port or the cable goes away;
-                       by default the program says so and waits for the same
-                       adapter or cable to come back, then records on into the
-                       same file
-  -h, --help           show this help and exit
-  -V, --version        show the version and exit
 
 Examples:
   voltaro-log --port /dev/ttyUSB0 --out readings.txt --duration 8h

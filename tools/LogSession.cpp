@@ -377,8 +377,7 @@ int LogSession::finish() {
             }
         }
     }
-    for (const std::string& line : mqtt_.finish())
-        say(line);
+    mqtt_.finish([this](const std::string& line) { say(line); });
     if (status == 0)
         status = mqtt_.status();
     const auto& s = meter_.pipeline().stats();

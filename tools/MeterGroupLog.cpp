@@ -378,8 +378,7 @@ int MeterGroupLog::finish() {
             status = VoltaroLog::kOutputFailed;
         }
     }
-    for (const std::string& line : mqtt_.finish())
-        say(line);
+    mqtt_.finish([this](const std::string& line) { say(line); });
     if (status == VoltaroLog::kOk && !lost_)
         status = mqtt_.status();
     for (const auto& m : meters_) {

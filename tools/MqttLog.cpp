@@ -81,12 +81,23 @@ std::vector<std::string> MqttLog::poll() {
     return lines;
 }
 
-std::vector<std::string> MqttLog::finish() {
-    std::vector<std::string> lines = poll();
+void MqttLog::finish(const std::function<void(const std::string&)>& say) {
+    for (const std::string& line : poll())
+        say(line);
+    // A few in flight to a broker that is there go in a moment; otherwise the end may take a while.
+    std::size_t waiting = 0;
+    bool away = false;
+    for (const auto& out : outputs_) {
+        const MqttOutput::Counts c = out->counts();
+        waiting += c.waiting;
+        away = away || (!c.connected && c.waiting > 0);
+    }
+    if (away || waiting > static_cast<std::size_t>(MqttOutput::kInFlight))
+        say("sending the " + std::to_string(waiting) + " readings waiting to the MQTT broker (at most " +
+            std::to_string(kFinishWait.count()) + " s)");
     for (const auto& out : outputs_)
-        lines.push_back(out->finish(kFinishWait));
+        say(out->finish(kFinishWait));
     outputs_.clear();
-    return lines;
 }
 
 } // namespace voltaro

@@ -5,6 +5,7 @@
 #include "tools/MqttOutput.h"
 #include "tools/ReadingLines.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -38,8 +39,9 @@ public:
     // What to tell the user; a refusal or a TLS failure sets the status and
     // ends publishing.
     std::vector<std::string> poll();
-    // Sends what waits and disconnects; the summary lines.
-    std::vector<std::string> finish();
+    // Sends what waits (saying so first, through `say`, when anything
+    // does) and disconnects; then says each meter's summary line.
+    void finish(const std::function<void(const std::string&)>& say);
 
 private:
     std::vector<std::unique_ptr<MqttOutput>> outputs_;

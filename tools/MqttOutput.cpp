@@ -166,6 +166,7 @@ MqttOutput::Trouble MqttOutput::trouble() const {
 MqttOutput::Counts MqttOutput::counts() const {
     std::lock_guard lock(mutex_);
     Counts c = counts_;
+    c.connected = connected_;
     c.waiting = readingsQueued_;
     for (const auto& [mid, reading] : inFlight_)
         c.waiting += reading ? 1 : 0;

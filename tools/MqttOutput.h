@@ -80,6 +80,7 @@ public:
         std::uint64_t delivered = 0; // acknowledged by the broker
         std::uint64_t dropped = 0;   // not taken: the queue was full
         std::size_t waiting = 0;     // readings in the queue or in flight
+        bool connected = false;
     };
     Counts counts() const;
 

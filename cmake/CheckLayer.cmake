@@ -9,6 +9,11 @@
 # header, found next to the including file or from the repository root, only
 # when it lies under one of the ALLOWED folders. Since every file of the
 # layer is read, what a header includes is checked where it is written.
+#
+# The headers of the libraries the project links besides Qt are named in
+# LIBRARY_HEADERS: a layer includes only those of them it is given in
+# -DLAYER_LIBRARY_HEADERS (muParser.h for the core, mosquitto.h for the
+# tools), so a library linked for one layer does not creep into another.
 
 cmake_minimum_required(VERSION 3.25)
 
@@ -17,6 +22,7 @@ foreach(var LAYER ALLOWED SOURCE_ROOT QT_CORE_INCLUDE_DIR)
         message(FATAL_ERROR "CheckLayer.cmake needs -D${var}=...")
     endif()
 endforeach()
+set(LIBRARY_HEADERS muParser.h mosquitto.h qcustomplot.h)
 if(NOT EXISTS "${QT_CORE_INCLUDE_DIR}/QtCore")
     message(FATAL_ERROR "No Qt Core headers in ${QT_CORE_INCLUDE_DIR}")
 endif()
@@ -37,6 +43,12 @@ foreach(file IN LISTS layer_files)
         endif()
         set(delimiter "${CMAKE_MATCH_1}")
         set(name "${CMAKE_MATCH_2}")
+        if(delimiter STREQUAL "<" AND name IN_LIST LIBRARY_HEADERS)
+            if(NOT name IN_LIST LAYER_LIBRARY_HEADERS)
+                list(APPEND faults "${shown}: <${name}> is a library this layer does not link")
+            endif()
+            continue()
+        endif()
         if(delimiter STREQUAL "<")
             if(name MATCHES "^Qt([A-Za-z]+)/(.+)$")
                 if(NOT CMAKE_MATCH_1 STREQUAL "Core" OR NOT EXISTS "${QT_CORE_INCLUDE_DIR}/${CMAKE_MATCH_2}")

@@ -88,11 +88,13 @@ row "USB latency, report to painted LCD, median / p95" \
     "$(after "$out" 'median') / $(after "$out" 'percentile') ms" "median under 60 ms"
 
 echo "voltaro-log ..." >&2
-has log_load && for kind in text xml; do
+has log_load && for kind in text xml mqtt; do
     arg=()
-    [ "$kind" = xml ] && arg=(xml)
+    [ "$kind" != text ] && arg=("$kind")
     out=$("$b/log_load" 20 "${arg[@]}" 2>/dev/null)
-    row "voltaro-log writing a $kind file at the line's rate (20 s)" \
+    what="writing a $kind file"
+    [ "$kind" = mqtt ] && what="writing a text file and publishing to MQTT"
+    row "voltaro-log $what at the line's rate (20 s)" \
         "$(after "$out" '=') % of a core, peak $(after "$out" 'peak RSS') KiB" ""
 done
 

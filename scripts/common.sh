@@ -14,6 +14,7 @@ VOLTARO_PACKAGES=(
     dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin man-db bsdextrautils
     clang libclang-rt-14-dev ccache
     influxdb locales python3 libreoffice-calc-nogui
+    mosquitto mosquitto-clients libmosquitto-dev
 )
 
 voltaro_install_packages() {
@@ -32,6 +33,15 @@ voltaro_install_packages() {
     # own service (a database on port 8086) is stopped and left disabled.
     if [[ " ${missing[*]} " == *" influxdb "* ]] && [ -d /run/systemd/system ]; then
         "${sudo[@]}" systemctl disable --now influxdb.service || true
+    fi
+    # Likewise mosquitto's service (a broker on port 1883): the tests start
+    # their own brokers on free ports of 127.0.0.1.
+    if [[ " ${missing[*]} " == *" mosquitto "* ]]; then
+        if [ -d /run/systemd/system ]; then
+            "${sudo[@]}" systemctl disable --now mosquitto.service || true
+        else
+            "${sudo[@]}" service mosquitto stop || true
+        fi
     fi
 }
 

@@ -112,6 +112,8 @@ public:
             if (taken == Taken::No)
                 taken = takeReadingOption(a);
             if (taken == Taken::No)
+                taken = takeMqttOption(a);
+            if (taken == Taken::No)
                 error_ = "unknown argument \"" + a + "\"";
             if (taken != Taken::Yes)
                 return std::nullopt;
@@ -307,6 +309,31 @@ private:
         return Taken::Yes;
     }
 
+    Taken takeMqttOption(const std::string& a) {
+        if (a == "--mqtt") {
+            if (!value(a, "a URL such as mqtt://localhost/lab"))
+                return Taken::Failed;
+            o_.mqtt = v_;
+        } else if (a == "--mqtt-ca" || a == "--mqtt-auth") {
+            if (!value(a, "a file name"))
+                return Taken::Failed;
+            (a == "--mqtt-ca" ? o_.mqttCa : o_.mqttAuth) = v_;
+        } else if (a == "--name") {
+            if (!value(a, "a name"))
+                return Taken::Failed;
+            if (!DerivedColumn::validMeterName(v_)) {
+                error_ = "--name " + v_ + ": a meter's name is a letter, then letters, digits or \"_\" " +
+                         "(at most 32), and not a function's name";
+                return Taken::Failed;
+            }
+            o_.name = v_;
+        } else {
+            return Taken::No;
+        }
+        otherThanList_ = true;
+        return Taken::Yes;
+    }
+
     Taken takeFormat(const std::string& a) {
         if (!value(a, "tsv, csv, jsonl or influx"))
             return Taken::Failed;
@@ -342,6 +369,15 @@ private:
         }
         if (!o_.calc.empty() && o_.mode != LogOptions::Mode::Meters) {
             error_ = "--calc works on named meters: --port NAME=DEVICE, --usb NAME=CABLE";
+            return false;
+        }
+        if ((!o_.mqttCa.empty() || !o_.mqttAuth.empty()) && o_.mqtt.empty()) {
+            error_ = std::string(o_.mqttCa.empty() ? "--mqtt-auth" : "--mqtt-ca") + " goes with --mqtt URL";
+            return false;
+        }
+        if (!o_.name.empty() && o_.mode == LogOptions::Mode::Meters) {
+            error_ =
+                "--name names the one meter; named meters have theirs: --port NAME=DEVICE, --usb NAME=CABLE";
             return false;
         }
         if (o_.mode == LogOptions::Mode::List && (otherThanList_ || recordingRule_)) {
@@ -603,6 +639,31 @@ Output:
   -h, --help           show this help and exit
   -V, --version        show the version and exit
 
+Publishing to an MQTT broker (each reading as it is recorded, or printed
+without --out; named meters: each meter's reading in each row):
+      --mqtt URL       mqtt://HOST[:PORT]/PREFIX (port 1883), or mqtts://
+                       for TLS (port 8883). Each reading goes to
+                       PREFIX/METER/reading at QoS 1 as the JSON object of
+                       its --format jsonl line (its row tells a repeat after
+                       a reconnection); PREFIX/METER/state holds (retained)
+                       online, waiting (the port or cable is gone) or offline
+                       (at the end, or the broker's last will should the
+                       program die); a Home Assistant sensor is announced at
+                       homeassistant/sensor/ID/config. METER is the meter's
+                       NAME, --name, or else the port's or cable's name. While
+                       the broker cannot be reached the readings wait, in
+                       order, in a queue of 100000 (12 minutes of the line's
+                       137 a second); what it cannot hold is counted and told
+      --mqtt-ca FILE   the CA certificates that sign the broker's (mqtts://;
+                       default: the system's)
+      --mqtt-auth FILE the user on its first line, the password on its second
+                       (keep it chmod 600); without it VOLTARO_MQTT_USER and
+                       VOLTARO_MQTT_PASSWORD, if set. Never on the command line
+      --name NAME      the one meter's name in the topics
+  A bad --mqtt, a refusal by the broker or a failed TLS connection is told in
+  one line: with --out the recording goes on and the status tells it at the
+  end (11, 12, 13), without it the program ends with that status.
+
 Examples:
   voltaro-log --port /dev/ttyUSB0 --out readings.txt --duration 8h
       record every reading of the meter on a USB-serial adapter for 8 hours
@@ -616,6 +677,8 @@ Examples:
       (libreoffice --calc volts.csv)
   voltaro-log --port V=/dev/ttyUSB0 --usb I= --calc 'P[W]=V*I' --out power.txt
       record a voltage and a current meter once a second, with their power
+  voltaro-log --usb --mqtt mqtt://localhost/lab
+      publish each reading to lab/usb/reading (mosquitto_sub -t 'lab/#' -v)
   voltaro-log --usb --count 600 --format influx | curl --data-binary @- \
       'http://127.0.0.1:8086/write?db=bench&precision=ns'
       600 readings into the InfluxDB database bench
@@ -632,6 +695,9 @@ Exit status:
   8   the cable did not take its configuration report
   9   the cable was removed, or the port failed, with --no-wait
   10  the output file could not be made, or rows could not be written to it
+  11  --mqtt: a bad URL, or the --mqtt-ca or --mqtt-auth file cannot be read
+  12  the MQTT broker refused the connection (user, password, client)
+  13  TLS with the MQTT broker failed (certificate, or a port without TLS)
 )";
 }
 

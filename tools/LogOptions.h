@@ -48,6 +48,13 @@ struct LogOptions {
     // line (named meters: the table's rows); the others: one a reading.
     enum class Format { Tsv, Csv, Jsonl, Influx } format = Format::Tsv;
 
+    // --mqtt URL: each reading published to an MQTT broker; the CA
+    // certificates for mqtts:// and the file holding the user and password.
+    std::string mqtt;
+    std::string mqttCa;
+    std::string mqttAuth;
+    std::string name; // --name: the one meter without a NAME= named for MQTT
+
     bool quiet = false;
     bool wait = true; // wait for a port or cable that went away
     bool help = false;

@@ -153,6 +153,14 @@ bool LogSession::openOutput(std::string* error) {
     return true;
 }
 
+int LogSession::openMqtt(const std::string& meter, std::string* error) {
+    std::vector<std::string> said;
+    const int status = mqtt_.open(options_, {meter}, &said, error);
+    for (const std::string& line : said)
+        say(line);
+    return status;
+}
+
 void LogSession::start(const std::string& source) {
     source_ = source;
     const std::string into =
@@ -189,7 +197,7 @@ void LogSession::recordReading(const Reading& r, std::string_view) {
     // The sinks have the row, and the journal what the chart did for it.
     if (recording_.record(r, rules) != Recorder::Outcome::Recorded)
         return;
-    if (lines_)
+    if (lines_ || mqtt_.active())
         writeReading(r, static_cast<std::uint64_t>(recording_.recorder().NextRecordNo - 1));
     ReadingTable& table = recording_.table();
     if (!xml_ && table.rowCount() >= kStreamedRowsKept)
@@ -221,10 +229,10 @@ void LogSession::frameDone(std::string_view frameText, const Reading& r, const D
     if (!outClosed_) {
         printer_.frameDone(frameText, r, d);
         printed_ = printLines_ && !lines_;
-        // Not recording, every reading is the next line.
-        if (lines_ && !options_.recording())
-            writeReading(r, printer_.linesDone());
     }
+    // Not recording, every reading is the next line.
+    if ((lines_ || mqtt_.active()) && !options_.recording())
+        writeReading(r, printer_.linesDone());
     if (!options_.recording() && options_.count && printer_.linesDone() >= options_.count)
         end();
 }
@@ -238,7 +246,8 @@ void LogSession::dataDone() {
 }
 
 void LogSession::writeReading(const Reading& r, std::uint64_t row) {
-    if (!printLines_ || outClosed_)
+    mqtt_.publish(0, r, meter_.pipeline().decimalSep(), row);
+    if (!lines_ || !printLines_ || outClosed_)
         return;
     LineReading line = LineReading::of(r, meter_.pipeline().decimalSep());
     line.row = row;
@@ -266,6 +275,7 @@ void LogSession::say(const std::string& line) {
 
 void LogSession::setWaiting(const std::string& what) {
     waiting_ = what;
+    mqtt_.setWaiting(0, !what.empty());
 }
 
 void LogSession::tick() {
@@ -273,6 +283,20 @@ void LogSession::tick() {
     if (textOpen_)
         text_.tick();
     watchOutput();
+    pollMqtt();
+}
+
+void LogSession::pollMqtt() {
+    const bool failed = mqtt_.status() != 0;
+    for (const std::string& line : mqtt_.poll())
+        say(line);
+    if (failed || mqtt_.status() == 0)
+        return;
+    // The broker refused us or TLS failed: no more is published.
+    if (options_.recording())
+        say("nothing more is published to the MQTT broker; the recording goes on");
+    else
+        end();
 }
 
 void LogSession::watchOutput() {
@@ -398,6 +422,9 @@ int LogSession::finish() {
             }
         }
     }
+    mqtt_.finish([this](const std::string& line) { say(line); });
+    if (status == 0)
+        status = mqtt_.status();
     const auto& s = meter_.pipeline().stats();
     std::fprintf(err_, "frames: %llu decoded: %llu dropped: %llu\n",
                  static_cast<unsigned long long>(s.frameEnds), static_cast<unsigned long long>(s.decoded),

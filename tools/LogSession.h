@@ -5,6 +5,7 @@
 #include "core/session/MeterSession.h"
 #include "tools/FrameLinePrinter.h"
 #include "tools/LogOptions.h"
+#include "tools/MqttLog.h"
 #include "tools/ReadingLines.h"
 #include "tools/StreamedTableFile.h"
 
@@ -41,6 +42,9 @@ public:
     // Makes the output file (for ".xml", checks that it can be saved); false
     // with `error` set when it cannot. Nothing to do when not recording.
     bool openOutput(std::string* error);
+    // --mqtt: connects to the broker, for the meter named `meter` in the
+    // topics. 0, or the exit status with `error` set; nothing is published then.
+    int openMqtt(const std::string& meter, std::string* error);
     // The link to `source` is open: says so, and the clock, the sampling
     // tick and the status line start.
     void start(const std::string& source);
@@ -69,7 +73,9 @@ public:
 
 private:
     void tick();
-    // A reading's line in the --format asked for (not tsv), flushed at once.
+    void pollMqtt();
+    // A reading's line in the --format asked for (not tsv), flushed at
+    // once, and its JSON object to the MQTT broker.
     void writeReading(const Reading& r, std::uint64_t row);
     // Standard output could not be written: the lines stop.
     void outputGone();
@@ -93,6 +99,7 @@ private:
     Recording& recording_ = meter_.recording();
     FrameLinePrinter printer_;
     std::unique_ptr<ReadingLines> lines_; // --format csv, jsonl or influx
+    MqttLog mqtt_;
     bool printed_ = false;
     bool outClosed_ = false;
 

@@ -166,9 +166,21 @@ int MeterGroupLog::openCable(Meter& m, std::string* error) {
     return VoltaroLog::kOk;
 }
 
+int MeterGroupLog::openMqtt(const std::string&, std::string* error) {
+    std::vector<std::string> names;
+    for (const LogOptions::Meter& m : options_.meters)
+        names.push_back(m.name);
+    std::vector<std::string> said;
+    const int status = mqtt_.open(options_, names, &said, error);
+    for (const std::string& line : said)
+        say(line);
+    return status;
+}
+
 void MeterGroupLog::linkLost(Meter& m, const std::string& what) {
     const std::string& name = options_.meters[m.index].name;
     table_->setWaiting(m.index, true);
+    mqtt_.setWaiting(m.index, true);
     if (!options_.wait) {
         say(name + ": " + what);
         lost_ = true;
@@ -180,6 +192,7 @@ void MeterGroupLog::linkLost(Meter& m, const std::string& what) {
 
 void MeterGroupLog::linkBack(Meter& m, const std::string& what) {
     table_->setWaiting(m.index, false);
+    mqtt_.setWaiting(m.index, false);
     say(options_.meters[m.index].name + ": " + what + ": reading goes on");
 }
 
@@ -237,7 +250,11 @@ void MeterGroupLog::tick() {
         text_->tick();
     if (lines_)
         writeLines(rows_, now);
+    for (const auto& m : meters_)
+        if (table_->inRow(m->index))
+            mqtt_.publish(m->index, m->last, m->session->pipeline().decimalSep(), rows_);
     watchOutput();
+    pollMqtt();
     if (showStatus_)
         drawStatus();
     if (options_.count && rows_ >= options_.count)
@@ -328,6 +345,18 @@ void MeterGroupLog::drawStatus() {
     statusDrawn_ = true;
 }
 
+void MeterGroupLog::pollMqtt() {
+    const bool failed = mqtt_.status() != 0;
+    for (const std::string& line : mqtt_.poll())
+        say(line);
+    if (failed || mqtt_.status() == 0)
+        return;
+    if (options_.recording())
+        say("nothing more is published to the MQTT broker; the recording goes on");
+    else
+        end();
+}
+
 void MeterGroupLog::say(const std::string& line) {
     if (std::exchange(statusDrawn_, false))
         std::fputs("\r\x1b[K", err_);
@@ -366,6 +395,9 @@ int MeterGroupLog::finish() {
             status = VoltaroLog::kOutputFailed;
         }
     }
+    mqtt_.finish([this](const std::string& line) { say(line); });
+    if (status == VoltaroLog::kOk && !lost_)
+        status = mqtt_.status();
     for (const auto& m : meters_) {
         const auto& s = m->session->pipeline().stats();
         std::fprintf(err_, "%s frames: %llu decoded: %llu dropped: %llu\n",

@@ -3,6 +3,7 @@
 #include "core/recording/TimeBaseTable.h"
 #include "core/session/MeterSession.h"
 #include "tools/LogOptions.h"
+#include "tools/MqttLog.h"
 #include "tools/ReadingLines.h"
 #include "tools/StreamedTableFile.h"
 
@@ -37,6 +38,11 @@ public:
     int openLinks(std::string* error);
     // Makes the output file; false with `error` set when it cannot.
     bool openOutput(std::string* error);
+    // --mqtt: a connection for each meter, its name in the topics (`meter`
+    // is not used: each has its own). 0, or the exit status with `error` set.
+    int openMqtt(const std::string& meter, std::string* error);
+    // A line on standard error, clear of the status line.
+    void say(const std::string& line);
     // The ticks start: the first row comes one interval from now.
     void start();
     // Stops the links and completes the file; returns the exit status.
@@ -69,8 +75,8 @@ private:
     void writeLines(std::uint64_t row, ReadingLines::Clock::time_point now);
     void writeOut(const char* text, std::size_t size);
     void watchOutput();
+    void pollMqtt();
     void drawStatus();
-    void say(const std::string& line);
     void end();
 
     const LogOptions options_;
@@ -79,6 +85,7 @@ private:
     std::function<void()> stop_;
     const bool showStatus_;
     std::unique_ptr<ReadingLines> lines_; // --format csv, jsonl or influx, when standard output takes them
+    MqttLog mqtt_;
     std::vector<std::unique_ptr<Meter>> meters_;
     std::unique_ptr<TimeBaseTable> table_;
     std::unique_ptr<StreamedTableFile> text_; // made with the table, whose header it takes

@@ -7,6 +7,7 @@
 #include "tools/ConfigFile.h"
 #include "tools/LogSession.h"
 #include "tools/MeterGroupLog.h"
+#include "tools/MqttLog.h"
 
 #include <QEventLoop>
 #include <QSocketNotifier>
@@ -34,6 +35,9 @@ struct StopSignal {
     }
 };
 
+static_assert(VoltaroLog::kMqttSettings == MqttLog::kSettings &&
+              VoltaroLog::kMqttRefused == MqttLog::kRefused && VoltaroLog::kMqttTls == MqttLog::kTls);
+
 } // namespace
 
 const char* VoltaroLog::usage() {
@@ -43,6 +47,18 @@ const char* VoltaroLog::usage() {
 int VoltaroLog::fail(int status, const std::string& message) {
     std::fprintf(err_, "voltaro-log: %s\n", message.c_str());
     return status;
+}
+
+template <class Session>
+int VoltaroLog::openMqtt(Session& session, const LogOptions& o, const std::string& meter) {
+    std::string error;
+    const int status = session.openMqtt(meter, &error);
+    if (status == kOk)
+        return kOk;
+    if (!o.recording())
+        return fail(status, error);
+    session.say(error + ": nothing is published; the recording goes on");
+    return kOk;
 }
 
 int VoltaroLog::run(const std::vector<std::string>& args) {
@@ -113,6 +129,12 @@ int VoltaroLog::usb(const LogOptions& o) {
     std::string error;
     if (!session.openOutput(&error))
         return fail(kOutputFailed, error);
+    if (const int status = openMqtt(session, o,
+                                    !o.name.empty()   ? o.name
+                                    : o.cable.empty() ? "usb"
+                                                      : o.cable);
+        status != kOk)
+        return status;
 
     // A cable that goes away is waited for, as the window waits: a cable
     // named by the user in the same socket, else the same product and serial
@@ -202,6 +224,8 @@ int VoltaroLog::port(const LogOptions& o) {
     std::string error;
     if (!session.openOutput(&error))
         return fail(kOutputFailed, error);
+    if (const int status = openMqtt(session, o, o.name.empty() ? o.port : o.name); status != kOk)
+        return status;
 
     // A port that fails is waited for, as the window waits: the same device,
     // under whatever device file it has when it is back.
@@ -243,6 +267,8 @@ int VoltaroLog::meters(const LogOptions& o) {
     // Made once every link is up, so a link that fails leaves any file of that name alone.
     if (!group.openOutput(&error))
         return fail(kOutputFailed, error);
+    if (const int status = openMqtt(group, o, {}); status != kOk)
+        return status;
     StopSignal stop(stopFd_, loop);
     group.start();
     ServiceNotifier service(manager_);

@@ -30,6 +30,9 @@ public:
         kCableRefused = 8,    // the cable did not take its configuration report
         kLinkLost = 9,        // the cable was removed or the port failed, and not waited for
         kOutputFailed = 10,   // the output file could not be made, or rows not written to it
+        kMqttSettings = 11,   // --mqtt: a bad URL, or the CA or credentials file cannot be read
+        kMqttRefused = 12,    // the MQTT broker refused the connection (user, password)
+        kMqttTls = 13,        // TLS with the MQTT broker failed
     };
 
     // `stopFd`: becomes readable when the user interrupts (a signalfd), or -1.
@@ -50,6 +53,9 @@ private:
     int startCable(CableLink& cable);
     int meters(const LogOptions& o);
     int fail(int status, const std::string& message);
+    // --mqtt for the one meter: kOk, else the status to end with (not
+    // recording) after saying why; recording, it is said and the recording goes on.
+    template <class Session> int openMqtt(Session& session, const LogOptions& o, const std::string& meter);
 
     ServiceManager manager_;
     int stopFd_;

@@ -620,6 +620,11 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
         {"--port", "V=/dev/null", "--calc", "P=V*"},
         {"--port", "V=/dev/null", "--calc", "P=V*I"},
         {"--port", "V=/dev/null", "--calc", "P=(V"},
+        // MQTT's companions need it; --name is the one meter's.
+        {"--usb", "--mqtt-ca", "ca.pem"},
+        {"--usb", "--mqtt-auth", "auth"},
+        {"--usb", "--name", "9lives"},
+        {"--port", "V=/dev/null", "--name", "W", "--mqtt", "mqtt://localhost/lab"},
     };
     for (const QStringList& args : mistakes) {
         const LogRun run = runLog(args);
@@ -632,10 +637,10 @@ TEST(VoltaroLogCommandLine, AMistakeIsOneLineAndStatusTwo) {
     const LogRun help = runLog({"--help"});
     EXPECT_EQ(help.status, 0);
     for (const char* option :
-         {"--list",      "--port",    "--usb",        "--out",   "--overwrite",   "--interval",
-          "--no-repeat", "--limit",   "--hi",         "--lo",    "--decimal-sep", "--duration",
-          "--count",     "--quiet",   "--no-wait",    "--calc",  "NAME.age",      "--help",
-          "--version",   "Examples:", "Exit status:", "--format"})
+         {"--list",    "--port", "--usb",       "--out",         "--overwrite", "--interval", "--no-repeat",
+          "--limit",   "--hi",   "--lo",        "--decimal-sep", "--duration",  "--count",    "--quiet",
+          "--no-wait", "--calc", "NAME.age",    "--help",        "--version",   "Examples:",  "Exit status:",
+          "--format",  "--mqtt", "--mqtt-auth", "--mqtt-ca",     "--name"})
         EXPECT_TRUE(help.out.contains(QLatin1String(option))) << option;
     EXPECT_TRUE(help.out.contains("\".csv\""));
     const LogRun version = runLog({"--version"});

@@ -9,10 +9,7 @@
 
 namespace voltaro {
 
-namespace {
-
-// The prefix of a stored unit text; a unit of one character has none.
-double prefixScale(std::string_view unit) {
+double TimeBaseTable::prefixScale(std::string_view unit) {
     if (unit.size() < 2)
         return 1;
     switch (unit.front()) {
@@ -26,8 +23,6 @@ double prefixScale(std::string_view unit) {
     default: return 1;
     }
 }
-
-} // namespace
 
 std::int64_t TimeBaseTable::ageTenths(const Meter& m, std::int64_t nowMs) {
     return (nowMs - m.atMs + 50) / 100;

@@ -6,6 +6,7 @@
 #include "core/recording/DataFiles.h"
 #include "core/recording/DerivedColumn.h"
 
+#include <QHostAddress>
 #include <QString>
 
 #include <algorithm>
@@ -46,6 +47,25 @@ std::optional<double> limitValue(std::string text, const std::string& sep) {
     // The limits are compared as the pipeline sees them, in the separator in force.
     ReadingEvaluator::relocaliseLimit(text, sep);
     return parseNumber(text, sep);
+}
+
+// --scpi's [ADDR:]PORT ("[::1]:5025" for an IPv6 address); false when it is not one.
+bool scpiEndpoint(const std::string& text, LogOptions& o) {
+    const std::size_t colon = text.rfind(':');
+    const auto port = wholeNumber(colon == std::string::npos ? text : text.substr(colon + 1), 0, 65535);
+    if (!port)
+        return false;
+    o.scpiPort = static_cast<int>(*port);
+    if (colon == std::string::npos)
+        return true;
+    std::string address = text.substr(0, colon);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    o.scpiAddress = address;
+    // An IPv4 address in its four parts: "1.2.3" would be read as 1.2.0.3.
+    if (address.find(':') == std::string::npos && std::count(address.begin(), address.end(), '.') != 3)
+        return false;
+    return !QHostAddress(QString::fromStdString(address)).isNull();
 }
 
 } // namespace
@@ -279,6 +299,15 @@ private:
             if (!n)
                 return Taken::Failed;
             o_.count = *n;
+        } else if (a == "--scpi") {
+            if (!value(a, "[ADDRESS:]PORT"))
+                return Taken::Failed;
+            if (!scpiEndpoint(v_, o_)) {
+                error_ = "--scpi needs a port from 0 to 65535, after an IP address and \":\" when not "
+                         "127.0.0.1, not \"" +
+                         v_ + "\"";
+                return Taken::Failed;
+            }
         } else if (a == "--quiet" || a == "-q") {
             o_.quiet = true;
         } else if (a == "--no-wait") {
@@ -305,6 +334,10 @@ private:
             o_.mode = LogOptions::Mode::Meters;
             if (!meters())
                 return false;
+        }
+        if (o_.scpiPort && o_.mode == LogOptions::Mode::Meters) {
+            error_ = "--scpi serves one meter: give it one --port or --usb without a NAME=";
+            return false;
         }
         if (!o_.calc.empty() && o_.mode != LogOptions::Mode::Meters) {
             error_ = "--calc works on named meters: --port NAME=DEVICE, --usb NAME=CABLE";
@@ -513,6 +546,13 @@ Output:
                        by default the program says so and waits for the same
                        adapter or cable to come back, then records on into the
                        same file
+      --scpi [ADDR:]PORT
+                       answer test scripts as an instrument does on port 5025
+                       (raw socket SCPI, a command a line): *IDN?, FETCh? (the
+                       newest reading in SI units), READ? and MEASure? (the
+                       next), CONFigure?, SYSTem:ERRor?, *RST, *CLS. On
+                       127.0.0.1 unless ADDR is given; PORT 0 takes a free
+                       one, named on standard error. One meter only
   -h, --help           show this help and exit
   -V, --version        show the version and exit
 
@@ -539,6 +579,7 @@ Exit status:
   8   the cable did not take its configuration report
   9   the cable was removed, or the port failed, with --no-wait
   10  the output file could not be made, or rows could not be written to it
+  11  the SCPI server could not listen on the address and port given
 )";
 }
 

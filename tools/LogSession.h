@@ -6,6 +6,7 @@
 #include "core/session/MeterSession.h"
 #include "tools/FrameLinePrinter.h"
 #include "tools/LogOptions.h"
+#include "tools/ScpiServer.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -40,6 +41,10 @@ public:
     // Makes the output file (for ".xml", checks that it can be saved); false
     // with `error` set when it cannot. Nothing to do when not recording.
     bool openOutput(std::string* error);
+    // With --scpi, the SCPI server starts listening, answering *IDN? with
+    // `identity`; false with `error` set when it cannot. Says where it listens.
+    bool openScpi(const std::string& identity, std::string* error);
+    ScpiServer* scpi() { return scpi_.get(); }
     // The link to `source` is open: says so, and the clock, the sampling
     // tick and the status line start.
     void start(const std::string& source);
@@ -106,7 +111,8 @@ private:
     bool statusDrawn_ = false;
     bool ended_ = false;
     std::string waiting_;
-    Reading last_; // the last decoded reading
+    std::unique_ptr<ScpiServer> scpi_; // answers from every decoded reading
+    Reading last_;                     // the last decoded reading
     bool haveLast_ = false;
 };
 

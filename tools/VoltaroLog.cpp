@@ -104,9 +104,8 @@ int VoltaroLog::usb(const LogOptions& o) {
     if (const int status = startCable(cable); status != kOk)
         return status;
     // Made once the link is up, so a link that fails leaves any file of that name alone.
-    std::string error;
-    if (!session.openOutput(&error))
-        return fail(kOutputFailed, error);
+    if (const int status = openOutputs(session); status != kOk)
+        return status;
 
     // A cable that goes away is waited for, as the window waits: a cable
     // named by the user in the same socket, else the same product and serial
@@ -190,9 +189,8 @@ int VoltaroLog::port(const LogOptions& o) {
         return fail(kPortBusy, what);
     }
     // Made once the port is open, so a port that fails leaves any file of that name alone.
-    std::string error;
-    if (!session.openOutput(&error))
-        return fail(kOutputFailed, error);
+    if (const int status = openOutputs(session); status != kOk)
+        return status;
 
     // A port that fails is waited for, as the window waits: the same device,
     // under whatever device file it has when it is back.
@@ -220,6 +218,16 @@ int VoltaroLog::port(const LogOptions& o) {
         session.say("the port " + path + " failed: " + lostReason);
     const int status = session.finish();
     return status != kOk ? status : !lostReason.empty() ? kLinkLost : kOk;
+}
+
+int VoltaroLog::openOutputs(LogSession& session) {
+    // The server first: one that cannot listen leaves any file of the output's name alone too.
+    std::string error;
+    if (!session.openScpi("Voltaro,voltaro-log,0," VOLTARO_VERSION, &error))
+        return fail(kScpiFailed, error);
+    if (!session.openOutput(&error))
+        return fail(kOutputFailed, error);
+    return kOk;
 }
 
 int VoltaroLog::meters(const LogOptions& o) {

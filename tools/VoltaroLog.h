@@ -9,6 +9,7 @@
 namespace voltaro {
 
 class CableLink;
+class LogSession;
 
 // voltaro-log: lists the ports and HID devices the program would use, prints
 // the meter's decoded frames from the USB cable or a serial port, and records
@@ -29,6 +30,7 @@ public:
         kCableRefused = 8,    // the cable did not take its configuration report
         kLinkLost = 9,        // the cable was removed or the port failed, and not waited for
         kOutputFailed = 10,   // the output file could not be made, or rows not written to it
+        kScpiFailed = 11,     // the SCPI server could not listen on the address and port given
     };
 
     // `stopFd`: becomes readable when the user interrupts (a signalfd), or -1.
@@ -45,6 +47,8 @@ private:
     // Starts the cable chosen; kOk, or the status it failed with, said.
     int startCable(CableLink& cable);
     int meters(const LogOptions& o);
+    // The output file and the SCPI server, once the link is up; kOk or the status said.
+    int openOutputs(LogSession& session);
     int fail(int status, const std::string& message);
 
     int stopFd_;

@@ -1,5 +1,6 @@
 // The SCPI server's command interpreter, without sockets: the forms a header
 // may take, the error queue, the waits of READ?, and the numbers it answers.
+#include "tools/LogOptions.h"
 #include "tools/ScpiCommands.h"
 
 #include <QTemporaryDir>
@@ -167,4 +168,23 @@ TEST(ScpiNumber, APointUnderAGermanLocale) {
     ASSERT_STREQ(printed, "1,25"); // the locale is in force
     EXPECT_EQ(answers, "-1.234000E-02;\"VOLT:DC +2.200000E-01\"\n");
     EXPECT_EQ(small, "+1.500000E-09");
+}
+
+TEST(ScpiOptions, WhereTheServerListensAndWhenItIsRefused) {
+    std::string error;
+    const auto local = voltaro::parseLogArgs({"--port", "/dev/ttyUSB0", "--scpi", "5025"}, error);
+    ASSERT_TRUE(local) << error;
+    EXPECT_EQ(local->scpiAddress, "127.0.0.1");
+    EXPECT_EQ(local->scpiPort, 5025);
+    const auto v6 = voltaro::parseLogArgs({"--usb", "--scpi", "[::1]:0"}, error);
+    ASSERT_TRUE(v6) << error;
+    EXPECT_EQ(v6->scpiAddress, "::1");
+    EXPECT_EQ(v6->scpiPort, 0);
+    for (const char* wrong : {"65536", "-1", "host:5025", "1.2.3:5025", ":", "5025x"}) {
+        EXPECT_FALSE(voltaro::parseLogArgs({"--port", "COM1", "--scpi", wrong}, error)) << wrong;
+        EXPECT_NE(error.find("--scpi needs a port"), std::string::npos) << error;
+    }
+    EXPECT_FALSE(voltaro::parseLogArgs({"--port", "V=/dev/ttyUSB0", "--scpi", "5025"}, error));
+    EXPECT_NE(error.find("one meter"), std::string::npos) << error;
+    EXPECT_FALSE(voltaro::parseLogArgs({"--list", "--scpi", "5025"}, error));
 }

@@ -13,6 +13,7 @@ VOLTARO_PACKAGES=(
     umockdev libumockdev-dev
     dpkg-dev file lintian desktop-file-utils help2man librsvg2-bin man-db bsdextrautils
     clang libclang-rt-14-dev ccache
+    python3-pyvisa python3-pyvisa-py locales
 )
 
 voltaro_install_packages() {

@@ -1,0 +1,209 @@
+#!/usr/bin/env python3
+"""voltaro-log --scpi against PyVISA (pyvisa-py), as a lab script uses it.
+
+Runs voltaro-log on a pseudo-terminal meter-sim feeds, under a German locale,
+and checks its answers against the lines it prints for the same readings;
+then two clients at once, a client sending garbage, and one that floods
+without reading while another is served.
+
+    scpi_pyvisa.py VOLTARO_LOG METER_SIM VERSION
+"""
+import os
+import re
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+import pyvisa
+
+LOG, SIM, VERSION = sys.argv[1:4]
+PREFIX = {"n": 1e-9, "u": 1e-6, "+": 1e-6, "m": 1e-3, "k": 1e3, "K": 1e3, "M": 1e6}
+
+
+def si(line):
+    """The SI value of a printed frame line: the scaled value times its unit's prefix."""
+    fields = line.split("\t")
+    unit, scaled = fields[3], float(fields[6])
+    return scaled * (PREFIX.get(unit[0], 1) if len(unit) > 1 else 1)
+
+
+def same(a, b):
+    return abs(a - b) <= 1e-6 * max(abs(a), abs(b), 1e-12)
+
+
+def check(ok, what):
+    if not ok:
+        raise AssertionError(what)
+
+
+class Lines:
+    """The lines a stream gives, read by a thread of their own."""
+
+    def __init__(self, stream):
+        self.lines, self.lock = [], threading.Lock()
+        threading.Thread(target=self._read, args=(stream,), daemon=True).start()
+
+    def _read(self, stream):
+        for line in stream:
+            with self.lock:
+                self.lines.append(line.rstrip("\n"))
+
+    def snapshot(self):
+        with self.lock:
+            return list(self.lines)
+
+    def wait_count(self, count, seconds=5):
+        end = time.monotonic() + seconds
+        while len(self.snapshot()) < count:
+            check(time.monotonic() < end, "fewer than %d lines came" % count)
+            time.sleep(0.02)
+        return self.snapshot()
+
+    def wait_for(self, test, seconds=5):
+        end = time.monotonic() + seconds
+        while time.monotonic() < end:
+            found = [l for l in self.snapshot() if test(l)]
+            if found:
+                return found[0]
+            time.sleep(0.02)
+        raise AssertionError("waited in vain; lines: %r" % self.snapshot()[-5:])
+
+
+def german_locale(folder):
+    subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", os.path.join(folder, "de_DE.UTF-8")],
+                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    check(os.path.isdir(os.path.join(folder, "de_DE.UTF-8")), "localedef made no German locale")
+    env = dict(os.environ, LOCPATH=folder, LC_ALL="de_DE.UTF-8", XDG_STATE_HOME=folder)
+    return env
+
+
+def lab_script(rm, port, out):
+    """What a lab script does: identify, ask the configuration, fetch and read."""
+    dmm = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                           write_termination="\n", timeout=5000)
+    idn = dmm.query("*IDN?")
+    check(idn == "Voltaro,voltaro-log,0," + VERSION, "*IDN? answered %r" % idn)
+    conf = dmm.query("CONF?")
+    check(conf == '"VOLT:DC +2.200000E+01"', "CONF? answered %r" % conf)
+    check(dmm.query("SYST:ERR?") == '0,"No error"', "an error before any mistake")
+    for _ in range(5):
+        before = len(out.snapshot())
+        read = dmm.query("READ?")
+        check(re.fullmatch(r"[+-]\d\.\d{6}E[+-]\d\d", read), "READ? answered %r" % read)
+        # The reading READ? waited for is printed after the lines seen before it was sent.
+        new = out.wait_count(before + 1)[before:]
+        check(any(same(float(read), si(l)) for l in new), "READ? %s is none of %r" % (read, new))
+        fetched = float(dmm.query("FETC?"))
+        time.sleep(0.05)
+        last = out.snapshot()[-3:]
+        check(any(same(fetched, si(l)) for l in last), "FETC? %s is none of %r" % (fetched, last))
+    dmm.write("FETCH:BOGUS?")
+    check(dmm.query("SYST:ERR?") == '-113,"Undefined header"', "no error after a bad command")
+    check(dmm.query("SYST:ERR?") == '0,"No error"', "the error queue was not emptied")
+    both = dmm.query("*IDN?;MEAS?").split(";")
+    check(len(both) == 2 and both[0] == idn and float(both[1]) != 9.91e37, "*IDN?;MEAS? answered %r" % both)
+    dmm.close()
+
+
+def two_clients(rm, port):
+    """Two clients at once, each with its own error queue; one waits on READ? while the other fetches."""
+    a = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                         write_termination="\n", timeout=5000)
+    b = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                         write_termination="\n", timeout=5000)
+    a.write("NOT:A:COMMAND")
+    results = {"a": [], "b": []}
+    ta = threading.Thread(target=lambda: results["a"].extend(a.query("READ?") for _ in range(4)))
+    tb = threading.Thread(target=lambda: results["b"].extend(b.query("FETC?") for _ in range(40)))
+    ta.start(), tb.start()
+    ta.join(20), tb.join(20)
+    check(len(results["a"]) == 4 and len(results["b"]) == 40, "answers: %r" % results)
+    check(b.query("SYST:ERR?") == '0,"No error"', "one client's error reached the other")
+    check(a.query("SYST:ERR?") == '-113,"Undefined header"', "a client's error was lost")
+    a.close(), b.close()
+
+
+def garbage_and_flood(rm, port):
+    """Binary bytes and an over-long line give errors; a client that floods
+    and never reads is held back by TCP while another is answered, then closed."""
+    junk = socket.create_connection(("127.0.0.1", port))
+    junk.sendall(b"\x00\xff\x01FETC?\n" + b"A" * 100000 + b"\nSYST:ERR?\nSYST:ERR?\nSYST:ERR?\n")
+    answers = b""
+    junk.settimeout(5)
+    while answers.count(b"\n") < 3:
+        answers += junk.recv(4096)
+    check(answers == b'-101,"Invalid character"\n-363,"Input buffer overrun"\n0,"No error"\n',
+          "garbage answered %r" % answers)
+    junk.close()
+
+    flood = socket.create_connection(("127.0.0.1", port))
+    flood.setblocking(False)
+    sent, block = 0, b"FETC?\n" * 10000
+    end = time.monotonic() + 10
+    while time.monotonic() < end:
+        try:
+            sent += flood.send(block)
+        except BlockingIOError:
+            time.sleep(0.2)
+            try:
+                sent += flood.send(block)
+            except BlockingIOError:
+                break  # held back: the server reads no further
+    check(time.monotonic() < end, "the server took %d bytes of a client that reads nothing" % sent)
+    check(sent < 64 << 20, "the server took %d bytes of a client that reads nothing" % sent)
+    other = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                             write_termination="\n", timeout=2000)
+    for _ in range(20):
+        float(other.query("FETC?"))
+    float(other.query("READ?"))
+    other.close()
+    # Its answers do not move: the server closes it (after 10 s).
+    end = time.monotonic() + 20
+    while True:
+        check(time.monotonic() < end, "a client that reads nothing was not closed")
+        try:
+            flood.send(b"\n")
+        except BlockingIOError:
+            time.sleep(0.5)
+        except (ConnectionResetError, BrokenPipeError):
+            break
+    flood.close()
+    return sent
+
+
+def main():
+    with tempfile.TemporaryDirectory() as folder:
+        env = german_locale(folder)
+        sim = subprocess.Popen([SIM, "--pty", "--rate", "10", "--scenario", "dcv", "--seed", "5"],
+                               stdout=subprocess.PIPE, text=True)
+        log = None
+        try:
+            pty = sim.stdout.readline().strip()
+            log = subprocess.Popen([LOG, "--port", pty, "--scpi", "0"], stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True, env=env)
+            out, err = Lines(log.stdout), Lines(log.stderr)
+            said = err.wait_for(lambda l: "serving SCPI on" in l)
+            port = int(re.search(r"127\.0\.0\.1:(\d+)$", said).group(1))
+            out.wait_count(1)
+            rm = pyvisa.ResourceManager("@py")
+            lab_script(rm, port, out)
+            two_clients(rm, port)
+            sent = garbage_and_flood(rm, port)
+            rm.close()
+            log.send_signal(signal.SIGINT)
+            check(log.wait(10) == 0, "voltaro-log ended with %s: %r" % (log.returncode, err.snapshot()))
+            print("scpi_pyvisa: ok (%d lines printed; a flooding client was held back after %d bytes, then closed)"
+                  % (len(out.snapshot()), sent))
+        finally:
+            for p in (log, sim):
+                if p and p.poll() is None:
+                    p.kill()
+                    p.wait()
+
+
+if __name__ == "__main__":
+    main()

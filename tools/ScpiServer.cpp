@@ -77,6 +77,7 @@ void ScpiServer::accept() {
 
 void ScpiServer::reading(const ScpiReading& r) {
     newest_ = r;
+    newestAge_.start();
     for (Client* c : clients_) {
         if (!c->interpreter.waiting())
             continue;
@@ -89,7 +90,7 @@ void ScpiServer::reading(const ScpiReading& r) {
 }
 
 void ScpiServer::serve(Client& c) {
-    const ScpiReading* newest = newest_ ? &*newest_ : nullptr;
+    const ScpiReading* newest = newest_ && newestAge_.elapsed() <= kStaleMs ? &*newest_ : nullptr;
     std::string out;
     c.interpreter.run(newest, out);
     // Lines are read while no command waits and the client takes its answers.

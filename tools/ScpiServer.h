@@ -20,7 +20,9 @@ namespace voltaro {
 // voltaro-log's SCPI server: raw socket SCPI as instruments serve it on
 // port 5025, newline-terminated lines in and out, for test scripts. It
 // answers from the newest reading it was given; READ? and MEASure? wait for
-// the next one (up to two seconds) without holding up the others.
+// the next one (up to two seconds) without holding up the others. A reading
+// older than kStaleMs is none: the meter streams several a second, so the
+// link is gone, and FETCh? says the data are stale rather than repeat it.
 //
 // Each client has its own error queue and bounds of its own: a line longer
 // than kLongestLine is dropped with -363; while kMostPending bytes of its
@@ -34,7 +36,8 @@ public:
     static constexpr qsizetype kLongestLine = 4096;
     static constexpr qint64 kMostPending = 64 * 1024;
     static constexpr int kReadWaitMs = 2000;
-    static constexpr qint64 kStallMs = 10000;
+    static constexpr qint64 kStaleMs = 3000;
+    static constexpr qint64 kStallMs = 5000;
     static constexpr int kMostClients = 32;
 
     // `identity`: what *IDN? answers.
@@ -65,6 +68,7 @@ private:
     QTcpServer server_;
     std::vector<Client*> clients_; // owned; deleted later when dropped
     std::optional<ScpiReading> newest_;
+    QElapsedTimer newestAge_;
     QTimer stalls_;
     int refused_ = 0;
 };

@@ -161,7 +161,7 @@ def garbage_and_flood(rm, port):
         float(other.query("FETC?"))
     float(other.query("READ?"))
     other.close()
-    # Its answers do not move: the server closes it (after 10 s).
+    # Its answers do not move: the server closes it (after 5 s).
     end = time.monotonic() + 20
     while True:
         check(time.monotonic() < end, "a client that reads nothing was not closed")
@@ -173,6 +173,24 @@ def garbage_and_flood(rm, port):
             break
     flood.close()
     return sent
+
+
+def meter_gone(rm, port, sim, err):
+    """With the meter gone, FETC? says the data are stale instead of repeating its last reading."""
+    dmm = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
+                           write_termination="\n", timeout=5000)
+    check(float(dmm.query("FETC?")) < 1e37, "no reading before the meter went")
+    sim.kill()
+    sim.wait()
+    err.wait_for(lambda l: "waiting for the same adapter" in l)
+    end = time.monotonic() + 10
+    while float(dmm.query("FETC?")) < 1e37:
+        check(time.monotonic() < end, "the last reading is still served 10 s after the meter went")
+        time.sleep(0.2)
+    check(dmm.query("SYST:ERR?") == '-230,"Data corrupt or stale"', "a stale answer without its error")
+    read = dmm.query("READ?")
+    check(read == "+9.910000E+37", "READ? without a meter answered %r" % read)
+    dmm.close()
 
 
 def main():
@@ -193,6 +211,7 @@ def main():
             lab_script(rm, port, out)
             two_clients(rm, port)
             sent = garbage_and_flood(rm, port)
+            meter_gone(rm, port, sim, err)
             rm.close()
             log.send_signal(signal.SIGINT)
             check(log.wait(10) == 0, "voltaro-log ended with %s: %r" % (log.returncode, err.snapshot()))

@@ -129,7 +129,7 @@ bool LogSession::openOutput(std::string* error) {
 bool LogSession::openScpi(const std::string& identity, std::string* error) {
     if (!options_.scpiPort)
         return true;
-    scpi_ = std::make_unique<ScpiServer>(identity);
+    scpi_ = std::make_unique<ScpiServer>(identity, [this](const std::string& line) { say(line); });
     const QHostAddress address(QString::fromStdString(options_.scpiAddress));
     if (!scpi_->listen(address, static_cast<quint16>(*options_.scpiPort), error)) {
         scpi_.reset();

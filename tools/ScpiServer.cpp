@@ -23,8 +23,8 @@ struct ScpiServer::Client : QObject {
     QElapsedTimer drained; // since its answers last moved, or none waited
 };
 
-ScpiServer::ScpiServer(std::string identity, QObject* parent)
-    : QObject(parent), identity_(std::move(identity)) {
+ScpiServer::ScpiServer(std::string identity, std::function<void(const std::string&)> say, QObject* parent)
+    : QObject(parent), identity_(std::move(identity)), say_(std::move(say)) {
     connect(&server_, &QTcpServer::newConnection, this, &ScpiServer::accept);
     stalls_.setInterval(1000);
     connect(&stalls_, &QTimer::timeout, this, &ScpiServer::checkStalls);
@@ -48,7 +48,9 @@ bool ScpiServer::listen(const QHostAddress& address, quint16 port, std::string* 
 void ScpiServer::accept() {
     while (QTcpSocket* socket = server_.nextPendingConnection()) {
         if (clientCount() >= kMostClients) {
-            ++refused_;
+            if (++refused_ == 1)
+                say_("refused an SCPI client from " + socket->peerAddress().toString().toStdString() + ": " +
+                     std::to_string(kMostClients) + " are served already (further refusals are not told)");
             socket->abort();
             socket->deleteLater();
             continue;
@@ -147,8 +149,13 @@ void ScpiServer::checkStalls() {
         else if (c->drained.elapsed() > kStallMs)
             stalled.push_back(c);
     }
-    for (Client* c : stalled)
+    for (Client* c : stalled) {
+        say_("closed the SCPI client " + c->socket->peerAddress().toString().toStdString() + ":" +
+             std::to_string(c->socket->peerPort()) +
+             ": it sent commands but read none of their answers for " + std::to_string(kStallMs / 1000) +
+             " s");
         drop(c);
+    }
 }
 
 void ScpiServer::drop(Client* c) {

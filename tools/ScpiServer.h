@@ -8,7 +8,7 @@
 #include <QTcpServer>
 #include <QTimer>
 
-#include <memory>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -40,8 +40,9 @@ public:
     static constexpr qint64 kStallMs = 5000;
     static constexpr int kMostClients = 32;
 
-    // `identity`: what *IDN? answers.
-    explicit ScpiServer(std::string identity, QObject* parent = nullptr);
+    // `identity`: what *IDN? answers; `say` tells the user of a client
+    // closed for not reading and of the first connection refused.
+    ScpiServer(std::string identity, std::function<void(const std::string&)> say, QObject* parent = nullptr);
     ~ScpiServer() override;
 
     // Listens on `address`, port `port` (0: a free one); false with `error` set when it cannot.
@@ -51,9 +52,8 @@ public:
 
     // The meter's newest reading; a client waiting for the next one gets it.
     void reading(const ScpiReading& r);
-    // Clients connected now, and connections refused because there were too many.
+    // Clients connected now.
     int clientCount() const { return static_cast<int>(clients_.size()); }
-    int refused() const { return refused_; }
 
 private:
     struct Client;
@@ -65,12 +65,13 @@ private:
     void drop(Client* c);
 
     std::string identity_;
+    std::function<void(const std::string&)> say_;
     QTcpServer server_;
     std::vector<Client*> clients_; // owned; deleted later when dropped
     std::optional<ScpiReading> newest_;
     QElapsedTimer newestAge_;
     QTimer stalls_;
-    int refused_ = 0;
+    int refused_ = 0; // connections refused because there were too many
 };
 
 } // namespace voltaro

@@ -127,7 +127,7 @@ def two_clients(rm, port):
     a.close(), b.close()
 
 
-def garbage_and_flood(rm, port):
+def garbage_and_flood(rm, port, err):
     """Binary bytes and an over-long line give errors; a client that floods
     and never reads is held back by TCP while another is answered, then closed."""
     junk = socket.create_connection(("127.0.0.1", port))
@@ -172,6 +172,7 @@ def garbage_and_flood(rm, port):
         except (ConnectionResetError, BrokenPipeError):
             break
     flood.close()
+    err.wait_for(lambda l: "read none of their answers" in l)
     return sent
 
 
@@ -210,7 +211,7 @@ def main():
             rm = pyvisa.ResourceManager("@py")
             lab_script(rm, port, out)
             two_clients(rm, port)
-            sent = garbage_and_flood(rm, port)
+            sent = garbage_and_flood(rm, port, err)
             meter_gone(rm, port, sim, err)
             rm.close()
             log.send_signal(signal.SIGINT)

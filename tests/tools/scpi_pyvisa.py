@@ -176,6 +176,28 @@ def garbage_and_flood(rm, port, err):
     return sent
 
 
+def too_many(port, err):
+    """32 clients are served; the next is closed at once, and the user is told."""
+    served = []
+    for _ in range(32):
+        c = socket.create_connection(("127.0.0.1", port))
+        c.settimeout(5)
+        c.sendall(b"*OPC?\n")
+        check(c.recv(16) == b"1\n", "client %d was not served" % len(served))
+        served.append(c)
+    extra = socket.create_connection(("127.0.0.1", port))
+    extra.settimeout(5)
+    try:
+        extra.sendall(b"*OPC?\n")
+        answer = extra.recv(16)
+    except ConnectionResetError:
+        answer = b""
+    check(answer == b"", "the 33rd client was answered %r" % answer)
+    err.wait_for(lambda l: "refused an SCPI client from 127.0.0.1: 32 are served already" in l)
+    for c in served + [extra]:
+        c.close()
+
+
 def meter_gone(rm, port, sim, err):
     """With the meter gone, FETC? says the data are stale instead of repeating its last reading."""
     dmm = rm.open_resource("TCPIP::127.0.0.1::%d::SOCKET" % port, read_termination="\n",
@@ -212,6 +234,7 @@ def main():
             lab_script(rm, port, out)
             two_clients(rm, port)
             sent = garbage_and_flood(rm, port, err)
+            too_many(port, err)
             meter_gone(rm, port, sim, err)
             rm.close()
             log.send_signal(signal.SIGINT)

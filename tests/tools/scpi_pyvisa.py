@@ -73,6 +73,14 @@ class Lines:
         raise AssertionError("waited in vain; lines: %r" % self.snapshot()[-5:])
 
 
+def printed(out, value, first, what):
+    """Waits for a line printed from the index `first` on whose value in SI units is `value`."""
+    end = time.monotonic() + 3
+    while not any(same(value, si(l)) for l in out.snapshot()[first:]):
+        check(time.monotonic() < end, "%s %r is none of %r" % (what, value, out.snapshot()[first:]))
+        time.sleep(0.02)
+
+
 def german_locale(folder):
     subprocess.run(["localedef", "-i", "de_DE", "-f", "UTF-8", os.path.join(folder, "de_DE.UTF-8")],
                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
@@ -91,16 +99,14 @@ def lab_script(rm, port, out):
     check(conf == '"VOLT:DC +2.200000E+01"', "CONF? answered %r" % conf)
     check(dmm.query("SYST:ERR?") == '0,"No error"', "an error before any mistake")
     for _ in range(5):
+        # The reading READ? waits for is printed after every line seen before it was sent;
+        # the one FETC? answers is the last of them or a later one.
         before = len(out.snapshot())
         read = dmm.query("READ?")
         check(re.fullmatch(r"[+-]\d\.\d{6}E[+-]\d\d", read), "READ? answered %r" % read)
-        # The reading READ? waited for is printed after the lines seen before it was sent.
-        new = out.wait_count(before + 1)[before:]
-        check(any(same(float(read), si(l)) for l in new), "READ? %s is none of %r" % (read, new))
-        fetched = float(dmm.query("FETC?"))
-        time.sleep(0.05)
-        last = out.snapshot()[-3:]
-        check(any(same(fetched, si(l)) for l in last), "FETC? %s is none of %r" % (fetched, last))
+        printed(out, float(read), before, "READ?")
+        before = len(out.snapshot())
+        printed(out, float(dmm.query("FETC?")), max(0, before - 1), "FETC?")
     dmm.write("FETCH:BOGUS?")
     check(dmm.query("SYST:ERR?") == '-113,"Undefined header"', "no error after a bad command")
     check(dmm.query("SYST:ERR?") == '0,"No error"', "the error queue was not emptied")
@@ -196,6 +202,19 @@ def too_many(port, err):
     err.wait_for(lambda l: "refused an SCPI client from 127.0.0.1: 32 are served already" in l)
     for c in served + [extra]:
         c.close()
+    # Once the server has seen them go, a client is served again.
+    end = time.monotonic() + 5
+    while True:
+        check(time.monotonic() < end, "no client is served after 32 went")
+        with socket.create_connection(("127.0.0.1", port)) as c:
+            c.settimeout(5)
+            try:
+                c.sendall(b"*OPC?\n")
+                if c.recv(16) == b"1\n":
+                    break
+            except ConnectionResetError:
+                pass
+        time.sleep(0.05)
 
 
 def meter_gone(rm, port, sim, err):

@@ -2,10 +2,15 @@
 # layer may use: Qt Core, and the project's headers under the allowed folders.
 #
 #   cmake -DLAYER=core -DALLOWED="core" -DSOURCE_ROOT=<repository>
-#         -DQT_CORE_INCLUDE_DIR=<.../qt6/QtCore> -P CheckLayer.cmake
+#         -DQT_CORE_INCLUDE_DIR=<.../qt6/QtCore> [-DQT_MORE_INCLUDE_DIRS=<.../qt6/QtNetwork>]
+#         -P CheckLayer.cmake
+#
+# QT_MORE_INCLUDE_DIRS names the include folders of further Qt modules the
+# layer may use (the tools' Qt Network).
 #
 # Every header and source under <repository>/<LAYER> is read. A Qt header
-# (<Q...>, <q...>, <QtModule/...>) passes only when Qt Core ships it; a quoted
+# (<Q...>, <q...>, <QtModule/...>) passes only when Qt Core (or a module
+# QT_MORE_INCLUDE_DIRS names) ships it; a quoted
 # header, found next to the including file or from the repository root, only
 # when it lies under one of the ALLOWED folders. Since every file of the
 # layer is read, what a header includes is checked where it is written.
@@ -50,12 +55,26 @@ foreach(file IN LISTS layer_files)
             continue()
         endif()
         if(delimiter STREQUAL "<")
-            if(name MATCHES "^Qt([A-Za-z]+)/(.+)$")
-                if(NOT CMAKE_MATCH_1 STREQUAL "Core" OR NOT EXISTS "${QT_CORE_INCLUDE_DIR}/${CMAKE_MATCH_2}")
+            set(qt_dirs "${QT_CORE_INCLUDE_DIR}" ${QT_MORE_INCLUDE_DIRS})
+            set(qt_file "")
+            if(name MATCHES "^(Qt[A-Za-z]+)/(.+)$")
+                set(qt_file "${CMAKE_MATCH_2}")
+                list(FILTER qt_dirs INCLUDE REGEX "/${CMAKE_MATCH_1}$")
+            elseif(name MATCHES "^[Qq]")
+                set(qt_file "${name}")
+            endif()
+            if(NOT qt_file STREQUAL "")
+                set(shipped FALSE)
+                foreach(qt_dir IN LISTS qt_dirs)
+                    if(EXISTS "${qt_dir}/${qt_file}")
+                        set(shipped TRUE)
+                    endif()
+                endforeach()
+                if(NOT shipped AND QT_MORE_INCLUDE_DIRS)
+                    list(APPEND faults "${shown}: <${name}> is not a header of Qt Core or ${QT_MORE_INCLUDE_DIRS}")
+                elseif(NOT shipped)
                     list(APPEND faults "${shown}: <${name}> is not a Qt Core header")
                 endif()
-            elseif(name MATCHES "^[Qq]" AND NOT EXISTS "${QT_CORE_INCLUDE_DIR}/${name}")
-                list(APPEND faults "${shown}: <${name}> is not a Qt Core header")
             endif()
             continue()
         endif()

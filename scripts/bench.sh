@@ -104,6 +104,12 @@ if has meters_load; then
         "x $(after "$out" 'CPU x')" "at most x 2"
 fi
 
+if has scpi_fetch; then
+    out=$("$b/scpi_fetch" 2000 2>/dev/null)
+    row "SCPI \`FETC?\` answer time while recording at the line's rate, median / p95 (2,000 queries)" \
+        "$(after "$out" 'median') / $(after "$out" 'p95') ms" "under 5 ms"
+fi
+
 echo "The pipeline, the HID stack, the journal, the start ..." >&2
 if has bench_pipeline; then
     "$b/bench_pipeline" --benchmark_min_time=0.3 --benchmark_format=json \

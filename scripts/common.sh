@@ -15,6 +15,7 @@ VOLTARO_PACKAGES=(
     clang libclang-rt-14-dev ccache
     influxdb locales python3 libreoffice-calc-nogui
     mosquitto mosquitto-clients libmosquitto-dev
+    python3-pyvisa python3-pyvisa-py
 )
 
 voltaro_install_packages() {

@@ -6,6 +6,7 @@
 #include "core/recording/DataFiles.h"
 #include "core/recording/DerivedColumn.h"
 
+#include <QHostAddress>
 #include <QString>
 
 #include <algorithm>
@@ -46,6 +47,25 @@ std::optional<double> limitValue(std::string text, const std::string& sep) {
     // The limits are compared as the pipeline sees them, in the separator in force.
     ReadingEvaluator::relocaliseLimit(text, sep);
     return parseNumber(text, sep);
+}
+
+// --scpi's [ADDR:]PORT ("[::1]:5025" for an IPv6 address); false when it is not one.
+bool scpiEndpoint(const std::string& text, LogOptions& o) {
+    const std::size_t colon = text.rfind(':');
+    const auto port = wholeNumber(colon == std::string::npos ? text : text.substr(colon + 1), 0, 65535);
+    if (!port)
+        return false;
+    o.scpiPort = static_cast<int>(*port);
+    if (colon == std::string::npos)
+        return true;
+    std::string address = text.substr(0, colon);
+    if (address.size() > 2 && address.front() == '[' && address.back() == ']')
+        address = address.substr(1, address.size() - 2);
+    o.scpiAddress = address;
+    // An IPv4 address in its four parts: "1.2.3" would be read as 1.2.0.3.
+    if (address.find(':') == std::string::npos && std::count(address.begin(), address.end(), '.') != 3)
+        return false;
+    return !QHostAddress(QString::fromStdString(address)).isNull();
 }
 
 } // namespace
@@ -298,6 +318,15 @@ private:
             o_.count = *n;
         } else if (a == "--format") {
             return takeFormat(a);
+        } else if (a == "--scpi") {
+            if (!value(a, "[ADDRESS:]PORT"))
+                return Taken::Failed;
+            if (!scpiEndpoint(v_, o_)) {
+                error_ = "--scpi needs a port from 0 to 65535, after an IP address and \":\" when not "
+                         "127.0.0.1, not \"" +
+                         v_ + "\"";
+                return Taken::Failed;
+            }
         } else if (a == "--quiet" || a == "-q") {
             o_.quiet = true;
         } else if (a == "--no-wait") {
@@ -366,6 +395,10 @@ private:
             o_.mode = LogOptions::Mode::Meters;
             if (!meters())
                 return false;
+        }
+        if (o_.scpiPort && o_.mode == LogOptions::Mode::Meters) {
+            error_ = "--scpi serves one meter: give it one --port or --usb without a NAME=";
+            return false;
         }
         if (!o_.calc.empty() && o_.mode != LogOptions::Mode::Meters) {
             error_ = "--calc works on named meters: --port NAME=DEVICE, --usb NAME=CABLE";
@@ -636,6 +669,13 @@ Output:
                        quotes, blanks kept); empty lines and lines starting
                        with "#" are skipped. The service voltaro-log@NAME runs
                        voltaro-log --config /etc/voltaro-log/NAME.conf
+      --scpi [ADDR:]PORT
+                       answer test scripts as an instrument does on port 5025
+                       (raw socket SCPI, a command a line): *IDN?, FETCh? (the
+                       newest reading in SI units), READ? and MEASure? (the
+                       next), CONFigure?, SYSTem:ERRor?, *RST, *CLS. On
+                       127.0.0.1 unless ADDR is given; PORT 0 takes a free
+                       one, named on standard error. One meter only
   -h, --help           show this help and exit
   -V, --version        show the version and exit
 
@@ -698,6 +738,7 @@ Exit status:
   11  --mqtt: a bad URL, or the --mqtt-ca or --mqtt-auth file cannot be read
   12  the MQTT broker refused the connection (user, password, client)
   13  TLS with the MQTT broker failed (certificate, or a port without TLS)
+  14  the SCPI server could not listen on the address and port given
 )";
 }
 

@@ -55,6 +55,10 @@ struct LogOptions {
     std::string mqttAuth;
     std::string name; // --name: the one meter without a NAME= named for MQTT
 
+    // --scpi [ADDR:]PORT: the SCPI server's address and port (0: a free one).
+    std::string scpiAddress = "127.0.0.1";
+    std::optional<int> scpiPort;
+
     bool quiet = false;
     bool wait = true; // wait for a port or cable that went away
     bool help = false;

@@ -161,6 +161,21 @@ int LogSession::openMqtt(const std::string& meter, std::string* error) {
     return status;
 }
 
+bool LogSession::openScpi(const std::string& identity, std::string* error) {
+    if (!options_.scpiPort)
+        return true;
+    scpi_ = std::make_unique<ScpiServer>(identity, [this](const std::string& line) { say(line); });
+    const QHostAddress address(QString::fromStdString(options_.scpiAddress));
+    if (!scpi_->listen(address, static_cast<quint16>(*options_.scpiPort), error)) {
+        scpi_.reset();
+        return false;
+    }
+    const QString where = address.protocol() == QAbstractSocket::IPv6Protocol ? "[" + address.toString() + "]"
+                                                                              : address.toString();
+    say("serving SCPI on " + where.toStdString() + ":" + std::to_string(scpi_->port()));
+    return true;
+}
+
 void LogSession::start(const std::string& source) {
     source_ = source;
     const std::string into =
@@ -223,6 +238,9 @@ void LogSession::chartNew() {
 void LogSession::frameDone(std::string_view frameText, const Reading& r, const DisplayState& d) {
     if (ended_)
         return;
+    // Every decoded reading, recorded or not: READ? waits for the meter's next one.
+    if (scpi_)
+        scpi_->reading(scpiReading(r, meter_.pipeline().fullScaleCount()));
     // Kept as it is; the status line formats it only when drawn.
     last_ = r;
     haveLast_ = true;

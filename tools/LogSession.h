@@ -8,6 +8,7 @@
 #include "tools/MqttLog.h"
 #include "tools/ReadingLines.h"
 #include "tools/StreamedTableFile.h"
+#include "tools/ScpiServer.h"
 
 #include <QElapsedTimer>
 #include <QString>
@@ -45,6 +46,10 @@ public:
     // --mqtt: connects to the broker, for the meter named `meter` in the
     // topics. 0, or the exit status with `error` set; nothing is published then.
     int openMqtt(const std::string& meter, std::string* error);
+    // With --scpi, the SCPI server starts listening, answering *IDN? with
+    // `identity`; false with `error` set when it cannot. Says where it listens.
+    bool openScpi(const std::string& identity, std::string* error);
+    ScpiServer* scpi() { return scpi_.get(); }
     // The link to `source` is open: says so, and the clock, the sampling
     // tick and the status line start.
     void start(const std::string& source);
@@ -123,8 +128,9 @@ private:
     bool statusDrawn_ = false;
     bool ended_ = false;
     std::string waiting_;
-    std::string source_; // what the link reads
-    Reading last_;       // the last decoded reading
+    std::string source_;               // what the link reads
+    std::unique_ptr<ScpiServer> scpi_; // answers from every decoded reading
+    Reading last_;                     // the last decoded reading
     bool haveLast_ = false;
 };
 

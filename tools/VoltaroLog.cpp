@@ -126,9 +126,8 @@ int VoltaroLog::usb(const LogOptions& o) {
     if (const int status = startCable(cable); status != kOk)
         return status;
     // Made once the link is up, so a link that fails leaves any file of that name alone.
-    std::string error;
-    if (!session.openOutput(&error))
-        return fail(kOutputFailed, error);
+    if (const int status = openOutputs(session); status != kOk)
+        return status;
     if (const int status = openMqtt(session, o,
                                     !o.name.empty()   ? o.name
                                     : o.cable.empty() ? "usb"
@@ -221,9 +220,8 @@ int VoltaroLog::port(const LogOptions& o) {
         return fail(kPortBusy, what);
     }
     // Made once the port is open, so a port that fails leaves any file of that name alone.
-    std::string error;
-    if (!session.openOutput(&error))
-        return fail(kOutputFailed, error);
+    if (const int status = openOutputs(session); status != kOk)
+        return status;
     if (const int status = openMqtt(session, o, o.name.empty() ? o.port : o.name); status != kOk)
         return status;
 
@@ -256,6 +254,16 @@ int VoltaroLog::port(const LogOptions& o) {
         session.say("the port " + path + " failed: " + lostReason);
     const int status = session.finish();
     return status != kOk ? status : !lostReason.empty() ? kLinkLost : kOk;
+}
+
+int VoltaroLog::openOutputs(LogSession& session) {
+    // The server first: one that cannot listen leaves any file of the output's name alone too.
+    std::string error;
+    if (!session.openScpi("Voltaro,voltaro-log,0," VOLTARO_VERSION, &error))
+        return fail(kScpiFailed, error);
+    if (!session.openOutput(&error))
+        return fail(kOutputFailed, error);
+    return kOk;
 }
 
 int VoltaroLog::meters(const LogOptions& o) {

@@ -10,6 +10,7 @@
 namespace voltaro {
 
 class CableLink;
+class LogSession;
 
 // voltaro-log: lists the ports and HID devices the program would use, prints
 // the meter's decoded frames from the USB cable or a serial port, and records
@@ -33,6 +34,7 @@ public:
         kMqttSettings = 11,   // --mqtt: a bad URL, or the CA or credentials file cannot be read
         kMqttRefused = 12,    // the MQTT broker refused the connection (user, password)
         kMqttTls = 13,        // TLS with the MQTT broker failed
+        kScpiFailed = 14,     // the SCPI server could not listen on the address and port given
     };
 
     // `stopFd`: becomes readable when the user interrupts (a signalfd), or -1.
@@ -52,6 +54,8 @@ private:
     // Starts the cable chosen; kOk, or the status it failed with, said.
     int startCable(CableLink& cable);
     int meters(const LogOptions& o);
+    // The output file and the SCPI server, once the link is up; kOk or the status said.
+    int openOutputs(LogSession& session);
     int fail(int status, const std::string& message);
     // --mqtt for the one meter: kOk, else the status to end with (not
     // recording) after saying why; recording, it is said and the recording goes on.

@@ -150,7 +150,8 @@ step_contents() {
     [ "$(field Architecture)" = "$(dpkg --print-architecture)" ] || fail "Architecture is '$(field Architecture)'"
     local depends lib
     depends=$(field Depends)
-    for lib in libc6 'libstdc\+\+6' libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 libqcustomplot libmuparser; do
+    for lib in libc6 'libstdc\+\+6' libqt6core6 libqt6gui6 libqt6widgets6 libqt6printsupport6 libqt6network6 \
+        libqcustomplot libmuparser; do
         grep -Eq "(^|, )$lib[^,]* \(>= " <<<"$depends" || fail "Depends lacks a versioned $lib: $depends"
     done
     grep -Eq '(^|, )libudev1($|,| )' <<<"$(field Recommends)" || fail "Recommends lacks libudev1"

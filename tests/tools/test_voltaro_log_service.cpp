@@ -77,8 +77,11 @@ QStringList partsOf(const QString& out) {
 
 // Every part loads with the window's loader, and the parts together hold the
 // rows numbered 1 to N once each, in order, each the reading printed for it.
-// Returns N.
+// A kill can come after the file's writer has a pass's rows on disk and
+// before the pass's lines are flushed to standard output: the last few rows
+// may be unprinted, but still numbered on. Returns N.
 qsizetype expectPartsHoldThePrintedReadings(const QStringList& parts, const QStringList& printed) {
+    constexpr qsizetype kMostUnprinted = 64;
     qsizetype next = 0;
     for (const QString& part : parts) {
         SCOPED_TRACE(part.toStdString());
@@ -87,8 +90,13 @@ qsizetype expectPartsHoldThePrintedReadings(const QStringList& parts, const QStr
         EXPECT_TRUE(loaded.ok) << QFileInfo(part).size() << " bytes";
         for (qsizetype r = 0; r < t.rowCount(); ++r, ++next) {
             if (next >= printed.size()) {
-                ADD_FAILURE() << "row " << next + 1 << " was never printed";
-                return next;
+                if (next >= printed.size() + kMostUnprinted || t.intValue(r, ReadingTable::No) != next + 1) {
+                    ADD_FAILURE() << "row " << next + 1 << " was never printed, and is numbered "
+                                  << t.intValue(r, ReadingTable::No).value_or(-1) << " (" << printed.size()
+                                  << " lines printed)";
+                    return next;
+                }
+                continue;
             }
             const QStringList c = printed[next].split('\t');
             // The first row out of place is enough to tell.

@@ -7,8 +7,8 @@
 #include "tools/LogOptions.h"
 #include "tools/MqttLog.h"
 #include "tools/ReadingLines.h"
-#include "tools/StreamedTableFile.h"
 #include "tools/ScpiServer.h"
+#include "tools/StreamedTableFile.h"
 
 #include <QElapsedTimer>
 #include <QString>

@@ -1,6 +1,7 @@
 #include "tools/ScpiCommands.h"
 
 #include "core/recording/TimeBaseTable.h"
+#include "core/recording/UnitSymbols.h"
 
 #include <charconv>
 #include <cmath>
@@ -21,7 +22,7 @@ std::string_view functionOf(std::string_view unit, bool ac) {
     if (unit == "%")
         return "DUTY";
     std::string_view base = unit;
-    if (unit.size() >= 2 && TimeBaseTable::prefixScale(unit) != 1)
+    if (unit.size() >= 2 && unitPrefixScale(unit) != 1)
         base.remove_prefix(1);
     if (base == "V")
         return ac ? "VOLT:AC" : "VOLT:DC";
@@ -89,7 +90,7 @@ ScpiReading scpiReading(const Reading& r, int fullScaleCount) {
     s.value = si ? *si : 0;
     s.overload = !si;
     s.function = functionOf(r.UnitText, r.FuncText == "AC");
-    s.range = fullScaleCount / kPointDivisor[point] * TimeBaseTable::prefixScale(r.UnitText);
+    s.range = fullScaleCount / kPointDivisor[point] * unitPrefixScale(r.UnitText);
     return s;
 }
 

@@ -8,21 +8,6 @@
 
 namespace voltaro {
 
-double TimeBaseTable::prefixScale(std::string_view unit) {
-    if (unit.size() < 2)
-        return 1;
-    switch (unit.front()) {
-    case 'n': return 1e-9;
-    case 'u':
-    case '+': return 1e-6; // both are the font's micro sign
-    case 'm': return 1e-3;
-    case 'k':
-    case 'K': return 1e3;
-    case 'M': return 1e6;
-    default: return 1;
-    }
-}
-
 std::int64_t TimeBaseTable::ageTenths(const Meter& m, std::int64_t nowMs) {
     return (nowMs - m.atMs + 50) / 100;
 }

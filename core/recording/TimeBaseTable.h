@@ -63,8 +63,6 @@ public:
     // A value in SI units: the meter's value scaled by its unit's prefix
     // (milli, micro, nano, kilo, mega); none for an overload.
     static std::optional<double> siValue(const Reading& r);
-    // What a stored unit text's prefix scales by (1 for a unit without one).
-    static double prefixScale(std::string_view unit);
 
 private:
     struct Meter {

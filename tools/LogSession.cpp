@@ -305,15 +305,8 @@ void LogSession::tick() {
 }
 
 void LogSession::pollMqtt() {
-    const bool failed = mqtt_.status() != 0;
-    for (const std::string& line : mqtt_.poll())
-        say(line);
-    if (failed || mqtt_.status() == 0)
-        return;
-    // The broker refused us or TLS failed: no more is published.
-    if (options_.recording())
-        say("nothing more is published to the MQTT broker; the recording goes on");
-    else
+    if (mqtt_.pollFailed([this](const std::string& line) { say(line); }, options_.recording()) &&
+        !options_.recording())
         end();
 }
 

@@ -346,14 +346,8 @@ void MeterGroupLog::drawStatus() {
 }
 
 void MeterGroupLog::pollMqtt() {
-    const bool failed = mqtt_.status() != 0;
-    for (const std::string& line : mqtt_.poll())
-        say(line);
-    if (failed || mqtt_.status() == 0)
-        return;
-    if (options_.recording())
-        say("nothing more is published to the MQTT broker; the recording goes on");
-    else
+    if (mqtt_.pollFailed([this](const std::string& line) { say(line); }, options_.recording()) &&
+        !options_.recording())
         end();
 }
 

@@ -54,6 +54,18 @@ void MqttLog::setWaiting(int meter, bool waiting) {
         outputs_[static_cast<std::size_t>(meter)]->setWaiting(waiting);
 }
 
+bool MqttLog::pollFailed(const std::function<void(const std::string&)>& say, bool recording) {
+    const bool failed = status_ != 0;
+    for (const std::string& line : poll())
+        say(line);
+    if (failed || status_ == 0)
+        return false;
+    // The broker refused us or TLS failed: no more is published.
+    if (recording)
+        say("nothing more is published to the MQTT broker; the recording goes on");
+    return true;
+}
+
 std::vector<std::string> MqttLog::poll() {
     std::vector<std::string> lines;
     bool failed = false;

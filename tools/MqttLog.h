@@ -39,6 +39,9 @@ public:
     // What to tell the user; a refusal or a TLS failure sets the status and
     // ends publishing.
     std::vector<std::string> poll();
+    // poll(), its lines said through `say`; true when publishing failed just
+    // now (refused, TLS), having said that a recording goes on without it.
+    bool pollFailed(const std::function<void(const std::string&)>& say, bool recording);
     // Sends what waits (saying so first, through `say`, when anything
     // does) and disconnects; then says each meter's summary line.
     void finish(const std::function<void(const std::string&)>& say);

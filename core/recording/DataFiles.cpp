@@ -427,15 +427,17 @@ void appendTextLine(const ReadingTable& table, qsizetype row, QByteArray& out) {
     out.append("\r\n", 2);
 }
 
-// Writes the header and one line per row through `write`, a piece at a
-// time; stops at the first piece `write` refuses.
-template <typename Write>
-bool writeTextTable(const ReadingTable& table, Write&& write, Progress* progress = nullptr) {
+// Writes `header` and each row's line, as `appendLine(row, piece)` appends
+// it, through `write`, a piece at a time; stops at the first piece `write`
+// refuses.
+template <typename AppendLine, typename Write>
+bool writeInPieces(const ReadingTable& table, QByteArray header, AppendLine&& appendLine, Write&& write,
+                   Progress* progress) {
     constexpr qsizetype kPiece = 1 << 16;
-    QByteArray piece = textHeader();
-    piece.reserve(kPiece + 256);
+    QByteArray piece = std::move(header);
+    piece.reserve(kPiece + 512);
     for (qsizetype row = 0; row < table.rowCount(); ++row) {
-        appendTextLine(table, row, piece);
+        appendLine(row, piece);
         if (piece.size() >= kPiece) {
             if (!write(piece))
                 return false;
@@ -445,6 +447,14 @@ bool writeTextTable(const ReadingTable& table, Write&& write, Progress* progress
         }
     }
     return write(piece);
+}
+
+// The text table, header and rows, through `write`.
+template <typename Write>
+bool writeTextTable(const ReadingTable& table, Write&& write, Progress* progress = nullptr) {
+    return writeInPieces(
+        table, textHeader(), [&](qsizetype row, QByteArray& piece) { appendTextLine(table, row, piece); },
+        write, progress);
 }
 
 // Collects what `writer` writes into one byte array.
@@ -1053,23 +1063,15 @@ void appendCsvLine(const ReadingTable& table, qsizetype row, char separator, QDa
 template <typename Write>
 bool writeCsvTable(const ReadingTable& table, QStringView decimalSep, Write&& write,
                    Progress* progress = nullptr) {
-    constexpr qsizetype kPiece = 1 << 16;
     const RowDates dates(table, QDateTime::currentMSecsSinceEpoch());
     CsvFieldsOfTable fields(table, decimalSep);
     const char separator = csvSeparator(decimalSep);
-    QByteArray piece = csvHeader(decimalSep);
-    piece.reserve(kPiece + 512);
-    for (qsizetype row = 0; row < table.rowCount(); ++row) {
-        appendCsvLine(table, row, separator, dates.date(row), fields, piece);
-        if (piece.size() >= kPiece) {
-            if (!write(piece))
-                return false;
-            piece.resize(0); // keeps its room for the next piece
-            if (progress)
-                progress->done.store(row + 1, std::memory_order_relaxed);
-        }
-    }
-    return write(piece);
+    return writeInPieces(
+        table, csvHeader(decimalSep),
+        [&](qsizetype row, QByteArray& piece) {
+            appendCsvLine(table, row, separator, dates.date(row), fields, piece);
+        },
+        write, progress);
 }
 
 // One CSV record's fields into a new row: No, time, DC/AC, value, unit,

@@ -2,6 +2,7 @@
 // its dates, and reading it back through "Open old data files".
 #include "core/recording/DataFiles.h"
 #include "core/recording/TextTableFile.h"
+#include "support/TableFiles.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -18,6 +19,9 @@ static void PrintTo(const QString& s, std::ostream* os) {
 
 using namespace voltaro;
 namespace df = voltaro::datafiles;
+using voltaro::testing::dump;
+using voltaro::testing::readAll;
+using voltaro::testing::writeAll;
 
 namespace {
 
@@ -46,30 +50,6 @@ void add(ReadingTable& t, const Row& r) {
 
 qint64 localMs(int y, int mo, int d, int h, int mi, int s) {
     return QDateTime(QDate(y, mo, d), QTime(h, mi, s)).toMSecsSinceEpoch();
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-// Every field of every row, nulls shown as "<null>".
-QStringList dump(const ReadingTable& t) {
-    QStringList out;
-    for (qsizetype r = 0; r < t.rowCount(); ++r) {
-        QStringList cells;
-        for (int f = 0; f < ReadingTable::FieldCount; ++f)
-            cells << (t.isNull(r, f) ? QStringLiteral("<null>") : t.text(r, f));
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
 }
 
 // The rows a spreadsheet would see: each line, before the CR LF.

@@ -2,6 +2,7 @@
 // both back.
 #include "core/recording/DataFiles.h"
 #include "support/FileSizeLimit.h"
+#include "support/TableFiles.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,6 +19,9 @@ static void PrintTo(const QString& s, std::ostream* os) {
 
 using namespace voltaro;
 namespace df = voltaro::datafiles;
+using voltaro::testing::dump;
+using voltaro::testing::readAll;
+using voltaro::testing::writeAll;
 
 namespace {
 
@@ -49,30 +53,6 @@ void add(ReadingTable& t, const Row& r) {
             t.setText(row, f, QString::fromLatin1(text));
     if (r.count)
         t.setInt(row, ReadingTable::NVal, *r.count);
-}
-
-QByteArray readAll(const QString& path) {
-    QFile f(path);
-    EXPECT_TRUE(f.open(QIODevice::ReadOnly)) << path.toStdString();
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-// Every field of every row, nulls shown as "<null>", for whole-table comparisons.
-QStringList dump(const ReadingTable& t) {
-    QStringList out;
-    for (qsizetype r = 0; r < t.rowCount(); ++r) {
-        QStringList cells;
-        for (int f = 0; f < ReadingTable::FieldCount; ++f)
-            cells << (t.isNull(r, f) ? QStringLiteral("<null>") : t.text(r, f));
-        out << cells.join(QLatin1Char('|'));
-    }
-    return out;
 }
 
 class DataFiles : public ::testing::Test {
